@@ -1,0 +1,113 @@
+// Sign-up, sign-in, sign-out and the account display.
+#include <fmt/format.h>
+
+#include <cstdlib>
+
+#include "account/sha256.h"
+#include "db/decimal.h"
+#include "db/statements.h"
+#include "server/json_print.h"
+#include "server/output.h"
+#include "server/session.h"
+
+namespace {
+
+constexpr char kNoSuchLogin[] = "There is no username, password";
+constexpr size_t kMaxUsernameBytes = 32;
+constexpr size_t kDigestChars = 64;
+constexpr int64_t kStartingKrw = 100000000;
+constexpr unsigned int kAccountColumns = 3;  // acc_id, username, password
+
+// A sign-up must not leave an account without its vault, so it runs as one transaction.
+// Returns the new account id, or 0 when nothing was created.
+int32_t create_account(const std::string& name, const std::string& digest) {
+  if (!client->begin_transaction()) return 0;
+  // A taken name fails here with "Duplicate ID" (the unique key on username). Going on would
+  // answer as if the sign-up had succeeded and give the existing account a second grant.
+  client->exec_query(fmt::format(sql::kInsertAccount, name, digest));
+  if (client->last_error() != 0) {
+    client->rollback();
+    return 0;
+  }
+  ResultSet ids = client->exec_query_result(fmt::format(sql::kSelectAccountIdByName, name));
+  MYSQL_ROW row = ids.first_row();
+  int32_t acc_id = row == nullptr ? 0 : parse_decimal_prefix32(row[0]);
+  if (acc_id == 0) {
+    client->rollback();
+    return 0;
+  }
+  client->exec_query(fmt::format(
+      sql::kInsertVault, static_cast<uint64_t>(static_cast<int64_t>(acc_id)), kStartingKrw));
+  if (client->last_error() != 0 || !client->commit()) {
+    client->rollback();
+    return 0;
+  }
+  return acc_id;
+}
+
+}  // namespace
+
+void SignUp_Response(std::string username, uint32_t acc_id) {
+  korvane::SignUpResponse response;
+  response.set_username(username);
+  response.set_acc_id(acc_id);
+  print_json_response(response, JsonFields::kSetFields);
+}
+
+int User::handle_signup(const korvane::SignUp& request) {
+  const std::string& name = request.username();
+  std::string digest = encryptSha256(request.password());
+  // Bad sign-up input ends the process: the protocol gives the client no refusal for it.
+  if (name.empty() || digest.empty()) std::exit(255);
+  if (name.size() > kMaxUsernameBytes || digest.size() > kDigestChars) std::exit(255);
+  if (client->detect_sqli(name)) std::exit(255);
+
+  int32_t acc_id = create_account(name, digest);
+  if (acc_id == 0) return -1;
+  // The id is widened with its sign and printed unsigned; account ids are positive.
+  print_line(fmt::format("acc_id: {}", static_cast<uint64_t>(static_cast<int64_t>(acc_id))));
+  SignUp_Response(name, static_cast<uint32_t>(acc_id));
+  return 0;
+}
+
+int User::handle_signin(const korvane::SignIn& request) {
+  const std::string& name = request.username();
+  std::string digest = encryptSha256(request.password());
+  if (signed_in != 0) return -1;
+  if (name.empty() || digest.empty()) return -1;
+  if (name.size() > kMaxUsernameBytes || digest.size() > kDigestChars) return -1;
+  if (client->detect_sqli(name)) return -1;
+
+  ResultSet accounts =
+      client->exec_query_result(fmt::format(sql::kSelectAccountByLogin, name, digest));
+  if (!accounts) {
+    print_line(kNoSuchLogin);
+    return -1;
+  }
+  if (accounts.num_fields() != kAccountColumns) return -1;
+  MYSQL_ROW row = accounts.fetch_row();
+  if (row == nullptr) {
+    print_line(kNoSuchLogin);
+    return -1;
+  }
+  idx = static_cast<uint32_t>(parse_decimal_prefix32(row[0]));
+  username = row[1] == nullptr ? std::string() : std::string(row[1]);
+  amount = 0;  // the display reads the balance when it is asked for
+  signed_in = 1;
+  return 0;
+}
+
+int User::handle_signout() {
+  if (signed_in == 0) return -1;
+  signed_in = 0;
+  return 0;
+}
+
+int User::handle_my_info() {
+  if (signed_in == 0) return -1;
+  ResultSet balance = client->exec_query_result(fmt::format(sql::kSelectKrwBalance, idx));
+  MYSQL_ROW row = balance.first_row();
+  amount = row == nullptr ? 0 : static_cast<uint32_t>(parse_decimal_prefix32(row[0]));
+  print_text(fmt::format("idx: {}\nUsername: {}\nAmount: {}\n", idx, username, amount));
+  return 0;
+}

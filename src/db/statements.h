@@ -1,0 +1,69 @@
+// Every SQL text the server issues, in one place.
+//
+// The texts are part of the protocol: several are echoed to the client, and all of them are what
+// the database log of a deployment shows. Keep them byte for byte: some end without a semicolon,
+// two differ only in the case of "where", and the trade insert has a blank before its closing
+// parenthesis. Placeholders are fmt's {} and are filled in order: client text verbatim between
+// the quotes the text carries (it has passed MySQLClient::detect_sqli first), numbers in decimal,
+// sides as true/false or 1/0 as each text says.
+#ifndef KORVANE_DB_STATEMENTS_H_
+#define KORVANE_DB_STATEMENTS_H_
+
+namespace sql {
+
+// Transaction control. A sign-up and an order each run as one transaction.
+constexpr char kBeginTransaction[] = "START TRANSACTION";
+constexpr char kCommit[] = "COMMIT";
+constexpr char kRollback[] = "ROLLBACK";
+
+// Accounts (sign-up, sign-in).
+constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}');";
+constexpr char kSelectAccountIdByName[] = "SELECT acc_id FROM kv_account where USERNAME='{}';";
+constexpr char kInsertVault[] = "INSERT INTO kv_uservault VALUES(NULL, {}, {}, 0, 0, 0, 0, 0);";
+constexpr char kSelectAccountByLogin[] =
+    "SELECT * FROM kv_account WHERE username='{}' AND password='{}';";
+
+// Balances of the signed-in account.
+constexpr char kSelectKrwBalance[] = "SELECT KRW_amount FROM kv_uservault WHERE acc_id='{}';";
+constexpr char kSelectCoinBalance[] = "SELECT {}_amount FROM kv_uservault WHERE acc_id='{}';";
+constexpr char kAddCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount+{} WHERE acc_id={}";
+constexpr char kSubtractCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount-{} WHERE acc_id={}";
+constexpr char kSubtractKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount-{} WHERE acc_id={}";
+constexpr char kAddKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount+{} WHERE acc_id={}";
+
+// Market.
+constexpr char kSelectPriceAndStock[] =
+    "SELECT current_price, qty FROM kv_coininfo WHERE symbol='{}';";
+constexpr char kSelectPrice[] = "SELECT current_price FROM kv_coininfo WHERE symbol='{}';";
+constexpr char kSelectStock[] = "SELECT qty FROM kv_coininfo WHERE symbol='{}';";
+constexpr char kSetStock[] = "UPDATE kv_coininfo SET qty={} WHERE symbol='{}'";
+
+// Trade log.
+constexpr char kCountSameTrade[] =
+    "SELECT COUNT(*) from kv_tradehistory where acc_id={} and symbol='{}' and "
+    "trade_time=FROM_UNIXTIME({}) and type={};";
+constexpr char kInsertTrade[] =
+    "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', {}, {}, {}, {}, FROM_UNIXTIME({}) );";
+constexpr char kCountTrades[] =
+    "SELECT COUNT(*) from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
+constexpr char kSelectTrades[] =
+    "SELECT * from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
+
+// Address book.
+constexpr char kCountAddresses[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={}";
+constexpr char kInsertAddress[] =
+    "INSERT INTO kv_addressbook VALUES(NULL, {}, '{}', '{}', '{}', {});";
+constexpr char kCountAddressesForModify[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={};";
+constexpr char kSelectAddressById[] =
+    "SELECT address FROM kv_addressbook WHERE id={} and acc_id={};";
+constexpr char kUpdateAddressById[] =
+    "UPDATE kv_addressbook SET address='{}' WHERE id={} and acc_id={};";
+constexpr char kCountAddressesByText[] =
+    "SELECT COUNT(*) FROM kv_addressbook WHERE address='{}' and acc_id={};";
+constexpr char kSelectAllAddresses[] = "SELECT id, address FROM kv_addressbook WHERE acc_id={};";
+constexpr char kUpdateEachAddress[] =
+    "UPDATE kv_addressbook SET address='{}' where id={} and acc_id={};";
+
+}  // namespace sql
+
+#endif  // KORVANE_DB_STATEMENTS_H_

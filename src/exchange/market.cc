@@ -1,0 +1,22 @@
+#include "exchange/market.h"
+
+#include <fmt/format.h>
+
+#include "db/statements.h"
+#include "server/session.h"
+
+std::optional<std::string> convert_sym_with_id(int32_t id) {
+  static const char* const kSymbols[] = {"BTC", "ETH", "XRP", "SOL"};
+  if (id < 0 || id > 3) return std::nullopt;
+  return std::string(kSymbols[id]);
+}
+
+ResultSet get_cur_price(std::string symbol) {
+  return client->exec_query_result(fmt::format(sql::kSelectPrice, symbol));
+}
+
+ResultSet get_cur_qty(std::string symbol) {
+  return client->exec_query_result(fmt::format(sql::kSelectStock, symbol));
+}
+
+bool validate_coin_qty(uint64_t stock, uint64_t amount) { return stock >= amount; }

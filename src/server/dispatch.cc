@@ -1,0 +1,124 @@
+#include "server/dispatch.h"
+
+#include "server/exchange.h"
+#include "server/output.h"
+#include "server/session.h"
+
+namespace {
+
+using korvane::KorvaneInterface;
+
+constexpr char kParseError[] = "Error parse_handler();";
+constexpr char kMultiLogin[] = "Do not multi-login!";
+
+// The map of the server: every event code beside the nested message it requires (null when it
+// needs none) and the handler that runs it. Adding an event is adding a row.
+struct EventRoute {
+  int32_t code;
+  bool (KorvaneInterface::*has_request)() const;
+  void (*run)(const KorvaneInterface& envelope);
+};
+
+void sign_up(const KorvaneInterface& e) {
+  // Sign-up works with or without a session; it only borrows the object's operation.
+  User scratch;
+  (user != nullptr ? user : &scratch)->handle_signup(e.event_signup());
+}
+
+void sign_in(const KorvaneInterface& e) {
+  if (login_count != 0) {
+    print_line(kMultiLogin);
+    return;
+  }
+  login_count = 1;              // one attempt per process, whatever its outcome
+  if (user == nullptr) return;  // the session is gone: refused quietly
+  user->handle_signin(e.event_signin());
+}
+
+void sign_out(const KorvaneInterface&) {
+  if (user == nullptr) return;
+  user->handle_signout();
+  delete user;
+  user = nullptr;
+}
+
+void my_info(const KorvaneInterface&) {
+  if (user != nullptr) user->handle_my_info();
+}
+
+// Exchange handlers get a fresh Exchange and their own copy of the nested message.
+template <typename Request, const Request& (KorvaneInterface::*get)() const,
+          int (Exchange::*handle)(const Request&)>
+void run_exchange(const KorvaneInterface& e) {
+  Exchange exchange;
+  const Request request = (e.*get)();
+  (exchange.*handle)(request);
+}
+
+const EventRoute kUserEvents[] = {
+    {event::kSignUp, &KorvaneInterface::has_event_signup, sign_up},
+    {event::kSignIn, &KorvaneInterface::has_event_signin, sign_in},
+    {event::kSignOut, nullptr, sign_out},
+    {event::kMyInfo, nullptr, my_info},
+};
+
+const EventRoute kExchangeEvents[] = {
+    {event::kBuy, &KorvaneInterface::has_event_buy,
+     run_exchange<korvane::Buy, &KorvaneInterface::event_buy, &Exchange::handle_buy>},
+    {event::kSell, &KorvaneInterface::has_event_sell,
+     run_exchange<korvane::Sell, &KorvaneInterface::event_sell, &Exchange::handle_sell>},
+    {event::kViewHistory, &KorvaneInterface::has_event_history,
+     run_exchange<korvane::History, &KorvaneInterface::event_history,
+                  &Exchange::handle_view_history>},
+    {event::kAddAddress, &KorvaneInterface::has_event_addressbook,
+     run_exchange<korvane::AddressBook, &KorvaneInterface::event_addressbook,
+                  &Exchange::handle_add_addressbook>},
+    {event::kModifyAddress, &KorvaneInterface::has_event_modify_addressbook,
+     run_exchange<korvane::ModifyAddressBook, &KorvaneInterface::event_modify_addressbook,
+                  &Exchange::handle_modify_addressbook>},
+    {event::kDeleteAddress, &KorvaneInterface::has_event_addressbook,
+     run_exchange<korvane::AddressBook, &KorvaneInterface::event_addressbook,
+                  &Exchange::handle_del_addressbook>},
+    {event::kDeposit, &KorvaneInterface::has_event_deposit,
+     run_exchange<korvane::Deposit, &KorvaneInterface::event_deposit, &Exchange::handle_deposit>},
+};
+
+// Runs the row for the envelope's code. Unknown codes are ignored silently (0); a missing
+// nested message is ignored silently too (-1).
+template <size_t N>
+int route(const EventRoute (&table)[N], const KorvaneInterface& envelope) {
+  for (const EventRoute& row : table) {
+    if (row.code != envelope.event_id()) continue;
+    if (row.has_request != nullptr && !(envelope.*row.has_request)()) return -1;
+    row.run(envelope);
+    return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int user_handler(const KorvaneInterface& envelope) { return route(kUserEvents, envelope); }
+
+int exchange_handler(const KorvaneInterface& envelope) { return route(kExchangeEvents, envelope); }
+
+int parse_handler(const char* data, int32_t length) {
+  KorvaneInterface envelope;
+  // ParseFromArray fails on malformed bytes and on a missing required field anywhere: the
+  // envelope's code and every field of every nested message present, used or not.
+  if (!envelope.ParseFromArray(data, length)) {
+    print_line(kParseError);
+    return -1;
+  }
+  switch (envelope.event_id() >> 24) {  // arithmetic shift: negative codes stay negative
+    case event::kUserGroup:
+      user_handler(envelope);
+      break;
+    case event::kExchangeGroup:
+      if (session_signed_in()) exchange_handler(envelope);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}

@@ -1,0 +1,37 @@
+// Event dispatch: one request's bytes become one call of one operation.
+#ifndef KORVANE_SERVER_DISPATCH_H_
+#define KORVANE_SERVER_DISPATCH_H_
+
+#include <cstdint>
+
+#include "korvane.pb.h"
+
+// Event codes. The top byte (arithmetic shift right by 24) is the group.
+namespace event {
+constexpr int32_t kUserGroup = 0x10;
+constexpr int32_t kExchangeGroup = 0x20;
+
+constexpr int32_t kSignUp = 0x10000000;
+constexpr int32_t kSignIn = 0x10000001;
+constexpr int32_t kSignOut = 0x10000002;
+constexpr int32_t kMyInfo = 0x10000003;
+constexpr int32_t kBuy = 0x20000000;
+constexpr int32_t kSell = 0x20000001;
+constexpr int32_t kViewHistory = 0x20000002;
+constexpr int32_t kAddAddress = 0x20000003;
+constexpr int32_t kModifyAddress = 0x20000004;
+constexpr int32_t kDeleteAddress = 0x20000005;
+constexpr int32_t kDeposit = 0x20000006;
+}  // namespace event
+
+// Decodes `length` bytes of `data` as one envelope and routes it. Prints
+// "Error parse_handler();" and returns -1 when the bytes do not decode; otherwise returns 0
+// (also when the event was ignored). REQUIRES: 0 <= length.
+int parse_handler(const char* data, int32_t length);
+
+// The two group dispatchers. Each returns -1 when the nested message the code requires is
+// absent, else 0. exchange_handler assumes a signed-in session.
+int user_handler(const korvane::KorvaneInterface& envelope);
+int exchange_handler(const korvane::KorvaneInterface& envelope);
+
+#endif  // KORVANE_SERVER_DISPATCH_H_

@@ -1,0 +1,39 @@
+// Exchange handles one exchange-group event for the signed-in session. Dispatch makes a fresh
+// object per event with both working fields 0; nothing carries over between events.
+#ifndef KORVANE_SERVER_EXCHANGE_H_
+#define KORVANE_SERVER_EXCHANGE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "korvane.pb.h"
+
+class Exchange {
+ public:
+  // Orders. 0 when executed, -1 when refused.
+  int handle_buy(const korvane::Buy& request);
+  int handle_sell(const korvane::Sell& request);
+
+  // 1 when the account has logged no trade of this symbol, side and time, 0 when it has (and
+  // prints "[-] DETECTED Trading Bot"), -1 when the count could not be read.
+  int check_trading_bot(std::string symbol, uint64_t trade_time, bool buy);
+
+  // Logs the trade at cur_price and prints its TradeResponse. 0 when logged, -1 when not.
+  int create_trade_history(std::string symbol, uint64_t amount, uint64_t trade_time, bool buy);
+
+  // Prints the account's trades of one coin and side as HistoryResponse documents. Always 0.
+  int handle_view_history(const korvane::History& request);
+
+  // Address book. 0 when stored or rewritten, -1 when refused.
+  int handle_add_addressbook(const korvane::AddressBook& request);
+  int handle_modify_addressbook(const korvane::ModifyAddressBook& request);
+
+  // Not offered yet: each answers with a fixed line and changes nothing.
+  int handle_deposit(const korvane::Deposit& request);
+  int handle_del_addressbook(const korvane::AddressBook& request);
+
+  uint64_t cur_price = 0;  // price of one coin in KRW, as read for this order
+  uint64_t cur_qty = 0;    // the exchange's stock of the coin, as read for this order
+};
+
+#endif  // KORVANE_SERVER_EXCHANGE_H_

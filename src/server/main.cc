@@ -1,0 +1,7 @@
+// korvane-server: serves one client over standard input and output.
+#include "server/startup.h"
+
+int main() {
+  init();
+  serve_requests();
+}

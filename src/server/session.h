@@ -1,0 +1,23 @@
+// The process-wide objects. One thread serves one client, so none of them needs locking.
+#ifndef KORVANE_SERVER_SESSION_H_
+#define KORVANE_SERVER_SESSION_H_
+
+#include <cstdint>
+
+#include "db/mysql_client.h"
+#include "server/user.h"
+
+// The client's session. Null once sign-out has torn it down; a null session counts as a
+// signed-out one everywhere.
+extern User* user;
+
+// The database connection. Set by start-up before the first request and never replaced.
+extern MySQLClient* client;
+
+// Sign-in attempts so far, capped at 1: a process accepts one sign-in attempt in all.
+extern int32_t login_count;
+
+// True when a session exists and is signed in.
+inline bool session_signed_in() { return user != nullptr && user->signed_in != 0; }
+
+#endif  // KORVANE_SERVER_SESSION_H_

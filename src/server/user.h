@@ -1,0 +1,52 @@
+// User is the one account session of the process, reached through the process-wide `user`.
+//
+// Start-up creates it signed out; a successful sign-in fills all four fields; sign-out clears
+// `signed_in`, after which dispatch destroys the object and leaves `user` null for the rest of
+// the process. While signed in, `idx` is the account every trading and address-book statement
+// is about.
+#ifndef KORVANE_SERVER_USER_H_
+#define KORVANE_SERVER_USER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "korvane.pb.h"
+
+class User final {
+ public:
+  User() = default;
+  User(const User&) = delete;
+  User& operator=(const User&) = delete;
+  // Not virtual: nothing derives from User; it is only ever deleted as a User.
+  ~User() = default;
+
+  // Balance checks and moves for the signed-in account, used by order execution.
+
+  // True when the KRW balance covers amount * price plus the 25 % fee.
+  virtual bool validate_user_krw(int64_t amount, int64_t price);
+  // True when the balance of coin `symbol` covers `amount`.
+  virtual bool validate_user_qty(std::string symbol, int64_t amount);
+  // Adds (buy) or subtracts (sell) coins; prints the statement; true when it succeeded.
+  virtual bool update_user_vault_coin(std::string symbol, int64_t amount, bool buy);
+  // Subtracts (buy) or adds (sell) KRW; prints the statement; true when it succeeded.
+  virtual bool update_user_vault_krw(std::string symbol, int64_t amount, bool buy);
+
+  // Account operations. Each returns 0 on success and -1 when refused; callers ignore it.
+
+  // Creates an account with a starting balance and prints its id and a SignUpResponse. Ends the
+  // process with status 255 when the name is empty, longer than 32 bytes or filtered.
+  int handle_signup(const korvane::SignUp& request);
+  // Signs the account in; prints "There is no username, password" when nothing matches.
+  int handle_signin(const korvane::SignIn& request);
+  // Clears the signed-in flag; prints nothing.
+  int handle_signout();
+  // Prints the account id, name and KRW balance of the signed-in account.
+  int handle_my_info();
+
+  uint32_t idx = 0;
+  std::string username;
+  int32_t signed_in = 0;
+  uint32_t amount = 0;
+};
+
+#endif  // KORVANE_SERVER_USER_H_

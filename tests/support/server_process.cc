@@ -1,0 +1,136 @@
+#include "support/server_process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+constexpr char kPrompt[] = "> ";
+constexpr int kAnswerTimeoutMs = 20000;
+
+bool ends_with_prompt(const std::string& s) {
+  return s.size() >= 2 && s.compare(s.size() - 2, 2, kPrompt) == 0;
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess(const std::map<std::string, std::string>& env) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
+    execl(KORVANE_SERVER_PATH, "korvane-server", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  to_server_ = in[1];
+  from_server_ = out[0];
+}
+
+ServerProcess::~ServerProcess() {
+  if (to_server_ >= 0) close(to_server_);
+  if (from_server_ >= 0) close(from_server_);
+  if (pid_ > 0 && !exited_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool ServerProcess::read_some(int timeout_ms) {
+  pollfd p{from_server_, POLLIN, 0};
+  int ready = poll(&p, 1, timeout_ms);
+  if (ready <= 0) return ready == 0 ? true : errno == EINTR;
+  char buf[65536];
+  ssize_t n = read(from_server_, buf, sizeof(buf));
+  if (n <= 0) return n < 0 && errno == EINTR;
+  pending_.append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+std::string ServerProcess::read_until_prompt() {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+  while (!ends_with_prompt(pending_)) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ADD_FAILURE() << "no prompt within the deadline; output so far: " << pending_;
+      return std::exchange(pending_, {});
+    }
+    if (!read_some(static_cast<int>(left.count()))) {
+      ADD_FAILURE() << "server closed its output before the prompt; output: " << pending_;
+      return std::exchange(pending_, {});
+    }
+  }
+  std::string answer = pending_.substr(0, pending_.size() - 2);
+  pending_.clear();
+  return answer;
+}
+
+void ServerProcess::write_raw(const std::string& bytes) {
+  ssize_t n = write(to_server_, bytes.data(), bytes.size());
+  if (n != static_cast<ssize_t>(bytes.size())) ADD_FAILURE() << "short write to the server";
+}
+
+std::string ServerProcess::send(const std::string& bytes) {
+  write_raw(bytes);
+  return read_until_prompt();
+}
+
+std::string ServerProcess::send(const korvane::KorvaneInterface& envelope) {
+  std::string bytes;
+  envelope.SerializePartialToString(&bytes);
+  return send(bytes);
+}
+
+void ServerProcess::close_input() {
+  if (to_server_ >= 0) close(to_server_);
+  to_server_ = -1;
+}
+
+std::string ServerProcess::read_to_end() {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ADD_FAILURE() << "server output did not end within the deadline";
+      break;
+    }
+    size_t before = pending_.size();
+    if (!read_some(static_cast<int>(left.count()))) break;
+    (void)before;
+  }
+  return std::exchange(pending_, {});
+}
+
+int ServerProcess::wait_exit() {
+  if (exited_) return status_;
+  for (int i = 0; i < kAnswerTimeoutMs / 10; ++i) {
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+      exited_ = true;
+      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      return status_;
+    }
+    usleep(10000);
+  }
+  ADD_FAILURE() << "server did not exit";
+  return -1;
+}

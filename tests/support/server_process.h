@@ -1,0 +1,58 @@
+// A real korvane-server on pipes, for end-to-end tests.
+//
+// The server prints the prompt "> " after every request, and nothing else ends without a line
+// end, so "output so far ends with the prompt" marks the end of one answer. Every read has a
+// deadline: a server that hangs fails the test instead of hanging it.
+#ifndef KORVANE_TESTS_SUPPORT_SERVER_PROCESS_H_
+#define KORVANE_TESTS_SUPPORT_SERVER_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+
+#include "korvane.pb.h"
+
+class ServerProcess {
+ public:
+  // Starts the server with the test environment plus `env` (which may override it).
+  explicit ServerProcess(const std::map<std::string, std::string>& env = {});
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // Reads until the output ends with the prompt; returns what came before it. On timeout or end
+  // of output, records a test failure and returns what was read.
+  std::string read_until_prompt();
+
+  // Writes one request in one write and returns the answer printed before the next prompt.
+  std::string send(const std::string& bytes);
+  std::string send(const korvane::KorvaneInterface& envelope);
+
+  // Writes bytes without waiting for an answer.
+  void write_raw(const std::string& bytes);
+
+  // Closes the server's standard input (end of input).
+  void close_input();
+
+  // Reads until the server closes its output; returns everything read.
+  std::string read_to_end();
+
+  // Waits for the process to end; returns its exit status, or 128 + signal number.
+  int wait_exit();
+
+  pid_t pid() const { return pid_; }
+
+ private:
+  // Reads what is available within the deadline into pending_; false at end of output.
+  bool read_some(int timeout_ms);
+
+  pid_t pid_ = -1;
+  int to_server_ = -1;
+  int from_server_ = -1;
+  std::string pending_;
+  bool exited_ = false;
+  int status_ = 0;
+};
+
+#endif  // KORVANE_TESTS_SUPPORT_SERVER_PROCESS_H_

@@ -1,0 +1,72 @@
+#include "support/test_db.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+std::string bootstrap_command() {
+  return std::string("mysql -ukorvane -pwexolim < ") + KORVANE_INIT_SQL_PATH;
+}
+
+TestDb::TestDb() {
+  static bool bootstrapped = false;
+  if (std::getenv("MYSQL_UNIX_PORT") == nullptr) {
+    ADD_FAILURE() << "MYSQL_UNIX_PORT is not set: run the tests through scripts/test";
+  }
+  if (!bootstrapped) {
+    EXPECT_EQ(std::system(bootstrap_command().c_str()), 0);
+    bootstrapped = true;
+  }
+  conn_ = mysql_init(nullptr);
+  if (mysql_real_connect(conn_, "localhost", "korvane", "wexolim", "korvane_db", 0, nullptr, 0) ==
+      nullptr) {
+    ADD_FAILURE() << "cannot reach the test database: " << mysql_error(conn_);
+  }
+  exec("SET time_zone='+00:00'");
+}
+
+TestDb::~TestDb() { mysql_close(conn_); }
+
+void TestDb::exec(const std::string& statement) {
+  if (mysql_real_query(conn_, statement.data(), statement.size()) != 0) {
+    ADD_FAILURE() << statement << ": " << mysql_error(conn_);
+  }
+  MYSQL_RES* res = mysql_store_result(conn_);
+  if (res != nullptr) mysql_free_result(res);
+}
+
+std::vector<std::vector<std::string>> TestDb::rows(const std::string& query) {
+  std::vector<std::vector<std::string>> out;
+  if (mysql_real_query(conn_, query.data(), query.size()) != 0) {
+    ADD_FAILURE() << query << ": " << mysql_error(conn_);
+    return out;
+  }
+  MYSQL_RES* res = mysql_store_result(conn_);
+  if (res == nullptr) return out;
+  unsigned int n = mysql_num_fields(res);
+  while (MYSQL_ROW row = mysql_fetch_row(res)) {
+    unsigned long* lengths = mysql_fetch_lengths(res);
+    std::vector<std::string> r;
+    for (unsigned int i = 0; i < n; ++i) {
+      r.push_back(row[i] == nullptr ? "NULL" : std::string(row[i], lengths[i]));
+    }
+    out.push_back(std::move(r));
+  }
+  mysql_free_result(res);
+  return out;
+}
+
+std::string TestDb::value(const std::string& query) {
+  auto r = rows(query);
+  return r.empty() || r[0].empty() ? std::string() : r[0][0];
+}
+
+void TestDb::set_market(const std::string& symbol, long price, long stock) {
+  exec("UPDATE kv_coininfo SET current_price=" + std::to_string(price) +
+       ", qty=" + std::to_string(stock) + " WHERE symbol='" + symbol + "'");
+}
+
+long TestDb::account_id(const std::string& name) {
+  std::string v = value("SELECT acc_id FROM kv_account WHERE username='" + name + "'");
+  return v.empty() ? 0 : std::stol(v);
+}

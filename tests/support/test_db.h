@@ -1,0 +1,42 @@
+// Direct access to the tests' private database, for setting up and checking state.
+//
+// It connects as the server does (user korvane, through the socket in MYSQL_UNIX_PORT), after
+// running the bootstrap script once per test process.
+#ifndef KORVANE_TESTS_SUPPORT_TEST_DB_H_
+#define KORVANE_TESTS_SUPPORT_TEST_DB_H_
+
+#include <mysql.h>
+
+#include <string>
+#include <vector>
+
+class TestDb {
+ public:
+  TestDb();
+  ~TestDb();
+  TestDb(const TestDb&) = delete;
+  TestDb& operator=(const TestDb&) = delete;
+
+  // Runs a statement; records a test failure when it fails.
+  void exec(const std::string& statement);
+
+  // All rows of a query, SQL NULL as "NULL".
+  std::vector<std::vector<std::string>> rows(const std::string& query);
+
+  // Column 0 of the first row ("" when there is no row).
+  std::string value(const std::string& query);
+
+  // Sets a coin's price and stock.
+  void set_market(const std::string& symbol, long price, long stock);
+
+  // The account id of a user name (0 when there is none).
+  long account_id(const std::string& name);
+
+ private:
+  MYSQL* conn_ = nullptr;
+};
+
+// The bootstrap command the server itself runs, for tests that run it by hand.
+std::string bootstrap_command();
+
+#endif  // KORVANE_TESTS_SUPPORT_TEST_DB_H_
