@@ -32,6 +32,10 @@ class ResultSet {
   // left. REQUIRES: *this holds a result set.
   MYSQL_ROW fetch_row() { return mysql_fetch_row(res_); }
 
+  // Byte lengths of the columns of the row fetched last; a column text may hold NUL bytes.
+  // REQUIRES: *this holds a result set and a row has been fetched.
+  unsigned long* fetch_lengths() { return mysql_fetch_lengths(res_); }
+
   // The first row of a result set, or null when there is no result set or no row. Call it
   // before any fetch_row().
   MYSQL_ROW first_row() { return res_ == nullptr ? nullptr : mysql_fetch_row(res_); }

@@ -1,5 +1,62 @@
-// The withdrawal address book. Not offered yet.
-#include "server/exchange.h"
+// Adding an entry to the withdrawal address book.
+#include "exchange/addressbook.h"
 
-int Exchange::handle_add_addressbook(const korvane::AddressBook&) { return -1; }
-int Exchange::handle_modify_addressbook(const korvane::ModifyAddressBook&) { return -1; }
+#include <fmt/format.h>
+
+#include <ctime>
+#include <optional>
+
+#include "db/decimal.h"
+#include "db/statements.h"
+#include "exchange/market.h"
+#include "server/exchange.h"
+#include "server/json_print.h"
+#include "server/output.h"
+#include "server/session.h"
+
+namespace {
+constexpr size_t kMaxAddressBytes = 255;
+}  // namespace
+
+bool validate_address(std::string address) { return address.size() <= kMaxAddressBytes; }
+
+bool validate_memo(std::string memo) { return parse_decimal_prefix64(memo.c_str()) != 0; }
+
+void addressbook_response(AddressBookEntry entry) {
+  korvane::AddressBookResponse response;
+  response.set_symbol(entry[kEntrySymbol]);
+  response.set_address(entry[kEntryAddress]);
+  response.set_memo(entry[kEntryMemo]);
+  print_json_response(response, JsonFields::kAllFields);
+}
+
+int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
+  // A client that gives no creation time gets the server's; values of 2^63 and above are
+  // stored as the negative numbers they are as signed 64-bit values.
+  const int64_t created = request.create_at_ts() != 0 ? static_cast<int64_t>(request.create_at_ts())
+                                                      : static_cast<int64_t>(std::time(nullptr));
+  std::optional<std::string> symbol = convert_sym_with_id(request.symbol());
+  if (!symbol) return -1;  // cannot happen: the decoder admits only the four coin ids
+
+  ResultSet count = client->exec_query_result(fmt::format(sql::kCountAddresses, user->idx));
+  MYSQL_ROW row = count.first_row();
+  if (row == nullptr) return -1;
+  if (static_cast<uint32_t>(parse_decimal_prefix32(row[0])) >= kMaxAddressBookEntries) return -1;
+
+  AddressBookEntry entry = {*symbol, request.address(), request.memo()};
+  // Length and memo come before the filter, so a refused entry is never reported by it. The
+  // symbol text comes from the fixed coin table and needs no screening.
+  if (!validate_address(entry[kEntryAddress])) return -1;
+  if (!validate_memo(entry[kEntryMemo])) return -1;
+  if (client->detect_sqli(entry[kEntryAddress])) return -1;
+  if (client->detect_sqli(entry[kEntryMemo])) return -1;
+
+  print_line(entry[kEntryAddress]);
+  print_line(entry[kEntryMemo]);
+  client->exec_query_result(fmt::format(sql::kInsertAddress, user->idx, entry[kEntrySymbol],
+                                        entry[kEntryAddress], entry[kEntryMemo], created));
+  if (client->last_error() != 0) return -1;
+  addressbook_response(entry);
+  entry.clear();
+  return 0;
+}

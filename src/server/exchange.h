@@ -24,7 +24,8 @@ class Exchange {
   // Prints the account's trades of one coin and side as HistoryResponse documents. Always 0.
   int handle_view_history(const korvane::History& request);
 
-  // Address book. 0 when stored or rewritten, -1 when refused.
+  // Address book. The add returns 0 when the entry was stored and -1 when refused; the
+  // rewrite returns -1 when the account holds more entries than an add admits, else 0.
   int handle_add_addressbook(const korvane::AddressBook& request);
   int handle_modify_addressbook(const korvane::ModifyAddressBook& request);
 

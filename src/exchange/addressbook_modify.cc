@@ -1,0 +1,75 @@
+// Rewriting the addresses of address-book entries.
+#include <fmt/format.h>
+
+#include <cstring>
+#include <vector>
+
+#include "db/decimal.h"
+#include "db/statements.h"
+#include "exchange/addressbook.h"
+#include "server/exchange.h"
+#include "server/json_print.h"
+#include "server/output.h"
+#include "server/session.h"
+
+void modify_addressbook_response(int id, std::string origin_addr, std::string new_addr) {
+  korvane::ModifyAddressBookResponse response;
+  response.set_id(static_cast<uint32_t>(id));
+  response.set_origin_addr(origin_addr);
+  response.set_new_addr(new_addr);
+  print_json_response(response, JsonFields::kAllFields);
+}
+
+int modify_address(int id, std::string new_addr) {
+  if (client->detect_sqli(new_addr)) return -1;
+  ResultSet stored = client->exec_query_result(fmt::format(sql::kSelectAddressById, id, user->idx));
+  MYSQL_ROW row = stored.first_row();
+  if (row == nullptr || row[0] == nullptr) return -1;
+  const std::string previous(row[0], stored.fetch_lengths()[0]);
+  if (previous == new_addr) return -1;  // nothing to write, and nothing to report
+  client->exec_query_result(fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx));
+  if (client->last_error() != 0) return -1;
+  modify_addressbook_response(id, previous, new_addr);
+  return 0;
+}
+
+int modify_all_address(std::string origin_addr, std::string new_addr) {
+  if (client->detect_sqli(origin_addr)) return -1;
+  if (client->detect_sqli(new_addr)) return -1;
+  // The origin count belongs to the rewrite's statements, but its number selects nothing:
+  // every entry of the account gets the new address.
+  ResultSet origin_count =
+      client->exec_query_result(fmt::format(sql::kCountAddressesByText, origin_addr, user->idx));
+  if (origin_count.first_row() == nullptr) return -1;
+  ResultSet entries = client->exec_query_result(fmt::format(sql::kSelectAllAddresses, user->idx));
+  if (!entries) return -1;
+  std::vector<int32_t> ids;
+  while (MYSQL_ROW row = entries.fetch_row()) ids.push_back(parse_decimal_prefix32(row[0]));
+
+  // The updates run as one transaction, so the book is rewritten whole or not at all should the
+  // process die half-way. A failed update (a NUL byte in the address ends its text inside the
+  // quotes) undoes only itself; the others still go through, as the printed ids promise.
+  const bool in_transaction = client->begin_transaction();
+  for (int32_t id : ids) {
+    print_line(std::to_string(id));
+    client->exec_query(fmt::format(sql::kUpdateEachAddress, new_addr, id, user->idx));
+  }
+  if (in_transaction && !client->commit()) client->rollback();
+  return 0;
+}
+
+int Exchange::handle_modify_addressbook(const korvane::ModifyAddressBook& request) {
+  const int32_t id = request._id();
+  // The request's memo is not part of an entry's rewrite.
+  ResultSet count =
+      client->exec_query_result(fmt::format(sql::kCountAddressesForModify, user->idx));
+  MYSQL_ROW row = count.first_row();
+  if (row == nullptr) return -1;
+  if (static_cast<uint32_t>(parse_decimal_prefix32(row[0])) > kMaxAddressBookEntries) return -1;
+
+  print_line(std::to_string(id));
+  // -1 names no entry, so its single rewrite finds nothing; it is tried all the same.
+  if (id != 0) modify_address(id, request.new_addr());
+  if (id == kEveryAddressBookEntry) modify_all_address(request.origin_addr(), request.new_addr());
+  return 0;
+}
