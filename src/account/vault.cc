@@ -1,6 +1,9 @@
-// Balance checks and moves of the signed-in account.
+// Balance checks and moves of the signed-in account. Order execution runs them inside its
+// transaction, after it has locked the account's vault row, so a check and the moves that follow
+// it see the same balances.
 #include <fmt/format.h>
 
+#include "account/money.h"
 #include "db/decimal.h"
 #include "db/statements.h"
 #include "server/output.h"
@@ -11,10 +14,9 @@ bool User::validate_user_krw(int64_t amount, int64_t price) {
   MYSQL_ROW row = balance.first_row();
   if (row == nullptr) return false;
   if (amount < 0 || price < 0) return false;
-  uint64_t held = static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(row[0])));
-  uint64_t cost = static_cast<uint64_t>(amount) * static_cast<uint64_t>(price);
-  uint64_t fee = cost * 25 / 100;
-  return held >= cost + fee;
+  std::optional<uint64_t> total =
+      money::buy_cost(static_cast<uint64_t>(price), static_cast<uint64_t>(amount));
+  return total && money::covers(parse_decimal_prefix32(row[0]), *total);
 }
 
 bool User::validate_user_qty(std::string symbol, int64_t amount) {
@@ -22,8 +24,7 @@ bool User::validate_user_qty(std::string symbol, int64_t amount) {
   MYSQL_ROW row = balance.first_row();
   if (row == nullptr) return false;
   if (amount < 0) return false;
-  uint64_t held = static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(row[0])));
-  return held >= static_cast<uint64_t>(amount);
+  return money::covers(parse_decimal_prefix32(row[0]), static_cast<uint64_t>(amount));
 }
 
 bool User::update_user_vault_coin(std::string symbol, int64_t amount, bool buy) {
