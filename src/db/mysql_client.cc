@@ -35,6 +35,7 @@ int MySQLClient::init_mysql_connect() {
   mysql_init(&handle_);
   mysql_options(&handle_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   mysql_options(&handle_, MYSQL_INIT_COMMAND, kSessionSetup);
+  mysql_options(&handle_, MYSQL_INIT_COMMAND, sql::kReadCommitted);
   if (mysql_real_connect(&handle_, host_, user_, password_, database_, 0, nullptr, 0) != nullptr) {
     return 0;
   }

@@ -15,6 +15,10 @@ namespace sql {
 constexpr char kBeginTransaction[] = "START TRANSACTION";
 constexpr char kCommit[] = "COMMIT";
 constexpr char kRollback[] = "ROLLBACK";
+// Sent when the connection opens. Each statement of a transaction then reads the latest
+// committed rows instead of the snapshot taken by the transaction's first read, so the checks of
+// an order see what the order has locked.
+constexpr char kReadCommitted[] = "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED";
 
 // Accounts (sign-up, sign-in).
 constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}');";
@@ -30,6 +34,8 @@ constexpr char kAddCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount+{} WHER
 constexpr char kSubtractCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount-{} WHERE acc_id={}";
 constexpr char kSubtractKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount-{} WHERE acc_id={}";
 constexpr char kAddKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount+{} WHERE acc_id={}";
+// Taken first by every order: holds the account's balances until the order commits or rolls back.
+constexpr char kLockVault[] = "SELECT acc_id FROM kv_uservault WHERE acc_id={} FOR UPDATE;";
 
 // Market.
 constexpr char kSelectPriceAndStock[] =
@@ -37,6 +43,8 @@ constexpr char kSelectPriceAndStock[] =
 constexpr char kSelectPrice[] = "SELECT current_price FROM kv_coininfo WHERE symbol='{}';";
 constexpr char kSelectStock[] = "SELECT qty FROM kv_coininfo WHERE symbol='{}';";
 constexpr char kSetStock[] = "UPDATE kv_coininfo SET qty={} WHERE symbol='{}'";
+// Taken second by every order, after kLockVault: holds the coin's price and stock.
+constexpr char kLockMarket[] = "SELECT symbol FROM kv_coininfo WHERE symbol='{}' FOR UPDATE;";
 
 // Trade log.
 constexpr char kCountSameTrade[] =

@@ -1,7 +1,167 @@
-// Buying and selling. Not offered yet.
-#include "server/exchange.h"
+// Buying and selling.
+//
+// Each client has its own server process, and several may trade for one account or in one coin
+// at the same time, so an order runs as one transaction that keeps this invariant:
+//
+//   The order locks the account's kv_uservault row, then the coin's kv_coininfo row, always in
+//   that order (so two orders never wait for each other in a cycle), before it reads anything it
+//   checks: the bot guard's count, price and stock, and the balance. The session reads committed
+//   data (READ COMMITTED), so the checks see the latest values, and nobody else can change them
+//   until this order ends. Holding the vault row also runs the orders of one account one after
+//   the other, which is what makes the bot guard hold across its sessions. Stock, coin balance, KRW
+//   balance and the trade log change together or not at all: any failed statement, a refused check,
+//   a deadlock or a lock timeout rolls the whole order back, and the TradeResponse is printed only
+//   once the commit has succeeded. A trade without its log entry does not exist.
+//
+// What the client sees of one order (price and stock lines, echoed updates, the response) is
+// the same as if the order ran alone.
+#include <fmt/format.h>
 
-int Exchange::handle_buy(const korvane::Buy&) { return -1; }
-int Exchange::handle_sell(const korvane::Sell&) { return -1; }
-int Exchange::check_trading_bot(std::string, uint64_t, bool) { return -1; }
-int Exchange::create_trade_history(std::string, uint64_t, uint64_t, bool) { return -1; }
+#include "account/money.h"
+#include "db/decimal.h"
+#include "db/statements.h"
+#include "db/transaction.h"
+#include "exchange/market.h"
+#include "server/exchange.h"
+#include "server/json_print.h"
+#include "server/output.h"
+#include "server/session.h"
+
+namespace {
+
+constexpr char kBotDetected[] = "[-] DETECTED Trading Bot";
+
+// Market values are INT columns: read with a 32-bit parse, widened with their sign.
+uint64_t market_value(const char* text) {
+  return static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(text)));
+}
+
+bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
+
+// Runs a locking read. True when it ran (a missing row locks nothing; the checks that follow
+// refuse the order then), false when the statement failed.
+bool lock_row(const std::string& statement) {
+  ResultSet rows = client->exec_query_result(statement);
+  return rows || client->last_error() == 0;
+}
+
+// Takes the order's two locks in their fixed order. REQUIRES: an open transaction.
+bool lock_order_rows(const std::string& symbol) {
+  return lock_row(fmt::format(sql::kLockVault, user->idx)) &&
+         lock_row(fmt::format(sql::kLockMarket, symbol));
+}
+
+}  // namespace
+
+int Exchange::handle_buy(const korvane::Buy& request) {
+  // Only the low 32 bits of the field name the coin.
+  int32_t id = static_cast<int32_t>(static_cast<uint32_t>(request.symbol()));
+  uint64_t amount = request.amount();
+  uint64_t trade_time = request.timestamp();
+  if (amount == 0) return -1;
+  std::optional<std::string> symbol = convert_sym_with_id(id);
+  if (!symbol) return -1;
+
+  Transaction order(client);
+  if (!order.begun() || !lock_order_rows(*symbol)) return -1;
+  if (check_trading_bot(*symbol, trade_time, true) != 1) return -1;
+
+  ResultSet market = client->exec_query_result(fmt::format(sql::kSelectPriceAndStock, *symbol));
+  MYSQL_ROW row = market.first_row();
+  if (row == nullptr) return -1;
+  cur_price = market_value(row[0]);
+  cur_qty = market_value(row[1]);
+  print_line(fmt::format("{}", cur_price));
+  print_line(fmt::format("{}", cur_qty));
+  if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return -1;
+  // Both go as signed values: an amount of 2^63 or more, or a negative price, is refused here.
+  if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(cur_price))) {
+    return -1;
+  }
+  // The check above bounds the cost by a stored balance, so it fits a signed 64-bit amount.
+  std::optional<uint64_t> cost = money::buy_cost(cur_price, amount);
+  if (!cost) return -1;
+
+  client->exec_query_result(fmt::format(sql::kSetStock, cur_qty - amount, *symbol));
+  if (client->last_error() != 0) return -1;
+  if (!user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), true)) return -1;
+  if (!user->update_user_vault_krw(*symbol, static_cast<int64_t>(*cost), true)) return -1;
+  if (create_trade_history(*symbol, amount, trade_time, true) != 0) return -1;
+  order.committed();
+  return 0;
+}
+
+int Exchange::handle_sell(const korvane::Sell& request) {
+  int32_t id = static_cast<int32_t>(request.symbol());
+  uint64_t amount = request.amount();
+  uint64_t trade_time = request.timestamp();
+  if (amount == 0) return -1;
+  std::optional<std::string> symbol = convert_sym_with_id(id);
+  if (!symbol) return -1;
+
+  Transaction order(client);
+  if (!order.begun() || !lock_order_rows(*symbol)) return -1;
+  if (check_trading_bot(*symbol, trade_time, false) != 1) return -1;
+
+  ResultSet price = get_cur_price(*symbol);
+  MYSQL_ROW row = price.first_row();
+  if (row == nullptr) return -1;
+  cur_price = market_value(row[0]);
+  ResultSet stock = get_cur_qty(*symbol);
+  row = stock.first_row();
+  if (row == nullptr) return -1;
+  cur_qty = market_value(row[0]);
+  // An amount of 2^63 or more is negative as a signed value and refused here.
+  if (!user->validate_user_qty(*symbol, static_cast<int64_t>(amount))) return -1;
+  if (negative(cur_price) || negative(cur_qty)) return -1;
+  // The coin balance bounds the amount by 2^31, so proceeds and new stock fit their types; the
+  // database refuses a KRW balance or stock beyond its column.
+  std::optional<uint64_t> proceeds = money::sell_proceeds(cur_price, amount);
+  uint64_t new_stock;
+  if (!proceeds || static_cast<int64_t>(*proceeds) < 0 ||
+      __builtin_add_overflow(cur_qty, amount, &new_stock)) {
+    return -1;
+  }
+
+  client->exec_query_result(fmt::format(sql::kSetStock, new_stock, *symbol));
+  if (client->last_error() != 0) return -1;
+  if (!user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), false)) return -1;
+  if (!user->update_user_vault_krw(*symbol, static_cast<int64_t>(*proceeds), false)) return -1;
+  if (create_trade_history(*symbol, amount, trade_time, false) != 0) return -1;
+  order.committed();
+  return 0;
+}
+
+int Exchange::check_trading_bot(std::string symbol, uint64_t trade_time, bool buy) {
+  ResultSet count = client->exec_query_result(
+      fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0));
+  MYSQL_ROW row = count.first_row();
+  if (row == nullptr) return -1;
+  if (parse_decimal_prefix64(row[0]) != 0) {
+    print_line(kBotDetected);
+    return 0;
+  }
+  return 1;
+}
+
+int Exchange::create_trade_history(std::string symbol, uint64_t amount, uint64_t trade_time,
+                                   bool buy) {
+  std::optional<uint64_t> value = money::trade_value(cur_price, amount);
+  if (!value) return -1;
+  // A time the database cannot convert (beyond 2038) makes this insert fail.
+  client->exec_query_result(fmt::format(sql::kInsertTrade, user->idx, symbol, cur_price, amount,
+                                        *value, buy, trade_time));
+  if (client->last_error() != 0) return -1;
+  // The log entry completes the order: commit it with the order's other changes, and answer
+  // only once they are durable.
+  if (!client->commit()) return -1;
+
+  korvane::TradeResponse response;
+  response.set_symbol(symbol);
+  response.set_coin_cur_price(cur_price);
+  response.set_amount(amount);
+  response.set_total_price(*value);
+  response.set_flag(buy);
+  print_json_response(response, JsonFields::kSetFields);
+  return 0;
+}

@@ -10,7 +10,8 @@
 
 class Exchange {
  public:
-  // Orders. 0 when executed, -1 when refused.
+  // Orders. Each runs as one transaction: 0 when executed and committed, -1 when refused or
+  // rolled back (then nothing changed).
   int handle_buy(const korvane::Buy& request);
   int handle_sell(const korvane::Sell& request);
 
@@ -18,7 +19,8 @@ class Exchange {
   // prints "[-] DETECTED Trading Bot"), -1 when the count could not be read.
   int check_trading_bot(std::string symbol, uint64_t trade_time, bool buy);
 
-  // Logs the trade at cur_price and prints its TradeResponse. 0 when logged, -1 when not.
+  // Logs the trade at cur_price, commits the open order transaction, and only then prints the
+  // TradeResponse. 0 when committed, -1 when not; the caller rolls back then.
   int create_trade_history(std::string symbol, uint64_t amount, uint64_t trade_time, bool buy);
 
   // Prints the account's trades of one coin and side as HistoryResponse documents. Always 0.

@@ -20,7 +20,9 @@ class User final {
   // Not virtual: nothing derives from User; it is only ever deleted as a User.
   ~User() = default;
 
-  // Balance checks and moves for the signed-in account, used by order execution.
+  // Balance checks and moves for the signed-in account, used by order execution inside the
+  // order's transaction. A negative stored balance, a negative argument or a cost that does not
+  // fit 64 bits never passes a check.
 
   // True when the KRW balance covers amount * price plus the 25 % fee.
   virtual bool validate_user_krw(int64_t amount, int64_t price);
