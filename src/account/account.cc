@@ -6,6 +6,7 @@
 #include "account/sha256.h"
 #include "db/decimal.h"
 #include "db/statements.h"
+#include "db/transaction.h"
 #include "server/json_print.h"
 #include "server/output.h"
 #include "server/session.h"
@@ -21,27 +22,19 @@ constexpr unsigned int kAccountColumns = 3;  // acc_id, username, password
 // A sign-up must not leave an account without its vault, so it runs as one transaction.
 // Returns the new account id, or 0 when nothing was created.
 int32_t create_account(const std::string& name, const std::string& digest) {
-  if (!client->begin_transaction()) return 0;
+  Transaction signup(client);
+  if (!signup.begun()) return 0;
   // A taken name fails here with "Duplicate ID" (the unique key on username). Going on would
   // answer as if the sign-up had succeeded and give the existing account a second grant.
   client->exec_query(fmt::format(sql::kInsertAccount, name, digest));
-  if (client->last_error() != 0) {
-    client->rollback();
-    return 0;
-  }
+  if (client->last_error() != 0) return 0;
   ResultSet ids = client->exec_query_result(fmt::format(sql::kSelectAccountIdByName, name));
   MYSQL_ROW row = ids.first_row();
   int32_t acc_id = row == nullptr ? 0 : parse_decimal_prefix32(row[0]);
-  if (acc_id == 0) {
-    client->rollback();
-    return 0;
-  }
+  if (acc_id == 0) return 0;
   client->exec_query(fmt::format(
       sql::kInsertVault, static_cast<uint64_t>(static_cast<int64_t>(acc_id)), kStartingKrw));
-  if (client->last_error() != 0 || !client->commit()) {
-    client->rollback();
-    return 0;
-  }
+  if (client->last_error() != 0 || !signup.commit()) return 0;
   return acc_id;
 }
 

@@ -18,6 +18,13 @@ class Transaction {
   // False when the transaction could not begin; then nothing may be written.
   bool begun() const { return open_; }
 
+  // Commits; true when the commit succeeded. After a failed commit the destructor rolls back.
+  bool commit() {
+    if (!open_ || !client_->commit()) return false;
+    open_ = false;
+    return true;
+  }
+
   // Records that the transaction was committed by someone else (a successful commit() of the
   // same client), so that nothing is rolled back.
   void committed() { open_ = false; }

@@ -8,6 +8,7 @@
 
 #include "db/decimal.h"
 #include "db/statements.h"
+#include "db/transaction.h"
 #include "exchange/market.h"
 #include "server/exchange.h"
 #include "server/json_print.h"
@@ -38,6 +39,14 @@ int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
   std::optional<std::string> symbol = convert_sym_with_id(request.symbol());
   if (!symbol) return -1;  // cannot happen: the decoder admits only the four coin ids
 
+  // Sessions of one account may add at once. Holding the account's vault row (the lock every
+  // order takes first) runs their adds one after the other, so two of them cannot both count
+  // nine entries and both add one; the rollback on every early return releases it.
+  Transaction add(client);
+  if (!add.begun()) return -1;
+  client->exec_query_result(fmt::format(sql::kLockVault, user->idx));
+  if (client->last_error() != 0) return -1;
+
   ResultSet count = client->exec_query_result(fmt::format(sql::kCountAddresses, user->idx));
   MYSQL_ROW row = count.first_row();
   if (row == nullptr) return -1;
@@ -55,7 +64,7 @@ int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
   print_line(entry[kEntryMemo]);
   client->exec_query_result(fmt::format(sql::kInsertAddress, user->idx, entry[kEntrySymbol],
                                         entry[kEntryAddress], entry[kEntryMemo], created));
-  if (client->last_error() != 0) return -1;
+  if (client->last_error() != 0 || !add.commit()) return -1;
   addressbook_response(entry);
   entry.clear();
   return 0;
