@@ -131,6 +131,10 @@ TEST_F(Client, BadCommandSendsNothingAndEndsTheScript) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(db.account_id(second), 0);
 
+  r = run_client({"--help"});
+  EXPECT_EQ(r.out.substr(0, 16), "usage: korvane [");
+  EXPECT_EQ(r.status, 0);
+
   r = run_client({"--connect"});
   EXPECT_EQ(r.err,
             "korvane: option --connect needs a value\n"
@@ -162,6 +166,10 @@ TEST_F(Client, ExitStatusWhenTheServerEndsOrCannotBeReached) {
 
 TEST_F(Client, AccountCommandsOverTcp) {
   ServedOverTcp served;
+  EXPECT_EQ(served.banner(),
+            "korvane: serving on " + served.address() +
+                ", one server process per connection\n  connect: " + KORVANE_SOURCE_DIR +
+                "/build/korvane --connect " + served.address() + "\n  stop:    Ctrl-C\n");
   std::string name = unique_name("tcp");
   long id = sign_up(name, tcp(served));
   ClientRun r = run_client(with(tcp(served), {"signin " + name + " pw", "me"}));
@@ -169,19 +177,24 @@ TEST_F(Client, AccountCommandsOverTcp) {
   EXPECT_EQ(r.status, 0);
 }
 
+// A password that makes the sign-up envelope of `name` exactly `size` bytes.
+std::string password_for(const std::string& name, size_t size) {
+  std::string password(size, 'p');
+  while (envelopes::bytes_of(envelopes::signup(name, password)).size() > size) {
+    password.pop_back();
+  }
+  return password;
+}
+
 TEST_F(Client, RequestOfTheFullSizeArrivesWholeOverTcp) {
   ServedOverTcp served;
   std::string name = unique_name("big");
-  std::string password(10240, 'p');
-  while (envelopes::bytes_of(envelopes::signup(name, password)).size() > 10240) {
-    password.pop_back();
-  }
-  ClientRun r = run_client(with(tcp(served), {"signup " + name + " " + password}));
+  ClientRun r = run_client(with(tcp(served), {"signup " + name + " " + password_for(name, 10240)}));
   EXPECT_EQ(r.out, signup_answer(name, db.account_id(name)));  // not two requests
   EXPECT_EQ(r.status, 0);
 
   std::string longer = unique_name("big");
-  r = run_client(with(tcp(served), {"signup " + longer + " " + password + "p"}));
+  r = run_client(with(tcp(served), {"signup " + longer + " " + password_for(longer, 10241)}));
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
             "korvane: the request takes 10241 bytes; the server reads at most 10240\n"

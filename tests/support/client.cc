@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "support/envelopes.h"
 #include "support/server_process.h"
@@ -144,12 +146,15 @@ ClientRun run_client(const std::vector<std::string>& args, const std::string& in
 
 ServedOverTcp::ServedOverTcp(const std::map<std::string, std::string>& env) {
   port_ = free_port();
+  banner_file_ = testing::TempDir() + "korvane_serve_" + std::to_string(getpid()) + "_" +
+                 std::to_string(port_);
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // socat's children too, so that all of them can be stopped at the end
     int devnull = open("/dev/null", O_RDWR);
+    int banner = open(banner_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(devnull, 0);
-    dup2(devnull, 1);
+    dup2(banner, 1);
     for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
     std::string script = std::string(KORVANE_SOURCE_DIR) + "/scripts/serve";
     std::string port = std::to_string(port_);
@@ -164,9 +169,17 @@ ServedOverTcp::ServedOverTcp(const std::map<std::string, std::string>& env) {
 }
 
 ServedOverTcp::~ServedOverTcp() {
+  unlink(banner_file_.c_str());
   if (pid_ <= 0) return;
   kill(-pid_, SIGTERM);
   waitpid(pid_, nullptr, 0);
+}
+
+std::string ServedOverTcp::banner() const {
+  std::ifstream in(banner_file_);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 FreshDatabase::FreshDatabase() {

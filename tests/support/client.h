@@ -33,9 +33,13 @@ class ServedOverTcp {
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   int port() const { return port_; }
 
+  // What the script printed on standard output.
+  std::string banner() const;
+
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  std::string banner_file_;
 };
 
 // A private MariaDB that starts empty, made with the scripts' own helpers, removed at the end.

@@ -5,7 +5,6 @@
 #include <iostream>
 #include <memory>
 
-#include "korvane/commands.h"
 #include "korvane/connection.h"
 #include "korvane/options.h"
 #include "korvane/session.h"
