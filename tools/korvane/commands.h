@@ -44,14 +44,9 @@ struct ParseResult {
 };
 
 // Parses one line. `now` is the current time in seconds, which orders carry unless --at gives
-// another. Words are separated by blanks; '...' and "..." quote, and a backslash outside single
-// quotes takes the next character literally. A line whose first word starts with '#' is a
+// another. Words are split as split_words says; a line whose first word starts with '#' is a
 // comment.
 ParseResult parse_command(std::string_view line, uint64_t now);
-
-// Splits a line into words by the quoting rules above. False, with *error set, when a quote is
-// not closed or the line ends in a backslash.
-bool split_words(std::string_view line, std::vector<std::string>* words, std::string* error);
 
 // The coin id of a symbol name (BTC, ETH, XRP, SOL, in any case), or nothing.
 std::optional<int> symbol_id(std::string_view name);
