@@ -1,0 +1,282 @@
+// The korvane client against the real server, on pipes (--exec) and over TCP (scripts/serve).
+#include "support/client.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/envelopes.h"
+#include "support/test_db.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+constexpr char kServerEnded[] = "korvane: the server ended the session\n";
+constexpr char kAt[] = "1700000000";  // 2023-11-14 22:13:20 UTC
+
+std::string base64(const std::string& in) {
+  static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < in.size(); i += 3) {
+    uint32_t v = uint8_t(in[i]) << 16;
+    if (i + 1 < in.size()) v |= uint8_t(in[i + 1]) << 8;
+    if (i + 2 < in.size()) v |= uint8_t(in[i + 2]);
+    out += k[v >> 18];
+    out += k[(v >> 12) & 63];
+    out += i + 1 < in.size() ? k[(v >> 6) & 63] : '=';
+    out += i + 2 < in.size() ? k[v & 63] : '=';
+  }
+  return out;
+}
+
+std::string signup_answer(const std::string& name, long id) {
+  return "acc_id: " + std::to_string(id) + "\n{\n \"username\": \"" + base64(name) +
+         "\",\n \"acc_id\": \"" + std::to_string(id) + "\"\n}\n\n";
+}
+
+std::string my_info(long id, const std::string& name, long krw) {
+  return "idx: " + std::to_string(id) + "\nUsername: " + name + "\nAmount: " + std::to_string(krw) +
+         "\n";
+}
+
+std::string trade(const std::string& symbol, long price, long amount, bool buy) {
+  return "{\n \"symbol\": \"" + symbol + "\",\n \"coin_cur_price\": \"" + std::to_string(price) +
+         "\",\n \"amount\": \"" + std::to_string(amount) + "\",\n \"total_price\": \"" +
+         std::to_string(price * amount) + "\",\n \"flag\": " + (buy ? "true" : "false") + "\n}\n\n";
+}
+
+// The client's arguments: where the server is, then each command with -c.
+Args with(const Args& server, const Args& commands) {
+  Args args = server;
+  for (const std::string& c : commands) {
+    args.push_back("-c");
+    args.push_back(c);
+  }
+  return args;
+}
+
+const Args kPipes = {"--exec", KORVANE_SERVER_PATH};
+
+Args on_pipes(const Args& commands) { return with(kPipes, commands); }
+
+Args tcp(const ServedOverTcp& served) { return {"--connect", served.address()}; }
+
+class Client : public ::testing::Test {
+ protected:
+  // Signs up a fresh account through the client and returns its id.
+  long sign_up(const std::string& name, const Args& server = kPipes) {
+    ClientRun r = run_client(with(server, {"signup " + name + " pw"}));
+    long id = db.account_id(name);
+    EXPECT_NE(id, 0);
+    EXPECT_EQ(r.out, signup_answer(name, id));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    return id;
+  }
+
+  TestDb db;
+};
+
+TEST_F(Client, AccountCommandsOnPipes) {
+  std::string name = unique_name("cli");
+  long id = sign_up(name);
+  ClientRun r = run_client(on_pipes({"signin " + name + " pw", "me", "deposit btc addr1 7",
+                                     "address delete XRP addr1", "signout", "me"}));
+  EXPECT_EQ(r.out, my_info(id, name, 100000000) + "Hello handle_sell\nTODO\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Client, ReadsCommandsFromStandardInputUntilQuit) {
+  std::string name = unique_name("stdin");
+  long id = sign_up(name);
+  ClientRun r = run_client({"--exec", KORVANE_SERVER_PATH},
+                           "signin " + name + " pw\n\n# the account:\nME\nquit\nsignout\n");
+  EXPECT_EQ(r.out, my_info(id, name, 100000000));
+  EXPECT_EQ(r.status, 0);
+  // The end of input ends the session as quit does.
+  r = run_client({"--exec", KORVANE_SERVER_PATH}, "signin " + name + " pw\nme");
+  EXPECT_EQ(r.out, my_info(id, name, 100000000));
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Client, HumanViewDecodesTheName) {
+  std::string name = unique_name("zoë");
+  ClientRun r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signup " + name});
+  std::string id = std::to_string(db.account_id(name));
+  EXPECT_EQ(r.out, "acc_id: " + id + "\nusername: " + name + "\nacc_id: " + id + "\n");
+  // Without a terminal a left-out password is sent empty.
+  r = run_client(on_pipes({"signin " + name + " ''", "me"}));
+  EXPECT_EQ(r.out, my_info(std::stol(id), name, 100000000));
+}
+
+TEST_F(Client, BadCommandSendsNothingAndEndsTheScript) {
+  std::string first = unique_name("bad");
+  std::string second = unique_name("never");
+  ClientRun r = run_client(on_pipes({"signup " + first + " pw extra", "signup " + second}));
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "korvane: unexpected argument 'extra'\nusage: signup NAME [PASSWORD]\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(db.account_id(first), 0);
+  EXPECT_EQ(db.account_id(second), 0);
+
+  r = run_client({"--exec", KORVANE_SERVER_PATH}, "help buy\nbuy doge 1\nsignup " + second + "\n");
+  EXPECT_EQ(r.out,
+            "usage: buy SYMBOL AMOUNT [--at SECONDS]\n  buy coins from the exchange's stock\n");
+  EXPECT_EQ(r.err,
+            "korvane: unknown symbol 'doge': use BTC, ETH, XRP or SOL\n"
+            "usage: buy SYMBOL AMOUNT [--at SECONDS]\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(db.account_id(second), 0);
+
+  r = run_client({"--help"});
+  EXPECT_EQ(r.out.substr(0, 16), "usage: korvane [");
+  EXPECT_EQ(r.status, 0);
+
+  r = run_client({"--connect"});
+  EXPECT_EQ(r.err,
+            "korvane: option --connect needs a value\n"
+            "usage: korvane [--connect HOST:PORT | --exec SERVER] [--human] [-c COMMAND]...\n");
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Client, ExitStatusWhenTheServerEndsOrCannotBeReached) {
+  // A name over 32 bytes ends the server process.
+  ClientRun r = run_client(on_pipes({"signup " + std::string(33, 'x') + " pw", "me"}));
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kServerEnded);
+  EXPECT_EQ(r.status, 1);
+
+  r = run_client({"--exec", "/nonexistent/korvane-server", "-c", "me"});
+  EXPECT_EQ(r.err,
+            "korvane: cannot start /nonexistent/korvane-server: No such file or directory\n");
+  EXPECT_EQ(r.status, 1);
+
+  std::string closed;
+  {
+    ServedOverTcp gone;  // a port that was just served and is free again
+    closed = gone.address();
+  }
+  r = run_client({"--connect", closed, "-c", "me"});
+  EXPECT_EQ(r.err, "korvane: cannot connect to " + closed + ": Connection refused\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Client, AccountCommandsOverTcp) {
+  ServedOverTcp served;
+  EXPECT_EQ(served.banner(),
+            "korvane: serving on " + served.address() +
+                ", one server process per connection\n  connect: " + KORVANE_SOURCE_DIR +
+                "/build/korvane --connect " + served.address() + "\n  stop:    Ctrl-C\n");
+  std::string name = unique_name("tcp");
+  long id = sign_up(name, tcp(served));
+  ClientRun r = run_client(with(tcp(served), {"signin " + name + " pw", "me"}));
+  EXPECT_EQ(r.out, my_info(id, name, 100000000));
+  EXPECT_EQ(r.status, 0);
+}
+
+// A password that makes the sign-up envelope of `name` exactly `size` bytes.
+std::string password_for(const std::string& name, size_t size) {
+  std::string password(size, 'p');
+  while (envelopes::bytes_of(envelopes::signup(name, password)).size() > size) {
+    password.pop_back();
+  }
+  return password;
+}
+
+TEST_F(Client, RequestOfTheFullSizeArrivesWholeOverTcp) {
+  ServedOverTcp served;
+  std::string name = unique_name("big");
+  ClientRun r = run_client(with(tcp(served), {"signup " + name + " " + password_for(name, 10240)}));
+  EXPECT_EQ(r.out, signup_answer(name, db.account_id(name)));  // not two requests
+  EXPECT_EQ(r.status, 0);
+
+  std::string longer = unique_name("big");
+  r = run_client(with(tcp(served), {"signup " + longer + " " + password_for(longer, 10241)}));
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "korvane: the request takes 10241 bytes; the server reads at most 10240\n"
+            "usage: shorten the texts it carries\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(db.account_id(longer), 0);
+}
+
+// Buying and selling, as answered per order: the market lines (buy only), the balance
+// statements, and the trade as JSON.
+void check_trading(TestDb& db, const Args& server) {
+  db.set_market("XRP", 100, 50);
+  std::string name = unique_name("trader");
+  ClientRun r = run_client(with(server, {"signup " + name + " pw"}));
+  std::string id = std::to_string(db.account_id(name));
+  r = run_client(with(server, {"signin " + name + " pw", std::string("buy xrp 2 --at ") + kAt}));
+  EXPECT_EQ(r.out, "100\n50\nUPDATE kv_uservault SET XRP_amount=XRP_amount+2 WHERE acc_id=" + id +
+                       "\nUPDATE kv_uservault SET KRW_amount=KRW_amount-250 WHERE acc_id=" + id +
+                       "\n" + trade("XRP", 100, 2, true));
+  EXPECT_EQ(r.status, 0);
+  r = run_client(
+      with(server, {"signin " + name + " pw", std::string("SELL Xrp 2 --at ") + kAt, "me"}));
+  EXPECT_EQ(r.out, "UPDATE kv_uservault SET XRP_amount=XRP_amount-2 WHERE acc_id=" + id +
+                       "\nUPDATE kv_uservault SET KRW_amount=KRW_amount+150 WHERE acc_id=" + id +
+                       "\n" + trade("XRP", 100, 2, false) +
+                       my_info(std::stol(id), name, 100000000 - 250 + 150));
+  EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='XRP'"), "50");
+}
+
+TEST_F(Client, TradesOnPipes) { check_trading(db, kPipes); }
+
+TEST_F(Client, TradesOverTcp) {
+  ServedOverTcp served;
+  check_trading(db, tcp(served));
+}
+
+TEST_F(Client, ShowsHistory) {
+  db.set_market("SOL", 1000, 10);
+  std::string name = unique_name("hist");
+  long id = sign_up(name);
+  run_client(on_pipes({"signin " + name + " pw", std::string("buy sol 3 --at ") + kAt}));
+  std::string trade_id =
+      db.value("SELECT id FROM kv_tradehistory WHERE acc_id=" + std::to_string(id));
+  ClientRun r =
+      run_client(on_pipes({"signin " + name + " pw", "history SOL buy", "history sol sell"}));
+  EXPECT_EQ(r.out, "{\n \"id\": \"" + trade_id +
+                       "\",\n \"symbol\": \"SOL\",\n \"price\": \"1000\",\n \"amount\": \"3\",\n"
+                       " \"total_price\": \"3000\",\n \"type\": true,\n \"trade_time\": \"" +
+                       std::string(kAt) +
+                       "\"\n"
+                       "}\n\n");  // no sells: nothing
+  r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signin " + name + " pw", "-c",
+                  "history sol buy"});
+  EXPECT_EQ(r.out, "id: " + trade_id +
+                       "\nsymbol: SOL\nprice: 1000\namount: 3\ntotal_price: 3000\ntype: true\n"
+                       "trade_time: " +
+                       std::string(kAt) + "\n");
+}
+
+TEST_F(Client, KeepsAndRewritesAddresses) {
+  std::string name = unique_name("book");
+  long acc = sign_up(name);
+  std::string signin = "signin " + name + " pw";
+  ClientRun r =
+      run_client(on_pipes({signin, std::string("address add xrp 'rOne' 123 --at ") + kAt}));
+  EXPECT_EQ(r.out, "rOne\n123\n{\n \"symbol\": \"" + base64("XRP") + "\",\n \"address\": \"" +
+                       base64("rOne") + "\",\n \"memo\": \"" + base64("123") + "\"\n}\n\n");
+  std::string where = " FROM kv_addressbook WHERE acc_id=" + std::to_string(acc);
+  EXPECT_EQ(db.value("SELECT create_at_ts" + where), kAt);
+  std::string entry = db.value("SELECT id" + where);
+
+  r = run_client(on_pipes({signin, "address set " + entry + " rTwo"}));
+  EXPECT_EQ(r.out, entry + "\n{\n \"id\": " + entry + ",\n \"origin_addr\": \"" + base64("rOne") +
+                       "\",\n \"new_addr\": \"" + base64("rTwo") + "\"\n}\n\n");
+
+  r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", signin, "-c",
+                  "address add sol sAddr 9", "-c", "address set-all rThree --from rTwo"});
+  std::string second = db.value("SELECT MAX(id)" + where);
+  EXPECT_EQ(r.out,
+            "sAddr\n9\nsymbol: SOL\naddress: sAddr\nmemo: 9\n-1\n" + entry + "\n" + second + "\n");
+  EXPECT_EQ(db.rows("SELECT DISTINCT address" + where),
+            (std::vector<std::vector<std::string>>{{"rThree"}}));
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+// The client's command language and options, without a server.
+#include <gtest/gtest.h>
+
+#include "korvane/commands.h"
+#include "korvane/options.h"
+#include "server/dispatch.h"
+
+namespace {
+
+constexpr uint64_t kNow = 1700000000;
+
+Command parse_ok(const std::string& line) {
+  ParseResult r = parse_command(line, kNow);
+  EXPECT_TRUE(r.ok) << line << ": " << r.error;
+  return r.command;
+}
+
+TEST(ClientCommands, SymbolsAreCaseInsensitiveNames) {
+  EXPECT_EQ(symbol_id("btc"), 0);
+  EXPECT_EQ(symbol_id("Eth"), 1);
+  EXPECT_EQ(symbol_id("xRP"), 2);
+  EXPECT_EQ(symbol_id("SOL"), 3);
+  EXPECT_EQ(symbol_id("ELF"), std::nullopt);  // the enumeration's name, not the coin's
+  EXPECT_EQ(symbol_id("DOGE"), std::nullopt);
+  EXPECT_EQ(symbol_id(""), std::nullopt);
+  EXPECT_EQ(parse_ok("SELL sol 3").request.event_sell().symbol(), korvane::ELF);
+}
+
+TEST(ClientCommands, OrdersCarryTheCurrentTimeUnlessAtIsGiven) {
+  Command buy = parse_ok("buy XRP 5");
+  EXPECT_EQ(buy.kind, Command::Kind::kSend);
+  EXPECT_EQ(buy.request.event_id(), event::kBuy);
+  EXPECT_EQ(buy.request.event_buy().symbol(), 2);
+  EXPECT_EQ(buy.request.event_buy().amount(), 5u);
+  EXPECT_EQ(buy.request.event_buy().timestamp(), kNow);
+  EXPECT_EQ(buy.answer_type, &korvane::TradeResponse::default_instance());
+
+  EXPECT_EQ(parse_ok("buy btc 1 --at 42").request.event_buy().timestamp(), 42u);
+  EXPECT_EQ(parse_ok("buy --at=0 btc 1").request.event_buy().timestamp(), 0u);
+  Command sell = parse_ok("sell eth 18446744073709551615 --at 7");
+  EXPECT_EQ(sell.request.event_id(), event::kSell);
+  EXPECT_EQ(sell.request.event_sell().amount(), 18446744073709551615u);
+  EXPECT_EQ(sell.request.event_sell().timestamp(), 7u);
+}
+
+TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
+  Command signup = parse_ok("signup alice s3cret");
+  EXPECT_EQ(signup.request.event_id(), event::kSignUp);
+  EXPECT_EQ(signup.request.event_signup().username(), "alice");
+  EXPECT_EQ(signup.request.event_signup().password(), "s3cret");
+  EXPECT_FALSE(signup.password_missing);
+
+  Command signin = parse_ok("signin alice");
+  EXPECT_EQ(signin.request.event_id(), event::kSignIn);
+  EXPECT_TRUE(signin.password_missing);
+  EXPECT_TRUE(signin.request.event_signin().has_password());  // sent empty when no one is asked
+  set_password(&signin, "typed");
+  EXPECT_EQ(signin.request.event_signin().password(), "typed");
+  EXPECT_FALSE(signin.password_missing);
+
+  EXPECT_EQ(parse_ok("me").request.event_id(), event::kMyInfo);
+  EXPECT_EQ(parse_ok("signout").request.event_id(), event::kSignOut);
+
+  Command history = parse_ok("history sol BUY");
+  EXPECT_EQ(history.request.event_history().symbol(), korvane::ELF);
+  EXPECT_EQ(history.request.event_history().type(), 1u);
+  EXPECT_EQ(parse_ok("history sol sell").request.event_history().type(), 0u);
+
+  Command add = parse_ok("address add xrp rAddr 123");
+  EXPECT_EQ(add.request.event_id(), event::kAddAddress);
+  EXPECT_EQ(add.request.event_addressbook().address(), "rAddr");
+  EXPECT_EQ(add.request.event_addressbook().memo(), "123");
+  EXPECT_FALSE(add.request.event_addressbook().has_create_at_ts());  // the server stamps it
+  EXPECT_EQ(parse_ok("address add xrp a 1 --at 9").request.event_addressbook().create_at_ts(), 9u);
+
+  Command set = parse_ok("Address SET 7 new");
+  EXPECT_EQ(set.request.event_id(), event::kModifyAddress);
+  EXPECT_EQ(set.request.event_modify_addressbook()._id(), 7);
+  EXPECT_EQ(set.request.event_modify_addressbook().new_addr(), "new");
+  EXPECT_FALSE(set.request.event_modify_addressbook().has_origin_addr());
+
+  Command all = parse_ok("address set-all new --from old");
+  EXPECT_EQ(all.request.event_modify_addressbook()._id(), -1);
+  EXPECT_EQ(all.request.event_modify_addressbook().origin_addr(), "old");
+  EXPECT_FALSE(
+      parse_ok("address set-all new").request.event_modify_addressbook().has_origin_addr());
+
+  Command del = parse_ok("address delete btc a");
+  EXPECT_EQ(del.request.event_id(), event::kDeleteAddress);
+  EXPECT_EQ(del.request.event_addressbook().symbol(), korvane::BTC);
+
+  Command deposit = parse_ok("deposit eth a -5");
+  EXPECT_EQ(deposit.request.event_id(), event::kDeposit);
+  EXPECT_EQ(deposit.request.event_deposit().memo(), -5);
+  EXPECT_FALSE(parse_ok("deposit eth a").request.event_deposit().has_memo());
+
+  // Every request is complete: the server would refuse one with a required field missing.
+  for (const char* line : {"signup a", "signin a b", "me", "buy btc 1", "sell btc 1",
+                           "history btc buy", "address add btc a 1", "address set 1 a",
+                           "address set-all a", "address delete btc a", "deposit btc a"}) {
+    EXPECT_TRUE(parse_ok(line).request.IsInitialized()) << line;
+  }
+}
+
+TEST(ClientCommands, LocalCommandsAndBlankLines) {
+  EXPECT_EQ(parse_ok("").kind, Command::Kind::kNothing);
+  EXPECT_EQ(parse_ok("   \t").kind, Command::Kind::kNothing);
+  EXPECT_EQ(parse_ok("  # buy btc 1").kind, Command::Kind::kNothing);
+  EXPECT_EQ(parse_ok("quit").kind, Command::Kind::kQuit);
+  EXPECT_EQ(parse_ok("EXIT").kind, Command::Kind::kQuit);
+  EXPECT_EQ(parse_ok("help").help, help_text());
+  EXPECT_EQ(parse_ok("help buy").help,
+            "usage: buy SYMBOL AMOUNT [--at SECONDS]\n  buy coins from the exchange's stock\n");
+  std::string address_help = parse_ok("help address").help;
+  for (const char* form : {"address add ", "address set ", "address set-all ", "address delete "}) {
+    EXPECT_NE(address_help.find(std::string("usage: ") + form), std::string::npos) << form;
+  }
+}
+
+TEST(ClientCommands, QuotesAndBackslashesMakeOneWord) {
+  Command c = parse_ok(R"(address add xrp "a b\"c" 'd e\f')");
+  EXPECT_EQ(c.request.event_addressbook().address(), "a b\"c");
+  EXPECT_EQ(c.request.event_addressbook().memo(), "d e\\f");
+  Command empty = parse_ok(R"(signup "" '')");
+  EXPECT_EQ(empty.request.event_signup().username(), "");
+  EXPECT_FALSE(empty.password_missing);
+  EXPECT_EQ(parse_ok(R"(signup a\ b)").request.event_signup().username(), "a b");
+  // A value that starts with "--" follows a "--".
+  EXPECT_EQ(parse_ok("signup bob -- --pw").request.event_signup().password(), "--pw");
+}
+
+TEST(ClientCommands, BadCommandsGiveOneLineAndAUsageHint) {
+  struct Case {
+    const char* line;
+    const char* error;
+    const char* usage;
+  };
+  const char* buy_usage = "usage: buy SYMBOL AMOUNT [--at SECONDS]";
+  const char* help_hint = "type 'help' for the list of commands";
+  const char* address_hint = "type 'help address' for its forms";
+  const Case cases[] = {
+      {"frobnicate now", "unknown command 'frobnicate'", help_hint},
+      {"buy", "missing SYMBOL", buy_usage},
+      {"buy btc", "missing AMOUNT", buy_usage},
+      {"buy doge 1", "unknown symbol 'doge': use BTC, ETH, XRP or SOL", buy_usage},
+      {"buy btc 0", "bad amount '0': expected a whole number of coins above 0", buy_usage},
+      {"buy btc -1", "bad amount '-1': expected a whole number of coins above 0", buy_usage},
+      {"buy btc 1.5", "bad amount '1.5': expected a whole number of coins above 0", buy_usage},
+      {"buy btc 18446744073709551616",
+       "bad amount '18446744073709551616': expected a whole number of coins above 0", buy_usage},
+      {"buy btc 1 --at", "option --at needs a value", buy_usage},
+      {"buy btc 1 --at soon", "bad time 'soon': expected seconds since 1970-01-01 00:00 UTC",
+       buy_usage},
+      {"buy btc 1 --at 1 --at 2", "option --at given twice", buy_usage},
+      {"buy btc 1 --from x", "unknown option '--from'", buy_usage},
+      {"sell btc 1 2", "unexpected argument '2'", "usage: sell SYMBOL AMOUNT [--at SECONDS]"},
+      {"history btc both", "bad side 'both': use buy or sell", "usage: history SYMBOL buy|sell"},
+      {"signup", "missing NAME", "usage: signup NAME [PASSWORD]"},
+      {"signin a b c", "unexpected argument 'c'", "usage: signin NAME [PASSWORD]"},
+      {"me now", "unexpected argument 'now'", "usage: me"},
+      {"address", "'address' needs one of: add, set, set-all, delete", address_hint},
+      {"address list", "unknown address command 'list': use add, set, set-all or delete",
+       address_hint},
+      {"address add btc a", "missing MEMO",
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
+      {"address set 0 a", "bad entry id '0': expected a whole number above 0",
+       "usage: address set ID NEW_ADDRESS"},
+      {"address set 2147483648 a", "bad entry id '2147483648': expected a whole number above 0",
+       "usage: address set ID NEW_ADDRESS"},
+      {"address set-all", "missing NEW_ADDRESS",
+       "usage: address set-all NEW_ADDRESS [--from ORIGIN]"},
+      {"deposit btc a memo", "bad memo 'memo': expected a whole number",
+       "usage: deposit SYMBOL ADDRESS [MEMO]"},
+      {"signup 'alice", "a ' quote is not closed", help_hint},
+      {"signup alice\\", "the line ends in a backslash", help_hint},
+      {"help nope", "no command 'nope'", help_hint},
+  };
+  for (const Case& c : cases) {
+    ParseResult r = parse_command(c.line, kNow);
+    EXPECT_FALSE(r.ok) << c.line;
+    EXPECT_EQ(r.error, c.error) << c.line;
+    EXPECT_EQ(r.usage, c.usage) << c.line;
+  }
+}
+
+TEST(ClientCommands, HelpListsEveryForm) {
+  std::string help = help_text();
+  for (const char* form :
+       {"signup NAME [PASSWORD]", "signin NAME [PASSWORD]", "me", "signout",
+        "buy SYMBOL AMOUNT [--at SECONDS]", "sell SYMBOL AMOUNT [--at SECONDS]",
+        "history SYMBOL buy|sell", "address add SYMBOL ADDRESS MEMO [--at SECONDS]",
+        "address set ID NEW_ADDRESS", "address set-all NEW_ADDRESS [--from ORIGIN]",
+        "address delete SYMBOL ADDRESS", "deposit SYMBOL ADDRESS [MEMO]", "help", "quit"}) {
+    EXPECT_NE(help.find(std::string("\n  ") + form + " "), std::string::npos) << form;
+  }
+}
+
+TEST(ClientCommands, PasswordsTypedIntoTheLineAreNotKept) {
+  EXPECT_TRUE(line_carries_password("signin bob pw"));
+  EXPECT_TRUE(line_carries_password("  SIGNUP 'bob' \"p w\""));
+  EXPECT_FALSE(line_carries_password("signin bob"));
+  EXPECT_FALSE(line_carries_password("buy btc 1"));
+}
+
+TEST(ClientOptions, ChoosesTheServerAndCollectsCommands) {
+  Options o;
+  std::string error;
+  const char* defaults[] = {"korvane"};
+  ASSERT_TRUE(parse_options(1, defaults, &o, &error));
+  EXPECT_EQ(o.host + ":" + o.port, "127.0.0.1:7070");
+  EXPECT_TRUE(o.exec_path.empty());
+
+  Options t;
+  const char* tcp[] = {"korvane", "--connect", "[::1]:7", "-c", "me", "-c", "signout", "--human"};
+  ASSERT_TRUE(parse_options(8, tcp, &t, &error));
+  EXPECT_EQ(t.host, "::1");
+  EXPECT_EQ(t.port, "7");
+  EXPECT_EQ(t.commands, (std::vector<std::string>{"me", "signout"}));
+  EXPECT_TRUE(t.human);
+
+  Options e;
+  const char* exec[] = {"korvane", "--exec=/bin/server"};
+  ASSERT_TRUE(parse_options(2, exec, &e, &error));
+  EXPECT_EQ(e.exec_path, "/bin/server");
+}
+
+TEST(ClientOptions, RefusesBadOptions) {
+  struct Case {
+    std::vector<const char*> argv;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"korvane", "--connect", "nowhere"}, "bad address 'nowhere': expected HOST:PORT"},
+      {{"korvane", "--connect", "host:"}, "bad address 'host:': expected HOST:PORT"},
+      {{"korvane", "-c"}, "option -c needs a value"},
+      {{"korvane", "--connect", "a:1", "--exec", "/s"}, "give --connect or --exec, not both"},
+      {{"korvane", "--verbose"}, "unknown option '--verbose'"},
+  };
+  for (const Case& c : cases) {
+    Options o;
+    std::string error;
+    EXPECT_FALSE(parse_options(static_cast<int>(c.argv.size()), c.argv.data(), &o, &error));
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// The client's command language: one line typed by a person or read from a script becomes one
+// request envelope, or a local action (help, quit). Parsing does no I/O, so every rule here can
+// be checked without a server.
+#ifndef KORVANE_TOOLS_KORVANE_COMMANDS_H_
+#define KORVANE_TOOLS_KORVANE_COMMANDS_H_
+
+#include <google/protobuf/message.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvane.pb.h"
+
+// The most a request may take: the server reads each request with one read of this many bytes.
+constexpr size_t kMaxRequestBytes = 10240;
+
+struct Command {
+  enum class Kind {
+    kNothing,  // an empty line or a comment
+    kSend,     // send `request`
+    kHelp,     // print `help`
+    kQuit,     // end the session
+  };
+  Kind kind = Kind::kNothing;
+  korvane::KorvaneInterface request;
+  // The response message the server answers this request with as JSON, if any (a default
+  // instance owned by the protobuf library).
+  const google::protobuf::Message* answer_type = nullptr;
+  // signup or signin without a password: the caller asks for one or sends it empty.
+  bool password_missing = false;
+  // For kHelp: the text to print.
+  std::string help;
+};
+
+// What parse_command gives back: the command, or a one-line error and a usage hint.
+struct ParseResult {
+  bool ok = false;
+  Command command;
+  std::string error;  // what is wrong, one line, no line end
+  std::string usage;  // the usage line of the command, or a pointer to help
+};
+
+// Parses one line. `now` is the current time in seconds, which orders carry unless --at gives
+// another. Words are split as split_words says; a line whose first word starts with '#' is a
+// comment.
+ParseResult parse_command(std::string_view line, uint64_t now);
+
+// The coin id of a symbol name (BTC, ETH, XRP, SOL, in any case), or nothing.
+std::optional<int> symbol_id(std::string_view name);
+
+// Puts `password` into the signup or signin request of `command`.
+void set_password(Command* command, const std::string& password);
+
+// True when `command` carries a password the user typed into the line itself, so the line must
+// not be kept in the history file.
+bool line_carries_password(std::string_view line);
+
+// The list of every command with its usage, for `help` and --help.
+std::string help_text();
+
+#endif  // KORVANE_TOOLS_KORVANE_COMMANDS_H_

@@ -1,0 +1,87 @@
+#include "korvane/options.h"
+
+#include <cstring>
+
+namespace {
+
+// Splits HOST:PORT; an IPv6 host is written in brackets, as in [::1]:7070.
+bool split_address(const std::string& address, std::string* host, std::string* port) {
+  size_t colon = address.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) return false;
+  std::string h = address.substr(0, colon);
+  if (h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+  if (h.empty()) return false;
+  *host = h;
+  *port = address.substr(colon + 1);
+  return true;
+}
+
+}  // namespace
+
+bool parse_options(int argc, const char* const* argv, Options* options, std::string* error) {
+  bool have_connect = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool takes_value = arg == "--connect" || arg == "--exec" || arg == "-c";
+    for (const char* name : {"--connect=", "--exec="}) {
+      if (arg.compare(0, std::strlen(name), name) == 0) {
+        value = arg.substr(std::strlen(name));
+        arg.resize(std::strlen(name) - 1);
+      }
+    }
+    if (takes_value) {
+      if (i + 1 == argc) {
+        *error = "option " + arg + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+    }
+    if (arg == "--connect") {
+      if (!split_address(value, &options->host, &options->port)) {
+        *error = "bad address '" + value + "': expected HOST:PORT";
+        return false;
+      }
+      have_connect = true;
+    } else if (arg == "--exec") {
+      if (value.empty()) {
+        *error = "option --exec needs a program";
+        return false;
+      }
+      options->exec_path = value;
+    } else if (arg == "-c") {
+      options->commands.push_back(value);
+    } else if (arg == "--human") {
+      options->human = true;
+    } else if (arg == "-h" || arg == "--help") {
+      options->help = true;
+    } else {
+      *error = "unknown option '" + arg + "'";
+      return false;
+    }
+  }
+  if (have_connect && !options->exec_path.empty()) {
+    *error = "give --connect or --exec, not both";
+    return false;
+  }
+  return true;
+}
+
+std::string usage_text() {
+  return "usage: korvane [--connect HOST:PORT | --exec SERVER] [--human] [-c COMMAND]...\n"
+         "\n"
+         "Talks to a korvane exchange server: over TCP (--connect, default 127.0.0.1:7070), or\n"
+         "with a korvane-server it starts itself on pipes (--exec PATH).\n"
+         "\n"
+         "On a terminal it is interactive, with line editing and history (kept in\n"
+         "$KORVANE_HISTFILE, by default ~/.korvane_history; lines with a password are not).\n"
+         "Otherwise it runs the commands given with -c, or else those on standard input, and\n"
+         "stops at the first command it cannot send.\n"
+         "\n"
+         "  --human   show JSON answers as readable lines, bytes fields decoded\n"
+         "\n"
+         "Exit status: 0 when every command was sent and answered; 1 when the server ended the\n"
+         "session or could not be reached; 2 for a bad option or a bad command.\n"
+         "\n"
+         "Type 'help' at the prompt, or run korvane -c help, for the commands.\n";
+}

@@ -1,0 +1,76 @@
+#include "korvane/terminal.h"
+
+#include <editline/readline.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "korvane/commands.h"
+
+namespace {
+
+constexpr char kPrompt[] = "korvane> ";
+constexpr char kPasswordPrompt[] = "Password: ";
+constexpr int kHistoryLines = 1000;
+
+std::string history_path() {
+  if (const char* file = std::getenv("KORVANE_HISTFILE")) return file;
+  const char* home = std::getenv("HOME");
+  return home == nullptr ? "" : std::string(home) + "/.korvane_history";
+}
+
+}  // namespace
+
+int run_interactive(Session* session) {
+  std::string history = history_path();
+  using_history();
+  stifle_history(kHistoryLines);
+  if (!history.empty()) read_history(history.c_str());
+  int status = 0;
+  for (;;) {
+    char* raw = readline(kPrompt);
+    if (raw == nullptr) {  // end of input (Ctrl-D)
+      std::cout << std::endl;
+      break;
+    }
+    std::string line(raw);
+    std::free(raw);
+    if (line.find_first_not_of(" \t") != std::string::npos && !line_carries_password(line)) {
+      add_history(line.c_str());
+    }
+    Session::Outcome outcome = session->run(line);
+    if (outcome == Session::Outcome::kQuit) break;
+    if (outcome == Session::Outcome::kServerGone) {
+      status = 1;
+      break;
+    }
+  }
+  if (!history.empty()) write_history(history.c_str());
+  return status;
+}
+
+std::optional<std::string> ask_password() {
+  if (!isatty(STDIN_FILENO)) return std::nullopt;
+  int fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  termios normal;
+  if (tcgetattr(fd, &normal) != 0) {
+    close(fd);
+    return std::nullopt;
+  }
+  termios quiet = normal;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;  // the Enter still moves to the next line
+  ssize_t unused = write(fd, kPasswordPrompt, sizeof(kPasswordPrompt) - 1);
+  (void)unused;
+  tcsetattr(fd, TCSAFLUSH, &quiet);
+  std::string password;
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') password += c;
+  tcsetattr(fd, TCSAFLUSH, &normal);
+  close(fd);
+  return password;
+}
