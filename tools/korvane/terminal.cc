@@ -64,13 +64,15 @@ std::optional<std::string> ask_password() {
   termios quiet = normal;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   quiet.c_lflag |= ECHONL;  // the Enter still moves to the next line
+  // Echo goes off before the prompt shows, so nothing typed in answer to it is ever echoed; and
+  // nothing typed is discarded, so a quick typist loses no keys.
+  tcsetattr(fd, TCSANOW, &quiet);
   ssize_t unused = write(fd, kPasswordPrompt, sizeof(kPasswordPrompt) - 1);
   (void)unused;
-  tcsetattr(fd, TCSAFLUSH, &quiet);
   std::string password;
   char c;
   while (read(fd, &c, 1) == 1 && c != '\n') password += c;
-  tcsetattr(fd, TCSAFLUSH, &normal);
+  tcsetattr(fd, TCSANOW, &normal);
   close(fd);
   return password;
 }
