@@ -60,10 +60,11 @@ void progress(const std::string& what) { std::fprintf(stderr, "  %s\n", what.c_s
 // Sizes of the run; --quick shrinks them for a smoke run.
 struct Plan {
   std::vector<int> sessions = {1, 2, 4, 8, 16};
-  int requests_per_session = 400;
-  int order_rounds = 200;
+  int load_rounds = 3;
+  int requests_per_session = 200;  // per round
+  int order_rounds = 1000;
   int orders_per_round = 2;
-  int startup_rounds = 40;
+  int startup_rounds = 100;
   int memory_rounds = 3;
   int memory_requests = 300;
   std::vector<std::string> digest_args = {"--benchmark_repetitions=5",
@@ -72,6 +73,7 @@ struct Plan {
 
   void shrink() {
     sessions = {1, 2, 4};
+    load_rounds = 1;
     requests_per_session = 60;
     order_rounds = 20;
     orders_per_round = 2;
@@ -260,6 +262,33 @@ LoadResult run_load(Fixture& fixture, int sessions, int requests, uint32_t seed)
   double seconds = std::chrono::duration<double>(end - start).count();
   result.requests_per_second = static_cast<double>(total) / seconds;
   return result;
+}
+
+// Runs every session count several times, in rising order and then in falling order by turns,
+// so that a slow spell of the shared disk or CPU falls on all counts rather than on one. The
+// latencies of a count's runs are pooled; its throughput is the median over its runs.
+std::vector<LoadResult> sweep_load(Fixture& fixture, const Plan& plan) {
+  std::vector<LoadResult> pooled(plan.sessions.size());
+  std::vector<std::vector<double>> rates(plan.sessions.size());
+  for (int round = 0; round < plan.load_rounds; ++round) {
+    for (size_t k = 0; k < plan.sessions.size(); ++k) {
+      size_t i = round % 2 == 0 ? k : plan.sessions.size() - 1 - k;
+      int n = plan.sessions[i];
+      progress(fmt::format("{} sessions, round {}", n, round + 1));
+      LoadResult one = run_load(fixture, n, plan.requests_per_session,
+                                static_cast<uint32_t>(1000 * n + 100 * round));
+      LoadResult& p = pooled[i];
+      p.sessions = n;
+      for (int t = 0; t < kKinds; ++t) {
+        p.latency[t].insert(p.latency[t].end(), one.latency[t].begin(), one.latency[t].end());
+        p.refused[t] += one.refused[t];
+      }
+      p.all.insert(p.all.end(), one.all.begin(), one.all.end());
+      rates[i].push_back(one.requests_per_second);
+    }
+  }
+  for (size_t i = 0; i < pooled.size(); ++i) pooled[i].requests_per_second = median(rates[i]);
+  return pooled;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -495,9 +524,17 @@ std::vector<std::pair<std::string, double>> measure_digest(const Plan& plan) {
 // The report.
 
 struct Machine {
-  std::string cpu, kernel, database, date;
+  std::string cpu, kernel, database, date, load_before, load_after;
   unsigned cores = 0;
 };
+
+// The 1, 5 and 15 minute load averages: how busy the shared machine was around the run.
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return fmt::format("{} {} {}", one, five, fifteen);
+}
 
 Machine describe_machine(Fixture& fixture) {
   Machine m;
@@ -513,6 +550,7 @@ Machine describe_machine(Fixture& fixture) {
   utsname u;
   if (uname(&u) == 0) m.kernel = fmt::format("{} {}", u.sysname, u.release);
   m.database = fixture.db().value("SELECT VERSION()").value_or("unknown");
+  m.load_before = load_average();
   std::time_t now = std::time(nullptr);
   char date[32];
   std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
@@ -533,6 +571,7 @@ struct Results {
   Startup startup;
   std::vector<std::pair<std::string, double>> digest;
   int rounds_orders = 0, orders_per_round = 0, rounds_startup = 0, rounds_memory = 0;
+  int requests_per_session = 0, load_rounds = 0;
 };
 
 void write_report(const Results& r, const std::string& path, const std::string& findings_path) {
@@ -544,8 +583,8 @@ void write_report(const Results& r, const std::string& path, const std::string& 
   out << "| machine | |\n|---|---|\n";
   out << fmt::format(
       "| CPU | {} |\n| cores | {} |\n| kernel | {} |\n| database | MariaDB {} |\n"
-      "| date | {} |\n\n",
-      m.cpu, m.cores, m.kernel, m.database, m.date);
+      "| date | {} |\n| load average before / after the run | {} / {} |\n\n",
+      m.cpu, m.cores, m.kernel, m.database, m.date, m.load_before, m.load_after);
 
   out << "## The server against its floors\n\n";
   out << "Each ratio is the server's cost over the cost of a floor measured in the same run. "
@@ -600,10 +639,17 @@ void write_report(const Results& r, const std::string& path, const std::string& 
       r.rounds_orders, r.orders_per_round, r.rounds_startup, r.rounds_memory);
 
   out << "## Sessions at once\n\n";
-  out << "N server processes on pipes, each signed in to its own account, each running the same "
-         "seeded mix (35 % buys, 25 % sells, 20 % history views, 5 % address adds up to ten per "
-         "account, the rest address rewrites). Latency is from request written to prompt read; "
-         "requests per second are all sessions' requests over the wall time of the run.\n\n";
+  out << fmt::format(
+      "N server processes on pipes, each signed in to its own account, each sending {} requests "
+      "per run of a fixed mix seeded per session: 35 % buys, 25 % sells (every order with a "
+      "timestamp of "
+      "its own), 20 % history views, 5 % address adds (up to ten per account, beyond that they "
+      "become rewrites) and the rest address rewrites, of one entry or of all. Latency is from "
+      "request written to prompt read; requests per second are all sessions' requests over the "
+      "wall time from the first request to the last answer. Each count ran {} times, in rising "
+      "and falling order by turns, with fresh accounts each time; latencies are pooled over the "
+      "runs and requests per second are their median.\n\n",
+      r.requests_per_session, r.load_rounds);
   out << "| sessions | requests/s | all p50 / p99 ms |";
   for (int k = 0; k < kKinds; ++k) out << " " << kKindNames[k] << " p50 / p99 ms |";
   out << " refused |\n|---|---|---|";
@@ -676,6 +722,8 @@ int main(int argc, char** argv) {
   r.orders_per_round = plan.orders_per_round;
   r.rounds_startup = plan.startup_rounds;
   r.rounds_memory = plan.memory_rounds;
+  r.requests_per_session = plan.requests_per_session;
+  r.load_rounds = plan.load_rounds;
 
   auto wanted = [&](const char* phase) {
     bool run = only.empty() || only == phase;
@@ -686,15 +734,10 @@ int main(int argc, char** argv) {
   if (wanted("orders")) r.orders = measure_orders(fixture, plan);
   if (wanted("commit")) r.commit_modes = measure_commit_modes(fixture, plan);
   if (wanted("memory")) r.memory = measure_memory(fixture, plan);
-  if (wanted("load")) {
-    for (int n : plan.sessions) {
-      progress(fmt::format("{} sessions", n));
-      r.load.push_back(
-          run_load(fixture, n, plan.requests_per_session, 1000 * static_cast<uint32_t>(n)));
-    }
-  }
+  if (wanted("load")) r.load = sweep_load(fixture, plan);
   if (wanted("digest")) r.digest = measure_digest(plan);
 
+  r.machine.load_after = load_average();
   write_report(r, report, findings);
   write_plot_data(r, plot_data);
   std::printf("start-up, connect in process %.3f\n", r.startup.connect_floor.ratio());
