@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -85,7 +86,8 @@ BENCHMARK(BM_Engine)->Arg(kSmall)->Arg(kLarge);
 BENCHMARK(BM_EnginePortable)->Arg(kSmall)->Arg(kLarge);
 BENCHMARK(BM_OpenSsl)->Arg(kSmall)->Arg(kLarge);
 
-// Prints the table as usual and keeps bytes_per_second of each run by name.
+// Prints the table as usual and keeps bytes_per_second of each run by name; with repetitions, the
+// median of them.
 class RateCollector : public benchmark::ConsoleReporter {
  public:
   // Colour only on a terminal, so redirected output stays plain text.
@@ -95,7 +97,7 @@ class RateCollector : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
       auto it = run.counters.find("bytes_per_second");
-      if (it != run.counters.end()) rates_[run.benchmark_name()] = it->second.value;
+      if (it != run.counters.end()) rates_[run.benchmark_name()].push_back(it->second.value);
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -104,12 +106,19 @@ class RateCollector : public benchmark::ConsoleReporter {
   double Ratio(const std::string& name, const std::string& base) const {
     auto n = rates_.find(name);
     auto b = rates_.find(base);
-    if (n == rates_.end() || b == rates_.end() || b->second <= 0) return -1;
-    return n->second / b->second;
+    if (n == rates_.end() || b == rates_.end()) return -1;
+    double base_rate = Median(b->second);
+    return base_rate > 0 ? Median(n->second) / base_rate : -1;
   }
 
  private:
-  std::map<std::string, double> rates_;
+  static double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+  }
+
+  std::map<std::string, std::vector<double>> rates_;
 };
 
 }  // namespace

@@ -69,8 +69,16 @@ CREATE TABLE IF NOT EXISTS kv_addressbook (
 
 -- The market: one row per coin, added only where missing so that stock already moved by trades
 -- is kept. Prices are in KRW per coin.
-INSERT IGNORE INTO kv_coininfo (symbol, current_price, qty) VALUES
-  ('BTC', 142000000, 1000),
-  ('ETH', 5200000, 20000),
-  ('XRP', 3100, 50000000),
-  ('SOL', 310000, 400000);
+--
+-- Every server start runs this, also while other sessions trade. An INSERT IGNORE would check
+-- each coin row for a duplicate under a shared lock and so wait behind every order holding that
+-- row; reading the rows as committed data instead (READ COMMITTED: no locks) inserts only what
+-- is missing and waits for nobody. IGNORE still settles two first starts racing to insert.
+SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED;
+INSERT IGNORE INTO kv_coininfo (symbol, current_price, qty)
+SELECT m.symbol, m.current_price, m.qty FROM (
+  SELECT 'BTC' AS symbol, 142000000 AS current_price, 1000 AS qty UNION ALL
+  SELECT 'ETH', 5200000, 20000 UNION ALL
+  SELECT 'XRP', 3100, 50000000 UNION ALL
+  SELECT 'SOL', 310000, 400000) AS m
+WHERE NOT EXISTS (SELECT 1 FROM kv_coininfo c WHERE c.symbol = m.symbol);

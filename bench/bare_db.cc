@@ -1,0 +1,141 @@
+#include "bare_db.h"
+
+#include <fmt/format.h>
+
+#include "account/money.h"
+#include "db/connection_params.h"
+#include "db/decimal.h"
+#include "db/statements.h"
+
+namespace bench {
+
+namespace {
+
+// The server's connection statements (see MySQLClient::init_mysql_connect).
+constexpr char kUtcSession[] = "SET time_zone='+00:00'";
+
+// A market value as the server reads it: a 32-bit decimal prefix, widened with its sign.
+int64_t read_int(const std::optional<std::string>& text) {
+  return text ? parse_decimal_prefix32(text->c_str()) : -1;
+}
+int64_t read_int(const std::string& text) { return parse_decimal_prefix32(text.c_str()); }
+
+// The reads and writes of one order, shared by both ways of running it. `locked` adds the
+// transaction's two row locks. False as soon as a statement fails or a check refuses.
+bool order_statements(BareDb& db, uint32_t account, const Order& o, bool locked) {
+  const std::string& sym = o.symbol;
+  if (locked) {
+    if (!db.exec(fmt::format(sql::kLockVault, account))) return false;
+    if (!db.exec(fmt::format(sql::kLockMarket, sym))) return false;
+  }
+  std::optional<std::string> same =
+      db.value(fmt::format(sql::kCountSameTrade, account, sym, o.timestamp, o.buy ? 1 : 0));
+  if (!same || *same != "0") return false;
+  int64_t price, stock;
+  if (o.buy) {
+    // A buy reads both values with one statement.
+    std::vector<std::string> row = db.row(fmt::format(sql::kSelectPriceAndStock, sym));
+    if (row.size() != 2) return false;
+    price = read_int(row[0]);
+    stock = read_int(row[1]);
+  } else {
+    price = read_int(db.value(fmt::format(sql::kSelectPrice, sym)));
+    stock = read_int(db.value(fmt::format(sql::kSelectStock, sym)));
+  }
+  if (price < 0 || stock < 0) return false;
+  const uint64_t p = static_cast<uint64_t>(price);
+  const int64_t amount = static_cast<int64_t>(o.amount);
+  if (o.buy) {
+    int64_t krw = read_int(db.value(fmt::format(sql::kSelectKrwBalance, account)));
+    std::optional<uint64_t> cost = money::buy_cost(p, o.amount);
+    if (!cost || !money::covers(krw, *cost) || static_cast<uint64_t>(stock) < o.amount) {
+      return false;
+    }
+    return db.exec(fmt::format(sql::kSetStock, static_cast<uint64_t>(stock) - o.amount, sym)) &&
+           db.exec(fmt::format(sql::kAddCoin, sym, sym, amount, account)) &&
+           db.exec(fmt::format(sql::kSubtractKrw, static_cast<int64_t>(*cost), account)) &&
+           db.exec(fmt::format(sql::kInsertTrade, account, sym, p, o.amount, p * o.amount, true,
+                               o.timestamp));
+  }
+  int64_t coins = read_int(db.value(fmt::format(sql::kSelectCoinBalance, sym, account)));
+  std::optional<uint64_t> proceeds = money::sell_proceeds(p, o.amount);
+  if (!proceeds || !money::covers(coins, o.amount)) return false;
+  return db.exec(fmt::format(sql::kSetStock, static_cast<uint64_t>(stock) + o.amount, sym)) &&
+         db.exec(fmt::format(sql::kSubtractCoin, sym, sym, amount, account)) &&
+         db.exec(fmt::format(sql::kAddKrw, static_cast<int64_t>(*proceeds), account)) &&
+         db.exec(fmt::format(sql::kInsertTrade, account, sym, p, o.amount, p * o.amount, false,
+                             o.timestamp));
+}
+
+}  // namespace
+
+BareDb::~BareDb() {
+  if (conn_ != nullptr) mysql_close(conn_);
+}
+
+bool BareDb::connect(bool session_setup) {
+  conn_ = mysql_init(nullptr);
+  if (conn_ == nullptr) return false;
+  mysql_options(conn_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  if (session_setup) {
+    mysql_options(conn_, MYSQL_INIT_COMMAND, kUtcSession);
+    mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kReadCommitted);
+  }
+  return mysql_real_connect(conn_, db_params::kHost, db_params::kUser, db_params::kPassword,
+                            db_params::kDatabase, 0, nullptr, 0) != nullptr;
+}
+
+bool BareDb::exec(const std::string& statement) {
+  if (mysql_real_query(conn_, statement.data(), statement.size()) != 0) return false;
+  MYSQL_RES* res = mysql_store_result(conn_);
+  if (res != nullptr) mysql_free_result(res);
+  return mysql_errno(conn_) == 0;
+}
+
+std::optional<std::string> BareDb::value(const std::string& query) {
+  std::vector<std::string> rows = column(query);
+  if (rows.empty()) return std::nullopt;
+  return rows.front();
+}
+
+std::vector<std::string> BareDb::row(const std::string& query) {
+  std::vector<std::string> out;
+  if (mysql_real_query(conn_, query.data(), query.size()) != 0) return out;
+  MYSQL_RES* res = mysql_store_result(conn_);
+  if (res == nullptr) return out;
+  if (MYSQL_ROW row = mysql_fetch_row(res)) {
+    unsigned long* lengths = mysql_fetch_lengths(res);
+    for (unsigned int i = 0; i < mysql_num_fields(res); ++i) {
+      out.emplace_back(row[i] == nullptr ? "" : row[i], lengths[i]);
+    }
+  }
+  mysql_free_result(res);
+  return out;
+}
+
+std::vector<std::string> BareDb::column(const std::string& query) {
+  std::vector<std::string> out;
+  if (mysql_real_query(conn_, query.data(), query.size()) != 0) return out;
+  MYSQL_RES* res = mysql_store_result(conn_);
+  if (res == nullptr) return out;
+  while (MYSQL_ROW row = mysql_fetch_row(res)) {
+    out.emplace_back(row[0] == nullptr ? "" : row[0], mysql_fetch_lengths(res)[0]);
+  }
+  mysql_free_result(res);
+  return out;
+}
+
+std::string BareDb::error() { return conn_ == nullptr ? "no connection" : mysql_error(conn_); }
+
+bool run_order_in_transaction(BareDb& db, uint32_t account, const Order& order) {
+  if (!db.exec(sql::kBeginTransaction)) return false;
+  if (order_statements(db, account, order, true) && db.exec(sql::kCommit)) return true;
+  db.exec(sql::kRollback);
+  return false;
+}
+
+bool run_order_autocommit(BareDb& db, uint32_t account, const Order& order) {
+  return order_statements(db, account, order, false);
+}
+
+}  // namespace bench
