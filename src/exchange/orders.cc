@@ -71,8 +71,8 @@ int Exchange::handle_buy(const korvane::Buy& request) {
   if (row == nullptr) return -1;
   cur_price = market_value(row[0]);
   cur_qty = market_value(row[1]);
-  print_line(fmt::format("{}", cur_price));
-  print_line(fmt::format("{}", cur_qty));
+  // The two market lines, in one write.
+  print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
   if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return -1;
   // Both go as signed values: an amount of 2^63 or more, or a negative price, is refused here.
   if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(cur_price))) {
