@@ -259,6 +259,9 @@ TEST_F(HostileAddressBook, RewriteStoresHighBytesAndHasNoLengthLimit) {
   EXPECT_EQ(server->send(envelopes::modify_address(std::stoi(first), address)),
             modified(first, "rFirst", address));
   EXPECT_EQ(book(), (Rows{{hex(address), hex("1")}}));
+  // High bytes pass the filter in the origin address too.
+  EXPECT_EQ(server->send(envelopes::modify_address(-1, "rAll", kHighBytes)), "-1\n" + first + "\n");
+  EXPECT_EQ(book(), (Rows{{hex("rAll"), hex("1")}}));
 }
 
 TEST_F(HostileAddressBook, StubEventsAnswerTheSameWhateverTheirText) {
