@@ -1,12 +1,11 @@
 // Sign-up, sign-in, sign-out and the account display.
 #include <fmt/format.h>
 
-#include <cstdlib>
-
 #include "account/sha256.h"
 #include "db/decimal.h"
 #include "db/statements.h"
 #include "db/transaction.h"
+#include "server/end_process.h"
 #include "server/json_print.h"
 #include "server/output.h"
 #include "server/session.h"
@@ -51,9 +50,9 @@ int User::handle_signup(const korvane::SignUp& request) {
   const std::string& name = request.username();
   std::string digest = encryptSha256(request.password());
   // Bad sign-up input ends the process: the protocol gives the client no refusal for it.
-  if (name.empty() || digest.empty()) std::exit(255);
-  if (name.size() > kMaxUsernameBytes || digest.size() > kDigestChars) std::exit(255);
-  if (client->detect_sqli(name)) std::exit(255);
+  if (name.empty() || digest.empty()) end_process(255);
+  if (name.size() > kMaxUsernameBytes || digest.size() > kDigestChars) end_process(255);
+  if (client->detect_sqli(name)) end_process(255);
 
   int32_t acc_id = create_account(name, digest);
   if (acc_id == 0) return -1;

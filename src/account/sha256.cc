@@ -208,7 +208,8 @@ void SHA256::init() {
 void SHA256::update(const unsigned char* message, uint32_t len) {
   const uint32_t room = kBlockSize - m_len;
   const uint32_t taken = len < room ? len : room;
-  std::memcpy(&m_block[m_len], message, taken);
+  // An empty input may come as a null pointer, which memcpy must not see even for 0 bytes.
+  if (taken > 0) std::memcpy(&m_block[m_len], message, taken);
   if (m_len + len < kBlockSize) {
     m_len += len;
     return;

@@ -1,23 +1,16 @@
+// The half of MySQLClient that talks to the database: connecting, running statements and
+// transaction control. The filter and the error report use no connection and live in
+// mysql_client_filter.cc, so that an in-process stand-in can replace this file alone.
 #include "db/mysql_client.h"
-
-#include <cstdlib>
-#include <string_view>
 
 #include "db/connection_params.h"
 #include "db/statements.h"
+#include "server/end_process.h"
 #include "server/output.h"
 
 namespace {
 
 constexpr char kConnectionError[] = "[MySQL] Connection Error";
-constexpr char kDuplicateId[] = "Duplicate ID";
-constexpr char kInjectionPrefix[] = "Detected SQL Injection: ";
-constexpr int kDuplicateKey = 1062;
-
-// Characters that may not reach a statement inside client text. The list order, not the
-// position in the text, decides which character is reported: "a;b'c" is reported with the
-// quote. Statements are built by plain substitution, so this screen is their only protection.
-constexpr char kFilteredCharacters[] = {'\'', '"', ' ', '$', ')', '(', ';', '-', '#', '\\'};
 
 // Sent as the connection's first statement, so that FROM_UNIXTIME and UNIX_TIMESTAMP mean the
 // same on every host whatever the server's own zone.
@@ -40,11 +33,11 @@ int MySQLClient::init_mysql_connect() {
     return 0;
   }
   print_line(kConnectionError);
-  std::exit(255);
+  end_process(255);
 }
 
 void MySQLClient::exec_query(std::string statement) {
-  if (statement.empty()) std::exit(255);
+  if (statement.empty()) end_process(255);
   // The library takes a NUL-terminated text: a NUL byte inside client text ends the statement
   // there, inside its quotes, so such a statement fails instead of running cut short.
   mysql_query(&handle_, statement.c_str());
@@ -52,24 +45,9 @@ void MySQLClient::exec_query(std::string statement) {
 }
 
 ResultSet MySQLClient::exec_query_result(std::string statement) {
-  if (statement.empty()) std::exit(255);
+  if (statement.empty()) end_process(255);
   mysql_query(&handle_, statement.c_str());
   return ResultSet(mysql_store_result(&handle_));
-}
-
-void MySQLClient::handle_error(int code) {
-  if (code == kDuplicateKey) print_line(kDuplicateId);
-}
-
-bool MySQLClient::detect_sqli(std::string text) {
-  std::string_view whole(text.data(), text.size());  // NUL bytes included
-  for (char c : kFilteredCharacters) {
-    if (whole.find(c) != std::string_view::npos) {
-      print_line(std::string(kInjectionPrefix) + c);
-      return true;
-    }
-  }
-  return false;
 }
 
 bool MySQLClient::begin_transaction() { return mysql_query(&handle_, sql::kBeginTransaction) == 0; }
@@ -77,3 +55,5 @@ bool MySQLClient::begin_transaction() { return mysql_query(&handle_, sql::kBegin
 bool MySQLClient::commit() { return mysql_query(&handle_, sql::kCommit) == 0; }
 
 void MySQLClient::rollback() { mysql_query(&handle_, sql::kRollback); }
+
+unsigned int MySQLClient::last_error() { return mysql_errno(&handle_); }

@@ -48,7 +48,7 @@ class MySQLClient {
   void rollback();
 
   // Error number of the statement that ran last; 0 after one that succeeded.
-  unsigned int last_error() { return mysql_errno(&handle_); }
+  unsigned int last_error();
 
  private:
   MYSQL handle_;

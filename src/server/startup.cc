@@ -12,6 +12,7 @@
 
 #include "db/connection_params.h"
 #include "server/dispatch.h"
+#include "server/end_process.h"
 #include "server/output.h"
 #include "server/session.h"
 
@@ -69,8 +70,8 @@ void serve_requests() {
     do {
       n = read(0, buffer, sizeof(buffer));
     } while (n < 0 && errno == EINTR);
-    if (n == 0) std::exit(0);   // the client closed its side
-    if (n < 0) std::exit(255);  // the input is broken; nothing more can be read
+    if (n == 0) end_process(0);   // the client closed its side
+    if (n < 0) end_process(255);  // the input is broken; nothing more can be read
     parse_handler(buffer, static_cast<int32_t>(n));
   }
 }

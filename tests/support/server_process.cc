@@ -15,6 +15,7 @@ namespace {
 
 constexpr char kPrompt[] = "> ";
 constexpr int kAnswerTimeoutMs = 20000;
+constexpr int kExitTimeoutMs = 5000;
 
 bool ends_with_prompt(const std::string& s) {
   return s.size() >= 2 && s.compare(s.size() - 2, 2, kPrompt) == 0;
@@ -22,19 +23,26 @@ bool ends_with_prompt(const std::string& s) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(const std::map<std::string, std::string>& env) {
+ServerProcess::ServerProcess(const std::map<std::string, std::string>& env,
+                             const std::vector<std::string>& wrapper) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe failed";
     return;
   }
   signal(SIGPIPE, SIG_IGN);
+  // Made before fork: the child of a threaded test may not allocate.
+  std::vector<char*> argv;
+  for (const std::string& arg : wrapper) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(const_cast<char*>(wrapper.empty() ? "korvane-server" : KORVANE_SERVER_PATH));
+  argv.push_back(nullptr);
+  const char* program = wrapper.empty() ? KORVANE_SERVER_PATH : argv[0];
   pid_ = fork();
   if (pid_ == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-    execl(KORVANE_SERVER_PATH, "korvane-server", static_cast<char*>(nullptr));
+    execvp(program, argv.data());
     _exit(127);
   }
   close(in[0]);
@@ -44,12 +52,18 @@ ServerProcess::ServerProcess(const std::map<std::string, std::string>& env) {
 }
 
 ServerProcess::~ServerProcess() {
+  // End of input ends a server normally, so that whatever checks the process at its exit
+  // (a sanitizer's leak check) runs. One that does not end in time is killed.
   if (to_server_ >= 0) close(to_server_);
-  if (from_server_ >= 0) close(from_server_);
+  for (int i = 0; pid_ > 0 && !exited_ && i < kExitTimeoutMs / 10; ++i) {
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) exited_ = true;
+    if (!exited_) usleep(10000);
+  }
   if (pid_ > 0 && !exited_) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
+  if (from_server_ >= 0) close(from_server_);
 }
 
 bool ServerProcess::read_some(int timeout_ms) {

@@ -10,13 +10,17 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "korvane.pb.h"
 
 class ServerProcess {
  public:
-  // Starts the server with the test environment plus `env` (which may override it).
-  explicit ServerProcess(const std::map<std::string, std::string>& env = {});
+  // Starts the server with the test environment plus `env` (which may override it). A non-empty
+  // `wrapper` is a command (program and arguments) that is run instead, with the server's path
+  // as its last argument: a tool that runs the server, such as valgrind.
+  explicit ServerProcess(const std::map<std::string, std::string>& env = {},
+                         const std::vector<std::string>& wrapper = {});
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;

@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 std::string bootstrap_command() {
   return std::string("mysql -ukorvane -pwexolim < ") + KORVANE_INIT_SQL_PATH;
 }
 
-TestDb::TestDb() {
+TestDb::TestDb(User as) {
   static bool bootstrapped = false;
   if (std::getenv("MYSQL_UNIX_PORT") == nullptr) {
     ADD_FAILURE() << "MYSQL_UNIX_PORT is not set: run the tests through scripts/test";
@@ -18,8 +20,9 @@ TestDb::TestDb() {
     bootstrapped = true;
   }
   conn_ = mysql_init(nullptr);
-  if (mysql_real_connect(conn_, "localhost", "korvane", "wexolim", "korvane_db", 0, nullptr, 0) ==
-      nullptr) {
+  const bool root = as == kRoot;
+  if (mysql_real_connect(conn_, "localhost", root ? "root" : "korvane", root ? "" : "wexolim",
+                         "korvane_db", 0, nullptr, 0) == nullptr) {
     ADD_FAILURE() << "cannot reach the test database: " << mysql_error(conn_);
   }
   exec("SET time_zone='+00:00'");
@@ -33,6 +36,14 @@ void TestDb::exec(const std::string& statement) {
   }
   MYSQL_RES* res = mysql_store_result(conn_);
   if (res != nullptr) mysql_free_result(res);
+}
+
+unsigned int TestDb::try_exec(const std::string& statement) {
+  mysql_real_query(conn_, statement.data(), statement.size());
+  unsigned int error = mysql_errno(conn_);
+  MYSQL_RES* res = mysql_store_result(conn_);
+  if (res != nullptr) mysql_free_result(res);
+  return error;
 }
 
 std::vector<std::vector<std::string>> TestDb::rows(const std::string& query) {
@@ -69,4 +80,18 @@ void TestDb::set_market(const std::string& symbol, long price, long stock) {
 long TestDb::account_id(const std::string& name) {
   std::string v = value("SELECT acc_id FROM kv_account WHERE username='" + name + "'");
   return v.empty() ? 0 : std::stol(v);
+}
+
+bool wait_for_value(TestDb& db, const std::string& query, const std::string& expected) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (db.value(query) != expected) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << query << " never gave " << expected;
+      return false;
+    }
+    // The database refreshes information_schema.INNODB_TRX only when nobody has read it for
+    // 100 ms; asking more often would keep reading the same old picture.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  }
+  return true;
 }

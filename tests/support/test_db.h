@@ -12,13 +12,20 @@
 
 class TestDb {
  public:
-  TestDb();
+  // kRoot connects as the database's root user, for what the server's user may not do: change
+  // global settings, look at other connections' transactions.
+  enum User { kServerUser, kRoot };
+
+  explicit TestDb(User as = kServerUser);
   ~TestDb();
   TestDb(const TestDb&) = delete;
   TestDb& operator=(const TestDb&) = delete;
 
   // Runs a statement; records a test failure when it fails.
   void exec(const std::string& statement);
+
+  // Runs a statement and returns its error number (0 when it succeeded), without judging it.
+  unsigned int try_exec(const std::string& statement);
 
   // All rows of a query, SQL NULL as "NULL".
   std::vector<std::vector<std::string>> rows(const std::string& query);
@@ -35,6 +42,10 @@ class TestDb {
  private:
   MYSQL* conn_ = nullptr;
 };
+
+// Waits until column 0 of the first row of `query` reads `expected`, asking again and again.
+// Returns false, with a test failure, when it does not within a generous deadline.
+bool wait_for_value(TestDb& db, const std::string& query, const std::string& expected);
 
 // The bootstrap command the server itself runs, for tests that run it by hand.
 std::string bootstrap_command();

@@ -129,6 +129,19 @@ TEST(Sha256Test, SplitUpdatesMatchOneUpdate) {
   }
 }
 
+// An empty input may come as a null pointer (the data of an empty vector); found by fuzzing,
+// where the sanitizer reported the null pointer handed on to memcpy.
+TEST(Sha256Test, EmptyUpdateMayPassANullPointer) {
+  SHA256 ctx{};
+  ctx.init();
+  ctx.update(nullptr, 0);
+  ctx.update(Bytes("abc"), 3);
+  ctx.update(nullptr, 0);
+  unsigned char digest[SHA256::kDigestSize];
+  ctx.final(digest);
+  EXPECT_EQ(Hex(digest, sizeof(digest)), OpenSslHex("abc"));
+}
+
 TEST(Sha256Test, PortablePathMatchesOpenSsl) {
   ExpectPathMatchesOpenSsl(sha256_internal::transform_portable);
 }

@@ -1,0 +1,35 @@
+// The half of MySQLClient that needs no connection: the character filter that screens client text
+// before it is put into a statement, and the report of a statement's error number.
+#include <string>
+#include <string_view>
+
+#include "db/mysql_client.h"
+#include "server/output.h"
+
+namespace {
+
+constexpr char kDuplicateId[] = "Duplicate ID";
+constexpr char kInjectionPrefix[] = "Detected SQL Injection: ";
+constexpr int kDuplicateKey = 1062;
+
+// Characters that may not reach a statement inside client text. The list order, not the
+// position in the text, decides which character is reported: "a;b'c" is reported with the
+// quote. Statements are built by plain substitution, so this screen is their only protection.
+constexpr char kFilteredCharacters[] = {'\'', '"', ' ', '$', ')', '(', ';', '-', '#', '\\'};
+
+}  // namespace
+
+void MySQLClient::handle_error(int code) {
+  if (code == kDuplicateKey) print_line(kDuplicateId);
+}
+
+bool MySQLClient::detect_sqli(std::string text) {
+  std::string_view whole(text.data(), text.size());  // NUL bytes included
+  for (char c : kFilteredCharacters) {
+    if (whole.find(c) != std::string_view::npos) {
+      print_line(std::string(kInjectionPrefix) + c);
+      return true;
+    }
+  }
+  return false;
+}

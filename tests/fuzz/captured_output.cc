@@ -1,0 +1,24 @@
+// Standard output for the fuzz build: kept in memory, so that targets can check what a request
+// printed and the fuzzer does not spend its time writing.
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz_support.h"
+#include "server/output.h"
+
+std::string& captured_output() {
+  static std::string output;
+  return output;
+}
+
+void print_text(std::string_view text) { captured_output().append(text); }
+
+void print_line(std::string_view text) {
+  captured_output().append(text);
+  captured_output().push_back('\n');
+}
+
+void fuzz_failure(const std::string& what) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());
+  std::abort();
+}

@@ -1,0 +1,310 @@
+// The database stand-in of the fuzz build, and the MySQLClient that talks to it instead of a
+// server. See fuzz_support.h for what it answers and what it checks.
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/connection_params.h"
+#include "db/mysql_client.h"
+#include "db/statements.h"
+#include "fuzz_support.h"
+#include "server/end_process.h"
+
+namespace {
+
+using Row = StoredRows::Row;
+
+// Error numbers a MariaDB server gives.
+constexpr unsigned int kDuplicateKey = 1062;
+constexpr unsigned int kParseError = 1064;
+constexpr unsigned int kLockWaitTimeout = 1205;
+constexpr unsigned int kDeadlock = 1213;
+constexpr unsigned int kServerLost = 2013;
+
+// One statement text of the server and its plausible answer.
+struct Shape {
+  const char* text;
+  // Moves money, coins or accounts: must run inside a transaction.
+  bool guarded;
+  // A statement without a result set (INSERT, UPDATE) has no fields.
+  unsigned int num_fields;
+  std::vector<Row> rows;
+  // SELECT *: how many columns come back depends on the table, not on the statement.
+  bool whole_row;
+  // The text cut at each {}, for matching.
+  std::vector<std::string> pieces;
+};
+
+Shape write(const char* text, bool guarded) { return {text, guarded, 0, {}, false, {}}; }
+Shape read(const char* text, unsigned int fields, std::vector<Row> rows, bool whole_row = false) {
+  return {text, false, fields, std::move(rows), whole_row, {}};
+}
+
+// Every statement text of the server. Where one text also matches another with other values in
+// its placeholders, the narrower one comes first.
+std::vector<Shape> make_shapes() {
+  std::vector<Shape> shapes = {
+      write(sql::kInsertAccount, true),
+      read(sql::kSelectAccountIdByName, 1, {{"7"}}),
+      write(sql::kInsertVault, true),
+      read(sql::kSelectAccountByLogin, 3, {{"7", "fuzz", std::string(64, 'a')}}, true),
+      read(sql::kSelectKrwBalance, 1, {{"100000000"}}),
+      read(sql::kSelectCoinBalance, 1, {{"10"}}),
+      write(sql::kSubtractKrw, true),
+      write(sql::kAddKrw, true),
+      write(sql::kAddCoin, true),
+      write(sql::kSubtractCoin, true),
+      read(sql::kLockVault, 1, {{"7"}}),
+      read(sql::kSelectPriceAndStock, 2, {{"100", "50"}}),
+      read(sql::kSelectPrice, 1, {{"100"}}),
+      read(sql::kSelectStock, 1, {{"50"}}),
+      write(sql::kSetStock, true),
+      read(sql::kLockMarket, 1, {{"BTC"}}),
+      read(sql::kCountSameTrade, 1, {{"0"}}),
+      write(sql::kInsertTrade, true),
+      read(sql::kCountTrades, 1, {{"1"}}),
+      read(sql::kSelectTrades, 8,
+           {{"1", "7", "BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"}}, true),
+      read(sql::kCountAddressesForModify, 1, {{"1"}}),
+      read(sql::kCountAddresses, 1, {{"1"}}),
+      write(sql::kInsertAddress, true),
+      read(sql::kSelectAddressById, 1, {{"rOld"}}),
+      write(sql::kUpdateAddressById, false),
+      read(sql::kCountAddressesByText, 1, {{"1"}}),
+      read(sql::kSelectAllAddresses, 2, {{"3", "rA"}, {"4", "rB"}}),
+      write(sql::kUpdateEachAddress, false),
+  };
+  for (Shape& shape : shapes) {
+    std::string_view text(shape.text);
+    for (size_t at; (at = text.find("{}")) != std::string_view::npos; text.remove_prefix(at + 2)) {
+      shape.pieces.emplace_back(text.substr(0, at));
+    }
+    shape.pieces.emplace_back(text);
+  }
+  return shapes;
+}
+
+// True when `statement` is `shape` with some text in each placeholder.
+bool matches(const Shape& shape, std::string_view statement) {
+  const std::vector<std::string>& pieces = shape.pieces;
+  if (statement.substr(0, pieces.front().size()) != pieces.front()) return false;
+  size_t at = pieces.front().size();
+  if (pieces.size() == 1) return statement.size() == at;
+  const std::string& last = pieces.back();
+  if (statement.size() < at + last.size() ||
+      statement.substr(statement.size() - last.size()) != last) {
+    return false;
+  }
+  const size_t end = statement.size() - last.size();
+  for (size_t i = 1; i + 1 < pieces.size(); ++i) {
+    size_t found = statement.substr(0, end).find(pieces[i], at);
+    if (found == std::string_view::npos) return false;
+    at = found + pieces[i].size();
+  }
+  return at <= end;
+}
+
+// Column texts that a bent answer may carry: numbers at and beyond the limits of the columns'
+// types, texts that are no numbers, date-times, and a NUL byte inside a text.
+const char* const kOddValues[] = {"0",
+                                  "-1",
+                                  "1",
+                                  "2147483647",
+                                  "-2147483648",
+                                  "4294967295",
+                                  "9223372036854775807",
+                                  "-9223372036854775808",
+                                  "99999999999999999999",
+                                  "",
+                                  "abc",
+                                  " 12",
+                                  "+5",
+                                  "2038-01-19 03:14:07",
+                                  "0000-00-00 00:00:00",
+                                  "9999-12-31 23:59:59.999999"};
+
+std::string odd_value(unsigned int i) {
+  if (i == 0) return std::string("1\0'", 3);
+  return kOddValues[i % (sizeof(kOddValues) / sizeof(kOddValues[0]))];
+}
+
+struct State {
+  std::vector<Shape> shapes = make_shapes();
+  std::string script;
+  size_t next = 0;
+  bool in_transaction = false;
+  bool committed = false;  // a commit succeeded during the current request
+  int statements = 0;
+  unsigned int error = 0;
+
+  // The next script byte, or 0 (the plausible answer) once the script is used up.
+  unsigned char bend() {
+    return next < script.size() ? static_cast<unsigned char>(script[next++]) : 0;
+  }
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+size_t count(std::string_view text, char c) { return std::count(text.begin(), text.end(), c); }
+
+// Fails unless `statement` is one of the server's texts with no client text out of its quotes.
+const Shape& shape_of(const std::string& statement) {
+  for (const Shape& shape : state().shapes) {
+    if (!matches(shape, statement)) continue;
+    std::string_view text(shape.text);
+    if (count(statement, '\'') != count(text, '\'') || count(statement, '\\') != 0 ||
+        count(statement, ';') != count(text, ';')) {
+      fuzz_failure("client text broke out of its quotes: " + statement);
+    }
+    return shape;
+  }
+  fuzz_failure("a statement that is none of the server's texts: " + statement);
+}
+
+// Runs a statement against the stand-in: sets the error number and returns the result set.
+ResultSet run(const std::string& statement) {
+  State& s = state();
+  ++s.statements;
+  const Shape& shape = shape_of(statement);
+  if (shape.guarded && !s.in_transaction) {
+    fuzz_failure("money moved outside a transaction: " + statement);
+  }
+  s.error = 0;
+  // The library sends the text up to its first NUL byte, which client text can only hold
+  // inside quotes: the server sees an unterminated string.
+  if (statement.find('\0') != std::string::npos) {
+    s.error = kParseError;
+    return ResultSet();
+  }
+  const unsigned char bend = s.bend();
+  switch (bend & 0x0f) {
+    case 1:
+      s.error = kServerLost;
+      return ResultSet();
+    case 2:
+      s.error = kDuplicateKey;
+      return ResultSet();
+    case 3:
+      s.error = kLockWaitTimeout;
+      return ResultSet();
+    case 4:
+      s.error = kDeadlock;
+      s.in_transaction = false;  // InnoDB rolls the whole transaction back
+      return ResultSet();
+    default:
+      break;
+  }
+  if (shape.num_fields == 0) return ResultSet();  // a write that succeeded
+
+  unsigned int fields = shape.num_fields;
+  std::vector<Row> rows = shape.rows;
+  switch (bend & 0x0f) {
+    case 5:
+      rows.clear();
+      break;
+    case 6:
+      for (Row& row : rows) std::fill(row.begin(), row.end(), std::nullopt);
+      break;
+    case 7:
+      for (Row& row : rows) std::fill(row.begin(), row.end(), odd_value(bend >> 4));
+      break;
+    case 8:
+      for (Row& row : rows) row[0] = odd_value(bend >> 4);
+      break;
+    case 9:
+      for (size_t n = rows.size(), i = 0; i < 2 * n; ++i) rows.push_back(rows[i % n]);
+      break;
+    case 10:
+      if (shape.whole_row) {
+        fields = std::max(1u, static_cast<unsigned int>(bend >> 4));
+        for (Row& row : rows) row.resize(fields, std::string("1"));
+      }
+      break;
+    default:
+      break;
+  }
+  return ResultSet(std::make_unique<StoredRows>(fields, std::move(rows)));
+}
+
+// Transaction control: the script may make it fail as a lost connection does.
+bool control_succeeds() {
+  ++state().statements;
+  const unsigned char bend = state().bend() & 0x0f;
+  state().error = bend >= 1 && bend <= 4 ? kServerLost : 0;
+  return state().error == 0;
+}
+
+}  // namespace
+
+namespace stand_in_db {
+
+void reset(std::string_view script) {
+  State& s = state();
+  s.script.assign(script);
+  s.next = 0;
+  s.in_transaction = false;
+  s.committed = false;
+  s.statements = 0;
+  s.error = 0;
+}
+
+int statements_run() { return state().statements; }
+
+void finish_request(const std::string& output, bool ended) {
+  State& s = state();
+  if (s.in_transaction && !ended) fuzz_failure("a request left its transaction open");
+  if (output.find("\"flag\"") != std::string::npos && !s.committed) {
+    fuzz_failure("a trade was answered without a commit");
+  }
+  s.in_transaction = false;
+  s.committed = false;
+  s.statements = 0;
+}
+
+}  // namespace stand_in_db
+
+MySQLClient::MySQLClient()
+    : host_(db_params::kHost),
+      user_(db_params::kUser),
+      password_(db_params::kPassword),
+      database_(db_params::kDatabase) {}
+
+int MySQLClient::init_mysql_connect() { return 0; }
+
+void MySQLClient::exec_query(std::string statement) {
+  if (statement.empty()) end_process(255);
+  run(statement);
+  handle_error(static_cast<int>(state().error));
+}
+
+ResultSet MySQLClient::exec_query_result(std::string statement) {
+  if (statement.empty()) end_process(255);
+  return run(statement);
+}
+
+bool MySQLClient::begin_transaction() {
+  // MySQL commits an open transaction when another begins, which would split an order in two.
+  if (state().in_transaction) fuzz_failure("a transaction began inside another");
+  if (!control_succeeds()) return false;
+  state().in_transaction = true;
+  return true;
+}
+
+bool MySQLClient::commit() {
+  if (!control_succeeds()) return false;
+  state().committed = state().committed || state().in_transaction;
+  state().in_transaction = false;
+  return true;
+}
+
+void MySQLClient::rollback() {
+  ++state().statements;
+  state().in_transaction = false;
+  state().error = 0;
+}
+
+unsigned int MySQLClient::last_error() { return state().error; }
