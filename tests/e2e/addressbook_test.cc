@@ -8,6 +8,7 @@
 #include "support/base64.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/signed_in_test.h"
 #include "support/test_db.h"
 
 namespace {
@@ -25,15 +26,9 @@ std::string modified(const std::string& id, const std::string& before, const std
          "\",\n \"new_addr\": \"" + base64(after) + "\"\n}\n\n";
 }
 
-class AddressBook : public ::testing::Test {
+class AddressBook : public SignedInTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(server.read_until_prompt(), "");
-    std::string name = unique_name("book");
-    server.send(envelopes::signup(name, "pw"));
-    acc = std::to_string(db.account_id(name));
-    ASSERT_EQ(server.send(envelopes::signin(name, "pw")), "");
-  }
+  AddressBook() : SignedInTest("book") {}
 
   // Adds an entry through the server and returns its id.
   std::string add(const std::string& address, const std::string& memo = "1") {
@@ -48,10 +43,6 @@ class AddressBook : public ::testing::Test {
   Rows addresses() {
     return db.rows("SELECT id, address FROM kv_addressbook WHERE acc_id=" + acc + " ORDER BY id");
   }
-
-  TestDb db;
-  ServerProcess server;
-  std::string acc;
 };
 
 TEST_F(AddressBook, AddEchoesStoresAndAnswers) {

@@ -6,6 +6,7 @@
 
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/signed_in_test.h"
 #include "support/test_db.h"
 
 namespace {
@@ -21,15 +22,9 @@ std::string history_document(const std::string& id, const std::string& symbol,
          "\"\n}\n\n";
 }
 
-class History : public ::testing::Test {
+class History : public SignedInTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(server.read_until_prompt(), "");
-    std::string name = unique_name("hist");
-    server.send(envelopes::signup(name, "pw"));
-    acc = std::to_string(db.account_id(name));
-    ASSERT_EQ(server.send(envelopes::signin(name, "pw")), "");
-  }
+  History() : SignedInTest("hist") {}
 
   // Logs a trade as an order does; returns its id.
   std::string log_trade(const std::string& symbol, const std::string& price,
@@ -40,10 +35,6 @@ class History : public ::testing::Test {
             time + ") );");
     return db.value("SELECT LAST_INSERT_ID()");
   }
-
-  TestDb db;
-  ServerProcess server;
-  std::string acc;
 };
 
 TEST_F(History, BuyShowsAsOneDocumentForAnyNonZeroType) {

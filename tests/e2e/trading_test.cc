@@ -7,6 +7,7 @@
 
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/signed_in_test.h"
 #include "support/test_db.h"
 
 namespace {
@@ -21,24 +22,17 @@ std::string trade_response(const std::string& symbol, uint64_t price, uint64_t a
          std::to_string(price * amount) + "\",\n \"flag\": " + (buy ? "true" : "false") + "\n}\n\n";
 }
 
-class Trading : public ::testing::Test {
+class Trading : public SignedInTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(server.read_until_prompt(), "");
-    std::string name = unique_name("trader");
-    server.send(envelopes::signup(name, "pw"));
-    id = std::to_string(db.account_id(name));
-    ASSERT_NE(id, "0");
-    ASSERT_EQ(server.send(envelopes::signin(name, "pw")), "");
-  }
+  Trading() : SignedInTest("trader") {}
 
   std::string coin_statement(const std::string& symbol, char sign, long amount) {
     return "UPDATE kv_uservault SET " + symbol + "_amount=" + symbol + "_amount" + sign +
-           std::to_string(amount) + " WHERE acc_id=" + id + "\n";
+           std::to_string(amount) + " WHERE acc_id=" + acc + "\n";
   }
   std::string krw_statement(char sign, long amount) {
     return "UPDATE kv_uservault SET KRW_amount=KRW_amount" + std::string(1, sign) +
-           std::to_string(amount) + " WHERE acc_id=" + id + "\n";
+           std::to_string(amount) + " WHERE acc_id=" + acc + "\n";
   }
 
   // KRW, BTC, ETH, XRP of the account.
@@ -46,7 +40,7 @@ class Trading : public ::testing::Test {
     return db.rows(
         "SELECT KRW_amount, BTC_amount, ETH_amount, XRP_amount FROM kv_uservault "
         "WHERE acc_id=" +
-        id)[0];
+        acc)[0];
   }
   std::string stock(const std::string& symbol) {
     return db.value("SELECT qty FROM kv_coininfo WHERE symbol='" + symbol + "'");
@@ -55,16 +49,12 @@ class Trading : public ::testing::Test {
     return db.rows(
         "SELECT symbol, price, amount, total_price, type, trade_time FROM "
         "kv_tradehistory WHERE acc_id=" +
-        id + " ORDER BY id");
+        acc + " ORDER BY id");
   }
   void set_vault(const std::string& column, long value) {
     db.exec("UPDATE kv_uservault SET " + column + "=" + std::to_string(value) +
-            " WHERE acc_id=" + id);
+            " WHERE acc_id=" + acc);
   }
-
-  TestDb db;
-  ServerProcess server;
-  std::string id;
 };
 
 TEST_F(Trading, BuyThenSellPrintTheirLinesAndMoveStockAndBalances) {
