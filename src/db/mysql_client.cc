@@ -12,10 +12,6 @@ namespace {
 
 constexpr char kConnectionError[] = "[MySQL] Connection Error";
 
-// Sent as the connection's first statement, so that FROM_UNIXTIME and UNIX_TIMESTAMP mean the
-// same on every host whatever the server's own zone.
-constexpr char kSessionSetup[] = "SET time_zone='+00:00'";
-
 }  // namespace
 
 MySQLClient::MySQLClient()
@@ -27,7 +23,7 @@ MySQLClient::MySQLClient()
 int MySQLClient::init_mysql_connect() {
   mysql_init(&handle_);
   mysql_options(&handle_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-  mysql_options(&handle_, MYSQL_INIT_COMMAND, kSessionSetup);
+  mysql_options(&handle_, MYSQL_INIT_COMMAND, sql::kUtcSession);
   mysql_options(&handle_, MYSQL_INIT_COMMAND, sql::kReadCommitted);
   if (mysql_real_connect(&handle_, host_, user_, password_, database_, 0, nullptr, 0) != nullptr) {
     return 0;

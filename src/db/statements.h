@@ -15,7 +15,10 @@ namespace sql {
 constexpr char kBeginTransaction[] = "START TRANSACTION";
 constexpr char kCommit[] = "COMMIT";
 constexpr char kRollback[] = "ROLLBACK";
-// Sent when the connection opens. Each statement of a transaction then reads the latest
+// Sent when the connection opens: FROM_UNIXTIME and UNIX_TIMESTAMP mean the same on every host
+// whatever the database's own zone.
+constexpr char kUtcSession[] = "SET time_zone='+00:00'";
+// Also sent when the connection opens. Each statement of a transaction then reads the latest
 // committed rows instead of the snapshot taken by the transaction's first read, so the checks of
 // an order see what the order has locked.
 constexpr char kReadCommitted[] = "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED";
