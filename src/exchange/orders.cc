@@ -45,10 +45,13 @@ bool lock_row(const std::string& statement) {
   return rows || client->last_error() == 0;
 }
 
-// Takes the order's two locks in their fixed order. REQUIRES: an open transaction.
-bool lock_order_rows(const std::string& symbol) {
-  return lock_row(fmt::format(sql::kLockVault, user->idx)) &&
-         lock_row(fmt::format(sql::kLockMarket, symbol));
+// The start of every order inside its transaction: the two locks in their fixed order, then the
+// bot guard. True when the order may go on; on false the caller returns and `order` rolls back.
+bool open_order(Exchange& exchange, const Transaction& order, const std::string& symbol,
+                uint64_t trade_time, bool buy) {
+  return order.begun() && lock_row(fmt::format(sql::kLockVault, user->idx)) &&
+         lock_row(fmt::format(sql::kLockMarket, symbol)) &&
+         exchange.check_trading_bot(symbol, trade_time, buy) == 1;
 }
 
 }  // namespace
@@ -63,8 +66,7 @@ int Exchange::handle_buy(const korvane::Buy& request) {
   if (!symbol) return -1;
 
   Transaction order(client);
-  if (!order.begun() || !lock_order_rows(*symbol)) return -1;
-  if (check_trading_bot(*symbol, trade_time, true) != 1) return -1;
+  if (!open_order(*this, order, *symbol, trade_time, true)) return -1;
 
   ResultSet market = client->exec_query_result(fmt::format(sql::kSelectPriceAndStock, *symbol));
   MYSQL_ROW row = market.first_row();
@@ -100,8 +102,7 @@ int Exchange::handle_sell(const korvane::Sell& request) {
   if (!symbol) return -1;
 
   Transaction order(client);
-  if (!order.begun() || !lock_order_rows(*symbol)) return -1;
-  if (check_trading_bot(*symbol, trade_time, false) != 1) return -1;
+  if (!open_order(*this, order, *symbol, trade_time, false)) return -1;
 
   ResultSet price = get_cur_price(*symbol);
   MYSQL_ROW row = price.first_row();
