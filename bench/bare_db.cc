@@ -11,9 +11,6 @@ namespace bench {
 
 namespace {
 
-// The server's connection statements (see MySQLClient::init_mysql_connect).
-constexpr char kUtcSession[] = "SET time_zone='+00:00'";
-
 // A market value as the server reads it: a 32-bit decimal prefix, widened with its sign.
 int64_t read_int(const std::optional<std::string>& text) {
   return text ? parse_decimal_prefix32(text->c_str()) : -1;
@@ -78,8 +75,8 @@ bool BareDb::connect(bool session_setup) {
   if (conn_ == nullptr) return false;
   mysql_options(conn_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   if (session_setup) {
-    mysql_options(conn_, MYSQL_INIT_COMMAND, kUtcSession);
-    mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kReadCommitted);
+    // The server's own session settings (see MySQLClient::connect_once).
+    mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kSessionSettings);
   }
   return mysql_real_connect(conn_, db_params::kHost, db_params::kUser, db_params::kPassword,
                             db_params::kDatabase, 0, nullptr, 0) != nullptr;

@@ -33,7 +33,8 @@ int32_t create_account(const std::string& name, const std::string& digest) {
   if (acc_id == 0) return 0;
   client->exec_query(fmt::format(
       sql::kInsertVault, static_cast<uint64_t>(static_cast<int64_t>(acc_id)), kStartingKrw));
-  if (client->last_error() != 0 || !signup.commit()) return 0;
+  if (client->last_error() != 0) return 0;
+  if (!signup.commit(fmt::format(sql::kProveVault, static_cast<int64_t>(acc_id)))) return 0;
   return acc_id;
 }
 

@@ -30,14 +30,14 @@ bool User::validate_user_qty(std::string symbol, int64_t amount) {
 bool User::update_user_vault_coin(std::string symbol, int64_t amount, bool buy) {
   std::string statement =
       fmt::format(buy ? sql::kAddCoin : sql::kSubtractCoin, symbol, symbol, amount, idx);
-  print_line(statement);
+  print_uncommitted_line(statement);
   client->exec_query_result(statement);
   return client->last_error() == 0;
 }
 
 bool User::update_user_vault_krw(std::string, int64_t amount, bool buy) {
   std::string statement = fmt::format(buy ? sql::kSubtractKrw : sql::kAddKrw, amount, idx);
-  print_line(statement);
+  print_uncommitted_line(statement);
   client->exec_query_result(statement);
   return client->last_error() == 0;
 }

@@ -1,5 +1,6 @@
-// The database the server talks to. The host and the bootstrap script are chosen when the server
-// is built (CMake cache variables KORVANE_DB_HOST and KORVANE_INIT_SQL); the rest is fixed.
+// The database the server talks to. The host, its port and the bootstrap script are chosen when
+// the server is built (CMake cache variables KORVANE_DB_HOST, KORVANE_DB_PORT and
+// KORVANE_INIT_SQL); the rest is fixed.
 #ifndef KORVANE_DB_CONNECTION_PARAMS_H_
 #define KORVANE_DB_CONNECTION_PARAMS_H_
 
@@ -8,10 +9,23 @@
 namespace db_params {
 
 constexpr char kHost[] = KORVANE_DB_HOST;
+// 0 is the client library's default (MYSQL_TCP_PORT in the environment, else 3306); a host of
+// "localhost" uses the unix socket instead (MYSQL_UNIX_PORT in the environment).
+constexpr unsigned int kPort = KORVANE_DB_PORT;
 constexpr char kUser[] = "korvane";
 constexpr char kPassword[] = "wexolim";
 constexpr char kDatabase[] = "korvane_db";
 constexpr char kInitScript[] = KORVANE_INIT_SQL;
+
+// A lost connection is made again for this long, with backoff, before the session gives up.
+constexpr int kReconnectSeconds = 30;
+// Each try to connect gives up after this.
+constexpr unsigned int kConnectTimeoutSeconds = 5;
+// An answer that takes longer than these counts as a lost connection. They exceed the longest
+// lock wait that the session settings allow (statements.h, kSessionSettings), so a statement
+// that waits for a row lock is never taken for a lost one.
+constexpr unsigned int kReadTimeoutSeconds = 60;
+constexpr unsigned int kWriteTimeoutSeconds = 60;
 
 }  // namespace db_params
 

@@ -1,29 +1,54 @@
 // MySQLClient is the process's one connection to the database. Every statement of every
 // operation runs through it, strictly one after another.
 //
+// The connection is opened at start-up and outlives the database going away: a statement that
+// finds the connection lost ends the current attempt at the request, and the request runner
+// (server/request_runner.h) reconnects with the same session settings and runs the request again.
+// A request whose statements were cut off committed nothing, so running it again is safe. The
+// one statement whose loss is ambiguous is COMMIT: commit() then finds out on a new connection
+// whether the transaction was applied (see there).
+//
+// Within one attempt, the first statement that fails with a lost connection, a deadlock or a
+// lock wait timeout decides the attempt's outcome, and every later statement of the attempt fails
+// the same way without reaching the database: the handler unwinds through its ordinary refusal
+// paths, and the runner decides what happens next.
+//
 // The library's connection record is the first member, so the object is what every library
-// call receives as the connection. The connection is opened once at start-up and never closed,
-// replaced or reconnected; if the database goes away, later statements simply fail.
+// call receives as the connection.
 #ifndef KORVANE_DB_MYSQL_CLIENT_H_
 #define KORVANE_DB_MYSQL_CLIENT_H_
 
 #include <mysql.h>
 
+#include <cstdint>
 #include <string>
 
 #include "db/result_set.h"
 
 class MySQLClient {
  public:
+  // How the current attempt at a request ended, as far as the database is concerned.
+  enum class Outcome {
+    kDone,   // every statement was answered, successes and refusals alike
+    kRetry,  // a deadlock or lock wait timeout undid the attempt: run it again after a pause
+    kLost,   // the connection broke before anything was committed: reconnect, run it again
+    kRerun,  // a commit's answer was lost and it was not applied; reconnected: run it again
+    kGone,   // the connection broke and could not be made again within the bound
+  };
+
   // Stores the connection parameters fixed at build time; does not connect.
   MySQLClient();
 
   MySQLClient(const MySQLClient&) = delete;
   MySQLClient& operator=(const MySQLClient&) = delete;
 
-  // Connects, with utf8mb4 and the UTC time zone for the session. Returns 0 on success. On
-  // failure prints "[MySQL] Connection Error" and ends the process with status 255.
+  // Connects with the session settings (statements.h, kSessionSettings). Returns 0 on success.
+  // On failure prints "[MySQL] Connection Error" and ends the process with status 255.
   int init_mysql_connect();
+
+  // Opens a new connection with the same settings, trying again with backoff for up to
+  // db_params::kReconnectSeconds. True when connected.
+  bool reconnect();
 
   // Runs a statement whose result is not wanted (INSERT or UPDATE only) and reports its error
   // number through handle_error(). An empty statement ends the process with status 255.
@@ -41,21 +66,59 @@ class MySQLClient {
   // of the filtered characters (see the .cc for the list and why its order matters).
   bool detect_sqli(std::string text);
 
-  // Transaction control. begin_transaction() and commit() return true when the statement
-  // succeeded; rollback() undoes everything since begin_transaction() and never fails loudly.
+  // Transaction control; true when the statement succeeded.
   bool begin_transaction();
-  bool commit();
+
+  // Commits the open transaction; true when it is committed. When the connection breaks before
+  // the answer comes, the commit may or may not have been applied. `proof` settles it: a locking
+  // read whose first column counts the rows the transaction wrote (say, its trade-log row). It is
+  // asked on a new connection, and waits behind the old transaction should that still be alive,
+  // so its answer is final: applied gives true as if the answer had come; not applied gives
+  // false with the outcome kRerun. Without a proof a lost answer counts as kLost: only for
+  // requests that leave the same state and print the same when run twice.
+  bool commit(const std::string& proof = std::string());
+
+  // Undoes everything since begin_transaction(); never fails loudly. Nothing is sent when the
+  // connection is lost: the database has undone the transaction with it.
   void rollback();
 
   // Error number of the statement that ran last; 0 after one that succeeded.
   unsigned int last_error();
 
+  // The AUTO_INCREMENT value that the last INSERT made.
+  uint64_t last_insert_id();
+
+  // Starts an attempt at a request: the outcome is kDone until a statement decides otherwise.
+  void begin_attempt();
+  Outcome attempt_outcome() const { return outcome_; }
+
+  // Sleeps a short random time before attempt `attempt` + 1, longer for later attempts, so that
+  // two orders that deadlocked do not meet again at once.
+  void pause_before_retry(int attempt);
+
  private:
+  // The connection itself (mysql_client.cc; a stand-in replaces that file in the fuzz build).
+  bool connect_once();                           // true when connected
+  void disconnect();                             // closes the connection, if one is open
+  ResultSet send(const std::string& statement);  // runs one statement; sets wire_error_
+  uint64_t wire_insert_id();
+  static void pause_ms(int ms);
+
+  // Runs a statement unless the attempt is already decided; records what its error means.
+  ResultSet run(const std::string& statement);
+  void note_error(unsigned int error);
+  bool settle_lost_commit(const std::string& proof);
+
   MYSQL handle_;
   const char* host_;
   const char* user_;
   const char* password_;
   const char* database_;
+  bool connected_ = false;
+  unsigned int wire_error_ = 0;
+  unsigned int last_error_ = 0;
+  Outcome outcome_ = Outcome::kDone;
+  unsigned int outcome_error_ = 0;  // the error that decided the outcome
 };
 
 #endif  // KORVANE_DB_MYSQL_CLIENT_H_

@@ -11,22 +11,36 @@
 
 namespace sql {
 
-// Transaction control. A sign-up and an order each run as one transaction.
+// Transaction control. A sign-up, an order and each change of the address book run as one
+// transaction.
 constexpr char kBeginTransaction[] = "START TRANSACTION";
 constexpr char kCommit[] = "COMMIT";
 constexpr char kRollback[] = "ROLLBACK";
-// Sent when the connection opens: FROM_UNIXTIME and UNIX_TIMESTAMP mean the same on every host
-// whatever the database's own zone.
-constexpr char kUtcSession[] = "SET time_zone='+00:00'";
-// Also sent when the connection opens. Each statement of a transaction then reads the latest
-// committed rows instead of the snapshot taken by the transaction's first read, so the checks of
-// an order see what the order has locked.
-constexpr char kReadCommitted[] = "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED";
+// Sent with every connect, new or after a lost connection, in one round trip:
+// - UTC: FROM_UNIXTIME and UNIX_TIMESTAMP mean the same on every host whatever the database's
+//   own zone.
+// - READ COMMITTED: each statement of a transaction reads the latest committed rows instead of
+//   the snapshot taken by the transaction's first read, so the checks of an order see what the
+//   order has locked.
+// - Strict mode added to the server's own modes, never replacing them: a value beyond its column
+//   (a KRW balance past the INT range, say) fails the statement instead of being clamped.
+// - Lock waits of at most 50 s (the server's default; a lower server setting is kept): shorter
+//   than the client's read timeout, so a wait for a row lock is never taken for a lost
+//   connection.
+// - A transaction left idle (its client cut off mid-order) is ended by the server, releasing
+//   its locks, instead of holding them until the network notices.
+constexpr char kSessionSettings[] =
+    "SET time_zone='+00:00', tx_isolation='READ-COMMITTED', "
+    "sql_mode=CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'), "
+    "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
+    "idle_transaction_timeout=30";
 
 // Accounts (sign-up, sign-in).
 constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}');";
 constexpr char kSelectAccountIdByName[] = "SELECT acc_id FROM kv_account where USERNAME='{}';";
 constexpr char kInsertVault[] = "INSERT INTO kv_uservault VALUES(NULL, {}, {}, 0, 0, 0, 0, 0);";
+// Whether a sign-up whose COMMIT lost its answer was applied: the new account's vault exists.
+constexpr char kProveVault[] = "SELECT COUNT(*) FROM kv_uservault WHERE acc_id={} FOR UPDATE";
 constexpr char kSelectAccountByLogin[] =
     "SELECT * FROM kv_account WHERE username='{}' AND password='{}';";
 
@@ -55,6 +69,12 @@ constexpr char kCountSameTrade[] =
     "trade_time=FROM_UNIXTIME({}) and type={};";
 constexpr char kInsertTrade[] =
     "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', {}, {}, {}, {}, FROM_UNIXTIME({}) );";
+// Whether an order whose COMMIT lost its answer was applied: its trade-log row (id, account,
+// symbol, amount) exists. A locking read, so it waits for the order's transaction if that is
+// still alive on the server.
+constexpr char kProveTrade[] =
+    "SELECT COUNT(*) FROM kv_tradehistory WHERE id={} AND acc_id={} AND symbol='{}' AND "
+    "amount={} FOR UPDATE";
 constexpr char kCountTrades[] =
     "SELECT COUNT(*) from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
 constexpr char kSelectTrades[] =
@@ -64,11 +84,18 @@ constexpr char kSelectTrades[] =
 constexpr char kCountAddresses[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={}";
 constexpr char kInsertAddress[] =
     "INSERT INTO kv_addressbook VALUES(NULL, {}, '{}', '{}', '{}', {});";
+// Whether an add whose COMMIT lost its answer was applied: the entry it inserted exists.
+constexpr char kProveAddress[] =
+    "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} FOR UPDATE";
 constexpr char kCountAddressesForModify[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={};";
 constexpr char kSelectAddressById[] =
     "SELECT address FROM kv_addressbook WHERE id={} and acc_id={};";
 constexpr char kUpdateAddressById[] =
     "UPDATE kv_addressbook SET address='{}' WHERE id={} and acc_id={};";
+// Whether a rewrite of one entry whose COMMIT lost its answer was applied: the entry holds the
+// new address (a rewrite to the address an entry already holds never writes).
+constexpr char kProveAddressRewrite[] =
+    "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} AND address='{}' FOR UPDATE";
 constexpr char kCountAddressesByText[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE address='{}' and acc_id={};";
 constexpr char kSelectAllAddresses[] = "SELECT id, address FROM kv_addressbook WHERE acc_id={};";

@@ -60,11 +60,13 @@ int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
   if (client->detect_sqli(entry[kEntryAddress])) return -1;
   if (client->detect_sqli(entry[kEntryMemo])) return -1;
 
-  print_line(entry[kEntryAddress]);
-  print_line(entry[kEntryMemo]);
+  // The echo announces the insert: it stays only if the entry is stored.
+  print_uncommitted_line(entry[kEntryAddress]);
+  print_uncommitted_line(entry[kEntryMemo]);
   client->exec_query_result(fmt::format(sql::kInsertAddress, user->idx, entry[kEntrySymbol],
                                         entry[kEntryAddress], entry[kEntryMemo], created));
-  if (client->last_error() != 0 || !add.commit()) return -1;
+  if (client->last_error() != 0) return -1;
+  if (!add.commit(fmt::format(sql::kProveAddress, client->last_insert_id(), user->idx))) return -1;
   addressbook_response(entry);
   entry.clear();
   return 0;

@@ -6,6 +6,7 @@
 
 #include "db/decimal.h"
 #include "db/statements.h"
+#include "db/transaction.h"
 #include "exchange/addressbook.h"
 #include "server/exchange.h"
 #include "server/json_print.h"
@@ -22,6 +23,10 @@ void modify_addressbook_response(int id, std::string origin_addr, std::string ne
 
 int modify_address(int id, std::string new_addr) {
   if (client->detect_sqli(new_addr)) return -1;
+  // A transaction of its own, so that a commit whose answer is lost can be settled: running the
+  // rewrite again would find the new address in place and answer as if nothing had changed.
+  Transaction rewrite(client);
+  if (!rewrite.begun()) return -1;
   ResultSet stored = client->exec_query_result(fmt::format(sql::kSelectAddressById, id, user->idx));
   MYSQL_ROW row = stored.first_row();
   if (row == nullptr || row[0] == nullptr) return -1;
@@ -29,6 +34,7 @@ int modify_address(int id, std::string new_addr) {
   if (previous == new_addr) return -1;  // nothing to write, and nothing to report
   client->exec_query_result(fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx));
   if (client->last_error() != 0) return -1;
+  if (!rewrite.commit(fmt::format(sql::kProveAddressRewrite, id, user->idx, new_addr))) return -1;
   modify_addressbook_response(id, previous, new_addr);
   return 0;
 }
@@ -48,13 +54,16 @@ int modify_all_address(std::string origin_addr, std::string new_addr) {
 
   // The updates run as one transaction, so the book is rewritten whole or not at all should the
   // process die half-way. A failed update (a NUL byte in the address ends its text inside the
-  // quotes) undoes only itself; the others still go through, as the printed ids promise.
-  const bool in_transaction = client->begin_transaction();
+  // quotes) undoes only itself; the others still go through, as the printed ids promise. The
+  // ids are shown only if the transaction commits. Run twice, the rewrite leaves the same book
+  // and prints the same ids, so a commit whose answer is lost simply runs it again.
+  Transaction rewrite(client);
+  if (!rewrite.begun()) return -1;
   for (int32_t id : ids) {
-    print_line(std::to_string(id));
+    print_uncommitted_line(std::to_string(id));
     client->exec_query(fmt::format(sql::kUpdateEachAddress, new_addr, id, user->idx));
   }
-  if (in_transaction && !client->commit()) client->rollback();
+  rewrite.commit();
   return 0;
 }
 

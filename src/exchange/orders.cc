@@ -14,7 +14,10 @@
 //   once the commit has succeeded. A trade without its log entry does not exist.
 //
 // What the client sees of one order (price and stock lines, echoed updates, the response) is
-// the same as if the order ran alone.
+// the same as if the order ran alone, and reaches it only after the transaction has ended, so a
+// client that stops reading holds no lock. The echoed updates are shown only when the order
+// commits: an order the database undid shows what a refused one shows. A deadlock, a lock wait
+// timeout or a lost connection runs the order again from the start (server/request_runner.h).
 #include <fmt/format.h>
 
 #include "account/money.h"
@@ -154,8 +157,11 @@ int Exchange::create_trade_history(std::string symbol, uint64_t amount, uint64_t
                                         *value, buy, trade_time));
   if (client->last_error() != 0) return -1;
   // The log entry completes the order: commit it with the order's other changes, and answer
-  // only once they are durable.
-  if (!client->commit()) return -1;
+  // only once they are durable. Should the commit's answer be lost, the entry tells whether the
+  // order was applied.
+  const std::string proof =
+      fmt::format(sql::kProveTrade, client->last_insert_id(), user->idx, symbol, amount);
+  if (!client->commit(proof)) return -1;
 
   korvane::TradeResponse response;
   response.set_symbol(symbol);

@@ -2,4 +2,9 @@
 
 #include <cstdlib>
 
-void end_process(int status) { std::exit(status); }
+#include "server/output.h"
+
+void end_process(int status) {
+  flush_output();  // what the request printed before it ended the process
+  std::exit(status);
+}

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "db/connection_params.h"
-#include "server/dispatch.h"
 #include "server/end_process.h"
 #include "server/output.h"
+#include "server/request_runner.h"
 #include "server/session.h"
 
 User* user = nullptr;
@@ -64,7 +64,10 @@ void init() {
 void serve_requests() {
   static char buffer[kBufferSize];
   for (;;) {
+    // The request's output and the prompt reach the client in one write, and only now: the
+    // request's transactions have ended, so a client that does not read blocks nobody else.
     print_text(kPrompt);
+    flush_output();
     std::memset(buffer, 0, sizeof(buffer));
     ssize_t n;
     do {
@@ -72,6 +75,6 @@ void serve_requests() {
     } while (n < 0 && errno == EINTR);
     if (n == 0) end_process(0);   // the client closed its side
     if (n < 0) end_process(255);  // the input is broken; nothing more can be read
-    parse_handler(buffer, static_cast<int32_t>(n));
+    run_request(buffer, static_cast<int32_t>(n));
   }
 }

@@ -7,8 +7,9 @@
 // status 255 when that fails) and installs the SIGSEGV handler, in that order.
 void init();
 
-// Prints the prompt, reads one request of at most 10240 bytes and dispatches it, for as long as
-// the client sends. Ends the process with status 0 at end of input and 255 on a read error.
+// Prints the prompt, reads one request of at most 10240 bytes and runs it (request_runner.h), for
+// as long as the client sends. Ends the process with status 0 at end of input and 255 on a read
+// error.
 [[noreturn]] void serve_requests();
 
 // The SIGSEGV handler: writes at most 10240 bytes of the process's memory map to standard

@@ -1,5 +1,5 @@
-// Standard output for the fuzz build: kept in memory, so that targets can check what a request
-// printed and the fuzzer does not spend its time writing.
+// The client's end of standard output for the fuzz build: kept in memory, so that targets can check
+// what a request printed and the fuzzer does not spend its time writing.
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,12 +11,7 @@ std::string& captured_output() {
   return output;
 }
 
-void print_text(std::string_view text) { captured_output().append(text); }
-
-void print_line(std::string_view text) {
-  captured_output().append(text);
-  captured_output().push_back('\n');
-}
+void write_to_client(std::string_view bytes) { captured_output().append(bytes); }
 
 void fuzz_failure(const std::string& what) {
   std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());

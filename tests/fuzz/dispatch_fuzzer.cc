@@ -26,6 +26,8 @@
 
 #include "fuzz_support.h"
 #include "server/dispatch.h"
+#include "server/output.h"
+#include "server/request_runner.h"
 #include "server/session.h"
 
 namespace {
@@ -33,6 +35,7 @@ namespace {
 constexpr size_t kMaxRequest = 10240;
 constexpr size_t kMaxUsername = 32;
 constexpr char kParseError[] = "Error parse_handler();\n";
+constexpr char kConnectionError[] = "[MySQL] Connection Error\n";
 
 class Input {
  public:
@@ -98,13 +101,16 @@ bool serve(const std::string& request) {
   captured_output().clear();
   bool ended = false;
   try {
-    parse_handler(bytes.get(), static_cast<int32_t>(request.size()));
+    run_request(bytes.get(), static_cast<int32_t>(request.size()));
   } catch (const ProcessEnded& end) {
     if (end.status != 255)
       fuzz_failure("the process ended with status " + std::to_string(end.status));
     ended = true;
   }
-  if (ended != must_end) {
+  flush_output();
+  // A database that drops every connection again and again ends the session that way.
+  const bool gave_up = ended && captured_output() == kConnectionError;
+  if (ended != must_end && !gave_up) {
     fuzz_failure(ended ? "the process ended outside a refused sign-up"
                        : "a sign-up with a bad user name did not end the process");
   }

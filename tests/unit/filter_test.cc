@@ -9,6 +9,7 @@
 #include "db/decimal.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
+#include "server/output.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ std::pair<bool, std::string> screen(const std::string& text) {
   dup2(fd, 1);
   MySQLClient client;
   bool hit = client.detect_sqli(text);
-  std::fflush(stdout);
+  flush_output();
   dup2(saved, 1);
   close(saved);
   std::string out(256, '\0');

@@ -1,0 +1,178 @@
+// The half of MySQLClient that decides what the database's answers mean for the request that
+// runs: statements, transactions, and what a lost connection, a deadlock or a lock wait timeout
+// does to the current attempt.
+#include <chrono>
+#include <random>
+
+#include "db/connection_params.h"
+#include "db/decimal.h"
+#include "db/mysql_client.h"
+#include "db/statements.h"
+#include "server/end_process.h"
+#include "server/output.h"
+
+namespace {
+
+constexpr char kConnectionError[] = "[MySQL] Connection Error";
+
+// Error numbers of the client library and the server.
+constexpr unsigned int kServerShutdown = 1053;  // the server is going down
+constexpr unsigned int kLockWaitTimeout = 1205;
+constexpr unsigned int kDeadlock = 1213;           // also a cluster's certification conflict
+constexpr unsigned int kConnectionKilled = 1927;   // e.g. by the idle-transaction timeout
+constexpr unsigned int kCannotConnect = 2002;      // unix socket
+constexpr unsigned int kCannotConnectHost = 2003;  // TCP
+constexpr unsigned int kServerGone = 2006;
+constexpr unsigned int kServerLost = 2013;
+constexpr unsigned int kServerLostExtended = 2055;
+
+// Asking whether a commit was applied may itself meet a lost connection or wait too long behind
+// the old transaction; it is asked again on a new connection this many times at most.
+constexpr int kProofAttempts = 10;
+
+bool connection_lost(unsigned int error) {
+  switch (error) {
+    case kServerShutdown:
+    case kConnectionKilled:
+    case kCannotConnect:
+    case kCannotConnectHost:
+    case kServerGone:
+    case kServerLost:
+    case kServerLostExtended:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool worth_retrying(unsigned int error) { return error == kDeadlock || error == kLockWaitTimeout; }
+
+}  // namespace
+
+int MySQLClient::init_mysql_connect() {
+  if (connect_once()) return 0;
+  print_line(kConnectionError);
+  end_process(255);
+}
+
+bool MySQLClient::reconnect() {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(db_params::kReconnectSeconds);
+  int delay_ms = 50;
+  for (;;) {
+    if (connect_once()) return true;
+    if (std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms) > deadline) {
+      return false;
+    }
+    pause_ms(delay_ms);
+    delay_ms = std::min(delay_ms * 2, 2000);
+  }
+}
+
+void MySQLClient::begin_attempt() {
+  outcome_ = Outcome::kDone;
+  outcome_error_ = 0;
+}
+
+void MySQLClient::pause_before_retry(int attempt) {
+  static std::minstd_rand random(
+      static_cast<unsigned int>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const int most_ms = 20 * attempt;
+  pause_ms(5 + static_cast<int>(random() % static_cast<unsigned int>(most_ms)));
+}
+
+void MySQLClient::note_error(unsigned int error) {
+  if (outcome_ != Outcome::kDone) return;
+  if (connection_lost(error)) {
+    outcome_ = Outcome::kLost;
+  } else if (worth_retrying(error)) {
+    outcome_ = Outcome::kRetry;
+  } else {
+    return;
+  }
+  outcome_error_ = error;
+}
+
+ResultSet MySQLClient::run(const std::string& statement) {
+  if (outcome_ != Outcome::kDone) {
+    last_error_ = outcome_error_;
+    return ResultSet();
+  }
+  ResultSet result = send(statement);
+  last_error_ = wire_error_;
+  note_error(last_error_);
+  return result;
+}
+
+void MySQLClient::exec_query(std::string statement) {
+  if (statement.empty()) end_process(255);
+  run(statement);
+  handle_error(static_cast<int>(last_error_));
+}
+
+ResultSet MySQLClient::exec_query_result(std::string statement) {
+  if (statement.empty()) end_process(255);
+  return run(statement);
+}
+
+bool MySQLClient::begin_transaction() {
+  run(sql::kBeginTransaction);
+  return last_error_ == 0;
+}
+
+bool MySQLClient::commit(const std::string& proof) {
+  if (outcome_ != Outcome::kDone) {
+    last_error_ = outcome_error_;
+    return false;
+  }
+  send(sql::kCommit);
+  last_error_ = wire_error_;
+  if (last_error_ == 0) return true;
+  if (!connection_lost(last_error_)) {
+    note_error(last_error_);  // refused: the database has rolled the transaction back
+    return false;
+  }
+  return settle_lost_commit(proof);
+}
+
+bool MySQLClient::settle_lost_commit(const std::string& proof) {
+  const unsigned int lost = last_error_;
+  if (proof.empty()) {
+    note_error(lost);
+    return false;
+  }
+  // The old connection's transaction is committed, rolled back, or still alive on the server
+  // (it has not noticed yet that its client is gone). The proof reads what the transaction
+  // wrote with a locking read, which waits for a live transaction to end either way.
+  for (int i = 0; i < kProofAttempts; ++i) {
+    if (!reconnect()) break;
+    ResultSet rows = send(proof);
+    MYSQL_ROW row = rows.first_row();
+    if (wire_error_ == 0 && row != nullptr) {
+      if (parse_decimal_prefix64(row[0]) > 0) {
+        last_error_ = 0;
+        return true;
+      }
+      outcome_ = Outcome::kRerun;
+      outcome_error_ = lost;
+      return false;
+    }
+    if (wire_error_ != 0 && !connection_lost(wire_error_) && !worth_retrying(wire_error_)) break;
+  }
+  // The database cannot tell whether the order was applied: better to end than to guess.
+  outcome_ = Outcome::kGone;
+  outcome_error_ = lost;
+  return false;
+}
+
+void MySQLClient::rollback() {
+  if (outcome_ == Outcome::kLost || outcome_ == Outcome::kRerun || outcome_ == Outcome::kGone) {
+    return;
+  }
+  send(sql::kRollback);
+  if (connection_lost(wire_error_)) note_error(wire_error_);
+}
+
+unsigned int MySQLClient::last_error() { return last_error_; }
+
+uint64_t MySQLClient::last_insert_id() { return wire_insert_id(); }

@@ -1,0 +1,83 @@
+#include "server/request_runner.h"
+
+#include <string>
+
+#include "server/dispatch.h"
+#include "server/end_process.h"
+#include "server/output.h"
+#include "server/session.h"
+
+namespace {
+
+constexpr char kConnectionError[] = "[MySQL] Connection Error";
+
+// Attempts cut off by a lost connection, in all, before the session gives up: a database that
+// keeps dropping every connection is as good as gone.
+constexpr int kMaxReconnects = 20;
+
+// What a request may change in the process besides the database: the sign-in guard and the
+// session record. Sign-out, the one request that destroys the record, uses no database and so
+// never runs twice.
+class SessionState {
+ public:
+  SessionState()
+      : login_count_(login_count),
+        has_user_(user != nullptr),
+        idx_(has_user_ ? user->idx : 0),
+        username_(has_user_ ? user->username : std::string()),
+        signed_in_(has_user_ ? user->signed_in : 0),
+        amount_(has_user_ ? user->amount : 0) {}
+
+  void restore() const {
+    login_count = login_count_;
+    if (!has_user_ || user == nullptr) return;
+    user->idx = idx_;
+    user->username = username_;
+    user->signed_in = signed_in_;
+    user->amount = amount_;
+  }
+
+ private:
+  int32_t login_count_;
+  bool has_user_;
+  uint32_t idx_;
+  std::string username_;
+  int32_t signed_in_;
+  uint32_t amount_;
+};
+
+[[noreturn]] void give_up(size_t output_mark) {
+  discard_output_since(output_mark);
+  print_line(kConnectionError);
+  end_process(255);
+}
+
+}  // namespace
+
+void run_request(const char* data, int32_t length) {
+  const size_t output_mark = output_size();
+  const SessionState before;
+  int undone = 0, reconnects = 0;
+  for (;;) {
+    client->begin_attempt();
+    parse_handler(data, length);
+    const MySQLClient::Outcome outcome = client->attempt_outcome();
+    switch (outcome) {
+      case MySQLClient::Outcome::kDone:
+        return;
+      case MySQLClient::Outcome::kRetry:
+        if (++undone >= kMaxAttempts) return;  // refused, as the attempt printed it
+        break;
+      case MySQLClient::Outcome::kLost:
+      case MySQLClient::Outcome::kRerun:
+        if (++reconnects > kMaxReconnects) give_up(output_mark);
+        break;
+      case MySQLClient::Outcome::kGone:
+        give_up(output_mark);
+    }
+    discard_output_since(output_mark);
+    before.restore();
+    if (outcome == MySQLClient::Outcome::kRetry) client->pause_before_retry(undone);
+    if (outcome == MySQLClient::Outcome::kLost && !client->reconnect()) give_up(output_mark);
+  }
+}
