@@ -29,11 +29,15 @@ constexpr char kRollback[] = "ROLLBACK";
 //   connection.
 // - A transaction left idle (its client cut off mid-order) is ended by the server, releasing
 //   its locks, instead of holding them until the network notices.
+// - Reads wait until the node has applied every write the cluster committed before them
+//   (wsrep_sync_wait; no effect on a database that is not a Galera node). After a failover the
+//   new node may lag behind the dead one: the bot guard and the check whether an interrupted
+//   order was applied must see every committed trade, or an order could be applied twice.
 constexpr char kSessionSettings[] =
     "SET time_zone='+00:00', tx_isolation='READ-COMMITTED', "
     "sql_mode=CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'), "
     "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
-    "idle_transaction_timeout=30";
+    "idle_transaction_timeout=30, wsrep_sync_wait=1";
 
 // Accounts (sign-up, sign-in).
 constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}');";

@@ -1,8 +1,8 @@
-// What the fuzz targets share: the stand-ins that replace the database connection, standard output
-// and the end of the process, so that the server's code runs in process and one input after
+// What the fuzz targets share: the stand-ins that replace the database connection, the bytes
+// written to the client and the end of the process, so that the server's code runs in process and one input after
 // another.
 //
-// The fuzz build links these instead of src/db/mysql_client.cc, src/server/output.cc and
+// The fuzz build links these instead of src/db/mysql_client.cc, src/server/client_stream.cc and
 // src/server/end_process.cc; everything else is the server's own code.
 #ifndef KORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 #define KORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
@@ -15,7 +15,7 @@ struct ProcessEnded {
   int status;
 };
 
-// Everything print_text() and print_line() wrote since the last clear().
+// Everything written to the client since the last clear().
 std::string& captured_output();
 
 // The characters the filter must catch, in the order it must look for them; written out here
@@ -30,7 +30,9 @@ constexpr std::string_view kFilteredCharacters("'\" $)(;-#\\", 10);
 // address-book entries). The answers can be bent, statement by statement, by a script of bytes
 // taken from the fuzz input: failures with the error numbers a real server gives (lost
 // connection, duplicate key, lock wait timeout, deadlock), empty results, NULL or odd column
-// texts, more rows, other column counts for SELECT *.
+// texts, more rows, other column counts for SELECT *. A lost connection ends the open
+// transaction, as the database does; a COMMIT whose answer is lost may have been applied or not,
+// and the locking reads that ask about it afterwards tell the truth.
 //
 // While it answers it checks what the server must never do, and calls fuzz_failure() when it
 // does: run a statement that is not one of its texts, or whose client text broke out of its

@@ -64,8 +64,8 @@ std::vector<Shape> make_shapes() {
       read(sql::kCountSameTrade, 1, {{"0"}}),
       read(sql::kProveTrade, 1, {{"1"}}),
       read(sql::kProveVault, 1, {{"1"}}),
-      read(sql::kProveAddress, 1, {{"1"}}),
       read(sql::kProveAddressRewrite, 1, {{"1"}}),
+      read(sql::kProveAddress, 1, {{"1"}}),
       write(sql::kInsertTrade, true),
       read(sql::kCountTrades, 1, {{"1"}}),
       read(sql::kSelectTrades, 8,
@@ -175,8 +175,8 @@ bool is_proof(const Shape& shape) {
          shape.text == sql::kProveAddress || shape.text == sql::kProveAddressRewrite;
 }
 
-// Runs a statement against the stand-in: sets the error number and returns the result set.
-ResultSet run(const std::string& statement) {
+// Answers a statement as the stand-in: sets the error number and returns the result set.
+ResultSet answer(const std::string& statement) {
   State& s = state();
   ++s.statements;
   const Shape& shape = shape_of(statement);
@@ -330,7 +330,7 @@ ResultSet MySQLClient::send(const std::string& statement) {
     s.in_transaction = false;
     s.error = 0;
   } else {
-    ResultSet result = run(statement);
+    ResultSet result = answer(statement);
     wire_error_ = s.error;
     return result;
   }
