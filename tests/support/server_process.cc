@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -19,6 +21,31 @@ constexpr int kExitTimeoutMs = 5000;
 
 bool ends_with_prompt(const std::string& s) {
   return s.size() >= 2 && s.compare(s.size() - 2, 2, kPrompt) == 0;
+}
+
+// The test's environment with `overrides` put in or replaced.
+std::vector<std::string> merged_environment(const std::map<std::string, std::string>& overrides) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text(*entry);
+    if (overrides.count(text.substr(0, text.find('='))) == 0) merged.push_back(text);
+  }
+  for (const auto& [key, value] : overrides) merged.push_back(key + "=" + value);
+  return merged;
+}
+
+// The path of `program` as execvp would find it on PATH.
+std::string find_on_path(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  for (size_t start = 0; start <= dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start) + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return program;
 }
 
 }  // namespace
@@ -31,18 +58,23 @@ ServerProcess::ServerProcess(const std::map<std::string, std::string>& env,
     return;
   }
   signal(SIGPIPE, SIG_IGN);
-  // Made before fork: the child of a threaded test may not allocate.
+  // Everything the child needs is made before fork: the child of a threaded test (a fault proxy
+  // runs a thread) may not allocate, and setenv allocates.
   std::vector<char*> argv;
   for (const std::string& arg : wrapper) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(const_cast<char*>(wrapper.empty() ? "korvane-server" : KORVANE_SERVER_PATH));
   argv.push_back(nullptr);
-  const char* program = wrapper.empty() ? KORVANE_SERVER_PATH : argv[0];
+  std::string program = wrapper.empty() ? KORVANE_SERVER_PATH : argv[0];
+  if (program.find('/') == std::string::npos) program = find_on_path(program);
+  std::vector<std::string> environment = merged_environment(env);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
-    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-    execvp(program, argv.data());
+    execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in[0]);
@@ -131,6 +163,18 @@ std::string ServerProcess::read_to_end() {
     (void)before;
   }
   return std::exchange(pending_, {});
+}
+
+int ServerProcess::shrink_output_pipe(int bytes) {
+  int capacity = fcntl(from_server_, F_SETPIPE_SZ, bytes);
+  if (capacity < 0) ADD_FAILURE() << "F_SETPIPE_SZ failed: " << strerror(errno);
+  return capacity;
+}
+
+int ServerProcess::output_waiting() const {
+  int bytes = 0;
+  if (ioctl(from_server_, FIONREAD, &bytes) != 0) ADD_FAILURE() << "FIONREAD failed";
+  return bytes;
 }
 
 int ServerProcess::wait_exit() {

@@ -47,6 +47,15 @@ class ServerProcess {
 
   pid_t pid() const { return pid_; }
 
+  // Shrinks the pipe the server writes to, to `bytes` rounded up to whole pages, and returns its
+  // new capacity (-1 with a test failure when that fails). A test that then leaves the pipe full
+  // makes the server's next write block until the test reads.
+  // REQUIRES: the pipe holds no more than the new capacity.
+  int shrink_output_pipe(int bytes);
+
+  // Bytes the server has written to the pipe that have not been read from it yet.
+  int output_waiting() const;
+
  private:
   // Reads what is available within the deadline into pending_; false at end of output.
   bool read_some(int timeout_ms);

@@ -1,0 +1,228 @@
+#include "support/fault_proxy.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kHeaderBytes = 4;
+constexpr unsigned char kComQuery = 0x03;
+
+// The length of the first whole packet in `bytes`, header included; 0 when none is whole yet.
+size_t whole_packet(const std::string& bytes) {
+  if (bytes.size() < kHeaderBytes) return 0;
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t size = kHeaderBytes + (b[0] | (b[1] << 8) | (b[2] << 16));
+  return bytes.size() >= size ? size : 0;
+}
+
+sockaddr_un address_of(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  return address;
+}
+
+bool write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads what is there onto `buffer`; false at the end of the stream or on an error.
+bool read_into(int fd, std::string& buffer) {
+  char chunk[65536];
+  ssize_t n;
+  do {
+    n = read(fd, chunk, sizeof(chunk));
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return false;
+  buffer.append(chunk, static_cast<size_t>(n));
+  return true;
+}
+
+}  // namespace
+
+// One connection of the server, and the proxy's own connection to the database for it. A link
+// closes both at once, and is dropped by the loop once closed.
+struct FaultProxy::Link {
+  ~Link() { close_both(); }
+  void close_both() {
+    if (client >= 0) close(client);
+    if (database >= 0) close(database);
+    client = database = -1;
+  }
+  bool closed() const { return client < 0; }
+
+  int client = -1;
+  int database = -1;
+  std::string from_client;      // the start of a client packet not yet whole
+  bool awaiting_reply = false;  // a statement to cut after its answer has been forwarded
+  std::string reply;            // what has come of that answer
+};
+
+FaultProxy::FaultProxy() {
+  const char* database = std::getenv("MYSQL_UNIX_PORT");
+  if (database == nullptr) {
+    ADD_FAILURE() << "MYSQL_UNIX_PORT is not set: run the tests through scripts/test";
+    return;
+  }
+  database_path_ = database;
+  char dir[] = "/tmp/korvane-proxy.XXXXXX";
+  if (mkdtemp(dir) == nullptr || pipe2(stop_, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "cannot set up the proxy: " << std::strerror(errno);
+    return;
+  }
+  dir_ = dir;
+  path_ = dir_ + "/db.sock";
+  listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address = address_of(path_);
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) ||
+      listen(listener_, 16) != 0) {
+    ADD_FAILURE() << "cannot listen on " << path_ << ": " << std::strerror(errno);
+    return;
+  }
+  thread_ = std::thread(&FaultProxy::run, this);
+}
+
+FaultProxy::~FaultProxy() {
+  if (thread_.joinable()) {
+    char byte = 0;
+    while (write(stop_[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+    thread_.join();
+  }
+  links_.clear();
+  for (int fd : {listener_, stop_[0], stop_[1]}) {
+    if (fd >= 0) close(fd);
+  }
+  if (!path_.empty()) unlink(path_.c_str());
+  if (!dir_.empty()) rmdir(dir_.c_str());
+}
+
+std::map<std::string, std::string> FaultProxy::env() const { return {{"MYSQL_UNIX_PORT", path_}}; }
+
+void FaultProxy::arm(int n, Cut how) {
+  std::lock_guard<std::mutex> lock(mu_);
+  armed_ = true;
+  target_ = n;
+  how_ = how;
+  seen_ = 0;
+  fired_ = false;
+  cut_statement_.clear();
+}
+
+void FaultProxy::disarm() {
+  std::lock_guard<std::mutex> lock(mu_);
+  armed_ = false;
+}
+
+bool FaultProxy::fired() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return fired_;
+}
+
+std::string FaultProxy::cut_statement() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return cut_statement_;
+}
+
+int FaultProxy::statements_seen() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return seen_;
+}
+
+bool FaultProxy::cut_here(const std::string& statement, Cut* how) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++seen_;
+  if (!armed_ || seen_ != target_) return false;
+  armed_ = false;
+  fired_ = true;
+  cut_statement_ = statement;
+  *how = how_;
+  return true;
+}
+
+void FaultProxy::run() {
+  for (;;) {
+    // Entries 0 and 1 are the stop pipe and the listener, then each link's client (unless it
+    // waits for an answer to drop) and database.
+    std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+    for (const auto& link : links_) {
+      fds.push_back({link->awaiting_reply ? -1 : link->client, POLLIN, 0});
+      fds.push_back({link->database, POLLIN, 0});
+    }
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      ADD_FAILURE() << "proxy poll failed: " << std::strerror(errno);
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    for (size_t i = 0; i < links_.size(); ++i) {
+      Link& link = *links_[i];
+      if (fds[2 + 2 * i].revents != 0) from_client(link);
+      if (!link.closed() && fds[3 + 2 * i].revents != 0) from_database(link);
+    }
+    links_.erase(std::remove_if(links_.begin(), links_.end(),
+                                [](const auto& link) { return link->closed(); }),
+                 links_.end());
+    if (fds[1].revents != 0) accept_link();
+  }
+}
+
+void FaultProxy::accept_link() {
+  auto link = std::make_unique<Link>();
+  link->client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (link->client < 0) return;
+  link->database = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address = address_of(database_path_);
+  if (link->database < 0 ||
+      connect(link->database, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    return;  // the server sees its connection refused, as with no database
+  }
+  links_.push_back(std::move(link));
+}
+
+void FaultProxy::from_client(Link& link) {
+  if (!read_into(link.client, link.from_client)) return link.close_both();
+  while (size_t size = whole_packet(link.from_client)) {
+    const std::string packet = link.from_client.substr(0, size);
+    link.from_client.erase(0, size);
+    Cut how;
+    const bool statement = packet.size() > kHeaderBytes && packet[3] == 0 &&
+                           static_cast<unsigned char>(packet[4]) == kComQuery;
+    const bool cut = statement && cut_here(packet.substr(kHeaderBytes + 1), &how);
+    if (cut && how == Cut::kBeforeSending) return link.close_both();
+    if (!write_all(link.database, packet.data(), packet.size())) return link.close_both();
+    if (cut) {
+      // The client waits for the answer and sends nothing more; what it sent is dropped.
+      link.awaiting_reply = true;
+      return;
+    }
+  }
+}
+
+void FaultProxy::from_database(Link& link) {
+  std::string bytes;
+  if (!read_into(link.database, bytes)) return link.close_both();
+  if (link.awaiting_reply) {
+    link.reply += bytes;
+    if (whole_packet(link.reply) != 0) link.close_both();
+    return;
+  }
+  if (!write_all(link.client, bytes.data(), bytes.size())) link.close_both();
+}

@@ -1,0 +1,89 @@
+// A proxy between a server under test and the tests' database that cuts the connection at a
+// chosen statement, for tests of what the server does when its database connection breaks in the
+// middle of a request.
+//
+// It listens on a unix socket of its own and forwards every connection made to it, for as long
+// as it lives, to the database socket named by MYSQL_UNIX_PORT when it was made. It reads just
+// enough of the MySQL protocol to see the statements: every packet is a 3-byte little-endian
+// payload length, a 1-byte sequence id and the payload; a client's command is a packet with
+// sequence id 0 (the handshake's client packets have ids from 1), and a COM_QUERY command has
+// 0x03 as its first payload byte, followed by the statement text. Packets from the client are
+// forwarded whole, however they arrive.
+//
+// Armed, it counts the COM_QUERY commands of all its connections from the moment of arming and
+// cuts the connection that carries the n-th one, then disarms: everything after passes untouched,
+// new connections included.
+#ifndef KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
+#define KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FaultProxy {
+ public:
+  enum class Cut {
+    // The statement is not forwarded and both sides are closed at once: the database never sees
+    // it, the server loses its connection while it waits for the answer.
+    kBeforeSending,
+    // The statement is forwarded; once the first packet of the database's answer has arrived,
+    // the answer is dropped and both sides are closed: the statement ran (a COMMIT was applied),
+    // but the server never learns it.
+    kAfterReply,
+  };
+
+  FaultProxy();
+  ~FaultProxy();
+  FaultProxy(const FaultProxy&) = delete;
+  FaultProxy& operator=(const FaultProxy&) = delete;
+
+  // The environment for a ServerProcess whose database connections are to go through here.
+  std::map<std::string, std::string> env() const;
+
+  // Cuts `how` at the n-th statement from now (n >= 1). Resets fired() and statements_seen().
+  void arm(int n, Cut how);
+
+  // Cuts nothing until armed again.
+  void disarm();
+
+  // True when the armed cut has been made.
+  bool fired();
+
+  // The text of the statement at which the cut was made ("" before that).
+  std::string cut_statement();
+
+  // The statements seen on all connections since the last arm(), the cut one included.
+  int statements_seen();
+
+ private:
+  struct Link;
+
+  void run();
+  void accept_link();
+  // Handle what one side of `link` has to read; they close the link when it ends or is cut.
+  void from_client(Link& link);
+  void from_database(Link& link);
+  // Counts a statement; true when it is the one to cut, with the way to cut it in `how`.
+  bool cut_here(const std::string& statement, Cut* how);
+
+  std::string dir_;
+  std::string path_;
+  std::string database_path_;
+  int listener_ = -1;
+  int stop_[2] = {-1, -1};                    // a byte on stop_[1] ends the loop
+  std::vector<std::unique_ptr<Link>> links_;  // owned by the loop's thread
+  std::thread thread_;
+
+  std::mutex mu_;  // guards what follows
+  bool armed_ = false;
+  int target_ = 0;
+  Cut how_ = Cut::kBeforeSending;
+  int seen_ = 0;
+  bool fired_ = false;
+  std::string cut_statement_;
+};
+
+#endif  // KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
