@@ -1,0 +1,167 @@
+#include "support/cluster.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mysql.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+constexpr char kScript[] = KORVANE_SOURCE_DIR "/scripts/cluster";
+// scripts/cluster puts the proxy on the base port and node N on base + 10 N up to base + 10 N + 3.
+constexpr int kPortSpan = 34;
+constexpr int kAttempts = 5;
+
+// True when nothing listens on, or is bound to, 127.0.0.1:port.
+bool port_free(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return free;
+}
+
+// A base port whose whole span is free, below the kernel's range for outgoing connections
+// (32768 up) so that no client socket takes one of them meanwhile. Spread by process id, since
+// other people's tests may run clusters on this machine too.
+int free_base_port(int attempt) {
+  constexpr int kFirst = 20000, kSlots = 120;  // bases 20000, 20100, ... 31900
+  for (int i = 0; i < kSlots; ++i) {
+    int base = kFirst + ((getpid() + attempt * 7 + i) % kSlots) * 100;
+    bool free = true;
+    for (int p = base; free && p < base + kPortSpan; ++p) free = port_free(p);
+    if (free) return base;
+  }
+  return kFirst;
+}
+
+std::string shell_quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Runs a shell command with standard input from /dev/null and standard output and error into
+// *output; returns its exit status. The command gets no other file of this process: the nodes
+// and the proxy it leaves running would otherwise hold the test's pipes and sockets open.
+int run_command(const std::string& command, std::string* output) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    close_range(3, ~0U, 0);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  if (pid < 0) {
+    close(out[0]);
+    return -1;
+  }
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof(buf))) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) output->append(buf, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+struct MysqlCloser {
+  void operator()(MYSQL* conn) const { mysql_close(conn); }
+};
+struct ResultFreer {
+  void operator()(MYSQL_RES* res) const { mysql_free_result(res); }
+};
+
+}  // namespace
+
+Cluster::Cluster() {
+  char tmpl[] = "/tmp/korvane-cluster.XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed";
+    return;
+  }
+  dir_ = tmpl;
+  std::string output;
+  // A port found free may be taken before the nodes bind it; the script then fails before it
+  // starts anything on it, and another base is tried.
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    base_port_ = free_base_port(attempt);
+    output.clear();
+    if (run("up", &output)) {
+      ok_ = true;
+      return;
+    }
+    if (output.find("is in use") == std::string::npos) break;
+    run("down --wipe", &output);
+    std::filesystem::create_directory(dir_);
+  }
+  ADD_FAILURE() << "scripts/cluster up " << dir_ << " failed:\n" << output;
+}
+
+Cluster::~Cluster() {
+  if (dir_.empty()) return;
+  std::string output;
+  if (!run("down --wipe", &output)) ADD_FAILURE() << "scripts/cluster down failed:\n" << output;
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+int Cluster::node_port(int node) const { return base_port_ + 10 * node; }
+
+void Cluster::kill(int node) { run_or_fail("kill " + std::to_string(node)); }
+
+void Cluster::start(int node) { run_or_fail("start " + std::to_string(node)); }
+
+std::string Cluster::value(int node, const std::string& query) {
+  std::unique_ptr<MYSQL, MysqlCloser> conn(mysql_init(nullptr));
+  const std::string socket = dir_ + "/node" + std::to_string(node) + "/mysqld.sock";
+  if (mysql_real_connect(conn.get(), "localhost", "root", "", nullptr, 0, socket.c_str(), 0) ==
+      nullptr) {
+    ADD_FAILURE() << "cannot reach node" << node << ": " << mysql_error(conn.get());
+    return "";
+  }
+  for (const std::string& statement : {std::string("SET SESSION wsrep_sync_wait=1"), query}) {
+    if (mysql_real_query(conn.get(), statement.data(), statement.size()) != 0) {
+      ADD_FAILURE() << "node" << node << ": " << statement << ": " << mysql_error(conn.get());
+      return "";
+    }
+  }
+  std::unique_ptr<MYSQL_RES, ResultFreer> res(mysql_store_result(conn.get()));
+  if (res == nullptr) return "";
+  MYSQL_ROW row = mysql_fetch_row(res.get());
+  if (row == nullptr || mysql_num_fields(res.get()) == 0) return "";
+  return row[0] == nullptr ? "NULL" : std::string(row[0], mysql_fetch_lengths(res.get())[0]);
+}
+
+void Cluster::exec(int node, const std::string& statement) { value(node, statement); }
+
+bool Cluster::run(const std::string& args, std::string* output) {
+  std::string command = "KORVANE_CLUSTER_PORT_BASE=" + std::to_string(base_port_) + " " +
+                        shell_quote(kScript) + " " + args + " " + shell_quote(dir_);
+  return run_command(command, output) == 0;
+}
+
+void Cluster::run_or_fail(const std::string& args) {
+  std::string output;
+  if (!run(args, &output)) ADD_FAILURE() << "scripts/cluster " << args << " failed:\n" << output;
+}
