@@ -8,6 +8,7 @@
 
 #include "db/mysql_client.h"
 #include "fuzz_support.h"
+#include "server/output.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   captured_output().clear();
   const bool hit = filter.detect_sqli(text);
+  flush_output();
   const std::string expected = expected_line(text);
   if (hit != !expected.empty() || captured_output() != expected) {
     fuzz_failure("filter answered " + std::to_string(hit) + " and printed \"" + captured_output() +
