@@ -5,11 +5,42 @@
 #include "account/money.h"
 #include "db/connection_params.h"
 #include "db/decimal.h"
-#include "db/statements.h"
 
 namespace bench {
 
 namespace {
+
+// The statements of an order as the server issued them, one round trip each, before it learned
+// to batch them: a buy sends 11 (begin, two locks, bot guard, price and stock, KRW balance, four
+// writes, commit), a sell 12 (price and stock read apart, the coin balance instead of KRW). They
+// are copied here rather than taken from the server's catalogue so that the floor stays the same
+// whatever the server sends now; keep them byte for byte.
+constexpr char kSessionSettings[] =
+    "SET time_zone='+00:00', tx_isolation='READ-COMMITTED', "
+    "sql_mode=CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'), "
+    "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
+    "idle_transaction_timeout=30, wsrep_sync_wait=1";
+constexpr char kBeginTransaction[] = "START TRANSACTION";
+constexpr char kCommit[] = "COMMIT";
+constexpr char kRollback[] = "ROLLBACK";
+constexpr char kLockVault[] = "SELECT acc_id FROM kv_uservault WHERE acc_id={} FOR UPDATE;";
+constexpr char kLockMarket[] = "SELECT symbol FROM kv_coininfo WHERE symbol='{}' FOR UPDATE;";
+constexpr char kCountSameTrade[] =
+    "SELECT COUNT(*) from kv_tradehistory where acc_id={} and symbol='{}' and "
+    "trade_time=FROM_UNIXTIME({}) and type={};";
+constexpr char kSelectPriceAndStock[] =
+    "SELECT current_price, qty FROM kv_coininfo WHERE symbol='{}';";
+constexpr char kSelectPrice[] = "SELECT current_price FROM kv_coininfo WHERE symbol='{}';";
+constexpr char kSelectStock[] = "SELECT qty FROM kv_coininfo WHERE symbol='{}';";
+constexpr char kSelectKrwBalance[] = "SELECT KRW_amount FROM kv_uservault WHERE acc_id='{}';";
+constexpr char kSelectCoinBalance[] = "SELECT {}_amount FROM kv_uservault WHERE acc_id='{}';";
+constexpr char kSetStock[] = "UPDATE kv_coininfo SET qty={} WHERE symbol='{}'";
+constexpr char kAddCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount+{} WHERE acc_id={}";
+constexpr char kSubtractCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount-{} WHERE acc_id={}";
+constexpr char kSubtractKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount-{} WHERE acc_id={}";
+constexpr char kAddKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount+{} WHERE acc_id={}";
+constexpr char kInsertTrade[] =
+    "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', {}, {}, {}, {}, FROM_UNIXTIME({}) );";
 
 // A market value as the server reads it: a 32-bit decimal prefix, widened with its sign.
 int64_t read_int(const std::optional<std::string>& text) {
@@ -22,45 +53,45 @@ int64_t read_int(const std::string& text) { return parse_decimal_prefix32(text.c
 bool order_statements(BareDb& db, uint32_t account, const Order& o, bool locked) {
   const std::string& sym = o.symbol;
   if (locked) {
-    if (!db.exec(fmt::format(sql::kLockVault, account))) return false;
-    if (!db.exec(fmt::format(sql::kLockMarket, sym))) return false;
+    if (!db.exec(fmt::format(kLockVault, account))) return false;
+    if (!db.exec(fmt::format(kLockMarket, sym))) return false;
   }
   std::optional<std::string> same =
-      db.value(fmt::format(sql::kCountSameTrade, account, sym, o.timestamp, o.buy ? 1 : 0));
+      db.value(fmt::format(kCountSameTrade, account, sym, o.timestamp, o.buy ? 1 : 0));
   if (!same || *same != "0") return false;
   int64_t price, stock;
   if (o.buy) {
     // A buy reads both values with one statement.
-    std::vector<std::string> row = db.row(fmt::format(sql::kSelectPriceAndStock, sym));
+    std::vector<std::string> row = db.row(fmt::format(kSelectPriceAndStock, sym));
     if (row.size() != 2) return false;
     price = read_int(row[0]);
     stock = read_int(row[1]);
   } else {
-    price = read_int(db.value(fmt::format(sql::kSelectPrice, sym)));
-    stock = read_int(db.value(fmt::format(sql::kSelectStock, sym)));
+    price = read_int(db.value(fmt::format(kSelectPrice, sym)));
+    stock = read_int(db.value(fmt::format(kSelectStock, sym)));
   }
   if (price < 0 || stock < 0) return false;
   const uint64_t p = static_cast<uint64_t>(price);
   const int64_t amount = static_cast<int64_t>(o.amount);
   if (o.buy) {
-    int64_t krw = read_int(db.value(fmt::format(sql::kSelectKrwBalance, account)));
+    int64_t krw = read_int(db.value(fmt::format(kSelectKrwBalance, account)));
     std::optional<uint64_t> cost = money::buy_cost(p, o.amount);
     if (!cost || !money::covers(krw, *cost) || static_cast<uint64_t>(stock) < o.amount) {
       return false;
     }
-    return db.exec(fmt::format(sql::kSetStock, static_cast<uint64_t>(stock) - o.amount, sym)) &&
-           db.exec(fmt::format(sql::kAddCoin, sym, sym, amount, account)) &&
-           db.exec(fmt::format(sql::kSubtractKrw, static_cast<int64_t>(*cost), account)) &&
-           db.exec(fmt::format(sql::kInsertTrade, account, sym, p, o.amount, p * o.amount, true,
+    return db.exec(fmt::format(kSetStock, static_cast<uint64_t>(stock) - o.amount, sym)) &&
+           db.exec(fmt::format(kAddCoin, sym, sym, amount, account)) &&
+           db.exec(fmt::format(kSubtractKrw, static_cast<int64_t>(*cost), account)) &&
+           db.exec(fmt::format(kInsertTrade, account, sym, p, o.amount, p * o.amount, true,
                                o.timestamp));
   }
-  int64_t coins = read_int(db.value(fmt::format(sql::kSelectCoinBalance, sym, account)));
+  int64_t coins = read_int(db.value(fmt::format(kSelectCoinBalance, sym, account)));
   std::optional<uint64_t> proceeds = money::sell_proceeds(p, o.amount);
   if (!proceeds || !money::covers(coins, o.amount)) return false;
-  return db.exec(fmt::format(sql::kSetStock, static_cast<uint64_t>(stock) + o.amount, sym)) &&
-         db.exec(fmt::format(sql::kSubtractCoin, sym, sym, amount, account)) &&
-         db.exec(fmt::format(sql::kAddKrw, static_cast<int64_t>(*proceeds), account)) &&
-         db.exec(fmt::format(sql::kInsertTrade, account, sym, p, o.amount, p * o.amount, false,
+  return db.exec(fmt::format(kSetStock, static_cast<uint64_t>(stock) + o.amount, sym)) &&
+         db.exec(fmt::format(kSubtractCoin, sym, sym, amount, account)) &&
+         db.exec(fmt::format(kAddKrw, static_cast<int64_t>(*proceeds), account)) &&
+         db.exec(fmt::format(kInsertTrade, account, sym, p, o.amount, p * o.amount, false,
                              o.timestamp));
 }
 
@@ -75,11 +106,18 @@ bool BareDb::connect(bool session_setup) {
   if (conn_ == nullptr) return false;
   mysql_options(conn_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   if (session_setup) {
-    // The server's own session settings (see MySQLClient::connect_once).
-    mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kSessionSettings);
+    // The session settings the server sent with every connect when it ran these statements.
+    mysql_options(conn_, MYSQL_INIT_COMMAND, kSessionSettings);
   }
   return mysql_real_connect(conn_, db_params::kHost, db_params::kUser, db_params::kPassword,
                             db_params::kDatabase, 0, nullptr, 0) != nullptr;
+}
+
+bool BareDb::connect_as_root() {
+  conn_ = mysql_init(nullptr);
+  if (conn_ == nullptr) return false;
+  return mysql_real_connect(conn_, db_params::kHost, "root", "", nullptr, db_params::kPort, nullptr,
+                            0) != nullptr;
 }
 
 bool BareDb::exec(const std::string& statement) {
@@ -125,9 +163,9 @@ std::vector<std::string> BareDb::column(const std::string& query) {
 std::string BareDb::error() { return conn_ == nullptr ? "no connection" : mysql_error(conn_); }
 
 bool run_order_in_transaction(BareDb& db, uint32_t account, const Order& order) {
-  if (!db.exec(sql::kBeginTransaction)) return false;
-  if (order_statements(db, account, order, true) && db.exec(sql::kCommit)) return true;
-  db.exec(sql::kRollback);
+  if (!db.exec(kBeginTransaction)) return false;
+  if (order_statements(db, account, order, true) && db.exec(kCommit)) return true;
+  db.exec(kRollback);
   return false;
 }
 

@@ -1,7 +1,8 @@
 // A bare database client: one libmariadb connection with nothing between the caller and the
 // database, and the statements of one order issued through it. This is the floor the server's
-// orders are measured against: the same statement texts (from the server's catalog), the same
-// round trips, the same result reading, and nothing else.
+// orders are measured against: the statements an order took before the server batched them (a
+// copy of their texts, kept here so that the floor does not move with the server), one round
+// trip each, the same result reading, and nothing else.
 #ifndef KORVANE_BENCH_BARE_DB_H_
 #define KORVANE_BENCH_BARE_DB_H_
 
@@ -25,6 +26,10 @@ class BareDb {
   // `session_setup`, also sends the server's two connection statements (UTC time zone, READ
   // COMMITTED). False on failure.
   bool connect(bool session_setup);
+
+  // Connects as the database's root user, without a password and with no database chosen: the
+  // private instance of scripts/bench. For settings of the whole server (SET GLOBAL).
+  bool connect_as_root();
 
   // Runs a statement and reads its whole result, as the server's exec_query_result does. False
   // when the statement failed.
@@ -54,8 +59,8 @@ struct Order {
   uint64_t timestamp;
 };
 
-// Runs the order exactly as the server does: the same statements in the same order, as one
-// transaction with its two row locks. True when it committed.
+// Runs the order as the server did before batching: the same statements in the same order, one
+// round trip each, as one transaction with its two row locks. True when it committed.
 bool run_order_in_transaction(BareDb& db, uint32_t account, const Order& order);
 
 // Runs the order as a literal, lock-free reading of the statements would: the bot count, the

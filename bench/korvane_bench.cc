@@ -1,33 +1,45 @@
-// korvane_bench: the server against its floors, side by side in one run, written up as a report.
+// korvane_bench: the server against its floors and against a baseline server, side by side in
+// one run, written up as a report.
 //
 // A request cannot avoid its statements' round trips to the database; everything else the server
 // does (process start, decoding, formatting, printing) is overhead. Each figure here is a ratio
-// of the server's cost to such a floor, both measured in this run. Baseline and subject take
-// turns (A/B, then B/A) over several rounds, and the report gives the median of the per-round
-// ratios, so that the noise of a shared machine falls on both alike.
+// of the server's cost to such a floor, or to the same cost of the baseline server (another
+// build, usually of an earlier commit), all measured in this run. The sides take turns,
+// changing which goes first, over several rounds, and the report gives the median of the
+// per-round ratios, so that the noise of a shared machine falls on all alike.
 //
-// Usage: korvane_bench --report FILE --plot-data FILE [--findings FILE] [--quick]
+// The floor of an order is fixed: the statements an order took before the server batched them,
+// one round trip each (bare_db.h). Orders are measured with the database's log flush on and off;
+// off, what remains is the round trips and the statements' own work.
+//
+// Usage: korvane_bench --report FILE --plot-data FILE --baseline-server PATH
+//                      [--baseline-label TEXT] [--findings FILE] [--only PHASE] [--quick]
 //
 // Needs a database prepared by the bootstrap script, reached the way the server reaches it
-// (MYSQL_UNIX_PORT and MYSQL_HOME, see scripts/lib/common.sh). It changes the market prices and
-// adds accounts of its own: point it at a throwaway instance.
+// (MYSQL_UNIX_PORT and MYSQL_HOME, see scripts/lib/common.sh), whose root user has no password.
+// It changes the market prices, adds accounts of its own and switches the log flush of the whole
+// instance (putting it back at exit): point it at a throwaway instance.
 #include <fmt/format.h>
 #include <mysql.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
-#include <map>
+#include <functional>
 #include <mutex>
+#include <numeric>
 #include <sstream>
 #include <thread>
 
 #include "account/sha256.h"
 #include "bare_db.h"
 #include "db/connection_params.h"
+#include "report.h"
+#include "results.h"
 #include "server_proc.h"
 #include "stats.h"
 #include "workload.h"
@@ -46,10 +58,6 @@ constexpr int64_t kStartingCoins = 1000000;
 // their input close and end too.
 constexpr unsigned kRunLimitSeconds = 15 * 60;
 
-constexpr double kOrderGoal = 1.10;
-constexpr double kStartupGoal = 1.2;
-constexpr double kMemoryGoal = 1.5;
-
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "korvane_bench: %s\n", what.c_str());
   std::exit(1);
@@ -60,9 +68,10 @@ void progress(const std::string& what) { std::fprintf(stderr, "  %s\n", what.c_s
 // Sizes of the run; --quick shrinks them for a smoke run.
 struct Plan {
   std::vector<int> sessions = {1, 2, 4, 8, 16};
-  int load_rounds = 3;
+  int load_rounds = 6;
   int requests_per_session = 200;  // per round
-  int order_rounds = 1000;
+  int order_rounds = 1000;         // per flush setting, over all blocks
+  int order_blocks = 10;
   int orders_per_round = 2;
   int startup_rounds = 100;
   int memory_rounds = 3;
@@ -72,10 +81,10 @@ struct Plan {
                                           "--benchmark_min_time=0.05"};
 
   void shrink() {
-    sessions = {1, 2, 4};
     load_rounds = 1;
-    requests_per_session = 60;
-    order_rounds = 20;
+    requests_per_session = 30;
+    order_rounds = 200;
+    order_blocks = 4;
     orders_per_round = 2;
     startup_rounds = 4;
     memory_rounds = 1;
@@ -138,10 +147,52 @@ class Fixture {
   int accounts_ = 0;
 };
 
-// A server started and signed in to `name`; fails the run when that does not work.
-void start_signed_in(ServerProc& server, const std::string& name) {
+// The database's log flush at commit (innodb_flush_log_at_trx_commit), a setting of the whole
+// instance, changed through a root connection. The setting found by open() is put back by
+// restore(), which main() also runs at exit, a failed run's included.
+class LogFlush {
+ public:
+  void open() {
+    if (!db_.connect_as_root()) fail("cannot connect as root: " + db_.error());
+    std::optional<std::string> value = db_.value("SELECT @@GLOBAL.innodb_flush_log_at_trx_commit");
+    if (!value) fail("cannot read the log flush setting: " + db_.error());
+    original_ = *value;
+  }
+
+  // On: every commit waits for its log to reach the disk (1). Off: the log is flushed about
+  // once a second, whatever commits (0).
+  void set(bool on) { apply(on ? "1" : "0"); }
+
+  // Puts back the setting open() found; nothing before open(). Runs at exit too, so it reports
+  // a failure instead of failing the run.
+  void restore() {
+    if (original_.empty()) return;
+    if (!db_.exec("SET GLOBAL innodb_flush_log_at_trx_commit=" + original_)) {
+      std::fprintf(stderr, "korvane_bench: cannot put the log flush back: %s\n",
+                   db_.error().c_str());
+    }
+  }
+
+ private:
+  void apply(const std::string& value) {
+    if (!db_.exec("SET GLOBAL innodb_flush_log_at_trx_commit=" + value)) {
+      fail("cannot set the log flush: " + db_.error());
+    }
+  }
+
+  BareDb db_;
+  std::string original_;
+};
+
+LogFlush& log_flush() {
+  static LogFlush flush;
+  return flush;
+}
+
+// A server started from `path` and signed in to `name`; fails the run when that does not work.
+void start_signed_in(ServerProc& server, const std::string& path, const std::string& name) {
   std::string answer;
-  if (!server.start(KORVANE_SERVER_PATH) || !server.read_prompt(&answer)) {
+  if (!server.start(path) || !server.read_prompt(&answer)) {
     fail("the server did not start");
   }
   if (!server.request(signin_request(name, kPassword), &answer) || !answer.empty()) {
@@ -188,13 +239,12 @@ class StartGate {
   bool open_ = false;
 };
 
-void run_session(const std::string& name, uint32_t account, int requests, uint32_t seed,
-                 StartGate* gate, SessionOutcome* out) {
+void run_session(const std::string& path, const std::string& name, uint32_t account, int requests,
+                 uint32_t seed, StartGate* gate, SessionOutcome* out) {
   BareDb lookup;
   ServerProc server;
   std::string answer;
-  bool ready = lookup.connect(false) && server.start(KORVANE_SERVER_PATH) &&
-               server.read_prompt(&answer) &&
+  bool ready = lookup.connect(false) && server.start(path) && server.read_prompt(&answer) &&
                server.request(signin_request(name, kPassword), &answer) && answer.empty();
   gate->arrive_and_wait();
   if (!ready) {
@@ -223,15 +273,8 @@ void run_session(const std::string& name, uint32_t account, int requests, uint32
   server.finish();
 }
 
-struct LoadResult {
-  int sessions = 0;
-  double requests_per_second = 0;
-  std::vector<double> latency[kKinds];
-  int refused[kKinds] = {};
-  std::vector<double> all;
-};
-
-LoadResult run_load(Fixture& fixture, int sessions, int requests, uint32_t seed) {
+LoadResult run_load(Fixture& fixture, const std::string& path, int sessions, int requests,
+                    uint32_t seed) {
   std::vector<std::string> names(sessions);
   std::vector<uint32_t> accounts(sessions);
   for (int i = 0; i < sessions; ++i) accounts[i] = fixture.create_account(&names[i]);
@@ -239,7 +282,7 @@ LoadResult run_load(Fixture& fixture, int sessions, int requests, uint32_t seed)
   StartGate gate(sessions);
   std::vector<std::thread> threads;
   for (int i = 0; i < sessions; ++i) {
-    threads.emplace_back(run_session, names[i], accounts[i], requests,
+    threads.emplace_back(run_session, path, names[i], accounts[i], requests,
                          seed + static_cast<uint32_t>(i), &gate, &outcomes[i]);
   }
   Clock::time_point start = gate.open_when_all_arrived();
@@ -264,109 +307,169 @@ LoadResult run_load(Fixture& fixture, int sessions, int requests, uint32_t seed)
   return result;
 }
 
-// Runs every session count several times, in rising order and then in falling order by turns,
-// so that a slow spell of the shared disk or CPU falls on all counts rather than on one. The
-// latencies of a count's runs are pooled; its throughput is the median over its runs.
-std::vector<LoadResult> sweep_load(Fixture& fixture, const Plan& plan) {
-  std::vector<LoadResult> pooled(plan.sessions.size());
-  std::vector<std::vector<double>> rates(plan.sessions.size());
+void pool(LoadResult& into, const LoadResult& one) {
+  into.sessions = one.sessions;
+  for (int t = 0; t < kKinds; ++t) {
+    into.latency[t].insert(into.latency[t].end(), one.latency[t].begin(), one.latency[t].end());
+    into.refused[t] += one.refused[t];
+  }
+  into.all.insert(into.all.end(), one.all.begin(), one.all.end());
+}
+
+// Runs every session count several times against both servers, the counts in rising and then
+// in falling order by turns, so that a slow spell of the shared disk or CPU falls on all counts
+// rather than on one. Each count runs on the two servers one right after the other, with the
+// same seeds, and which server goes first changes from run to run. The latencies of a count's
+// runs are pooled; its throughput is the median over its runs.
+LoadSweep sweep_load(Fixture& fixture, const Plan& plan, const std::string& baseline_path) {
+  const size_t counts = plan.sessions.size();
+  LoadSweep sweep;
+  sweep.subject.resize(counts);
+  sweep.baseline.resize(counts);
+  std::vector<std::vector<double>> subject_rates(counts), baseline_rates(counts);
   for (int round = 0; round < plan.load_rounds; ++round) {
-    for (size_t k = 0; k < plan.sessions.size(); ++k) {
-      size_t i = round % 2 == 0 ? k : plan.sessions.size() - 1 - k;
+    for (size_t k = 0; k < counts; ++k) {
+      size_t i = round % 2 == 0 ? k : counts - 1 - k;
       int n = plan.sessions[i];
-      progress(fmt::format("{} sessions, round {}", n, round + 1));
-      LoadResult one = run_load(fixture, n, plan.requests_per_session,
-                                static_cast<uint32_t>(1000 * n + 100 * round));
-      LoadResult& p = pooled[i];
-      p.sessions = n;
-      for (int t = 0; t < kKinds; ++t) {
-        p.latency[t].insert(p.latency[t].end(), one.latency[t].begin(), one.latency[t].end());
-        p.refused[t] += one.refused[t];
-      }
-      p.all.insert(p.all.end(), one.all.begin(), one.all.end());
-      rates[i].push_back(one.requests_per_second);
+      uint32_t seed = static_cast<uint32_t>(1000 * n + 100 * round);
+      auto run = [&](bool subject) {
+        progress(fmt::format("{} sessions, round {}, {}", n, round + 1,
+                             subject ? "this tree's server" : "baseline server"));
+        LoadResult one = run_load(fixture, subject ? KORVANE_SERVER_PATH : baseline_path, n,
+                                  plan.requests_per_session, seed);
+        pool(subject ? sweep.subject[i] : sweep.baseline[i], one);
+        (subject ? subject_rates : baseline_rates)[i].push_back(one.requests_per_second);
+      };
+      bool subject_first = (round + k) % 2 == 0;
+      run(subject_first);
+      run(!subject_first);
     }
   }
-  for (size_t i = 0; i < pooled.size(); ++i) pooled[i].requests_per_second = median(rates[i]);
-  return pooled;
+  for (size_t i = 0; i < counts; ++i) {
+    sweep.subject[i].requests_per_second = median(subject_rates[i]);
+    sweep.baseline[i].requests_per_second = median(baseline_rates[i]);
+  }
+  return sweep;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Paired measurements.
 
-// A ratio of subject over baseline, per round and overall.
-struct Paired {
-  std::vector<double> subject;   // per round
-  std::vector<double> baseline;  // per round
-  std::vector<double> ratios;    // subject / baseline, per round
-
-  void add(double s, double b) {
-    subject.push_back(s);
-    baseline.push_back(b);
-    ratios.push_back(s / b);
-  }
-  double ratio() const { return median(ratios); }
-};
-
 // Runs `rounds` rounds of both measurements, taking turns at going first, after one warm-up
 // round that is not kept. Each function returns its cost for the round.
-template <typename Subject, typename Baseline>
-Paired interleave(int rounds, Subject subject, Baseline baseline) {
+template <typename Subject, typename Floor>
+Paired interleave(int rounds, Subject subject, Floor floor) {
   Paired paired;
   subject();
-  baseline();
+  floor();
   for (int r = 0; r < rounds; ++r) {
-    double s, b;
+    double s, f;
     if (r % 2 == 0) {
-      b = baseline();
+      f = floor();
       s = subject();
     } else {
       s = subject();
-      b = baseline();
+      f = floor();
     }
-    paired.add(s, b);
+    paired.add(s, f);
   }
   return paired;
 }
 
+// The same for any number of sides: after a warm-up round, each round runs every side once,
+// the rounds going through every order of the sides in turn so that none is always first or
+// last. Returns the costs per side, per round.
+std::vector<std::vector<double>> take_turns(int rounds,
+                                            const std::vector<std::function<double()>>& sides) {
+  for (const auto& side : sides) side();
+  std::vector<size_t> order(sides.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::vector<std::vector<double>> costs(sides.size());
+  for (int r = 0; r < rounds; ++r) {
+    for (size_t i : order) costs[i].push_back(sides[i]());
+    std::next_permutation(order.begin(), order.end());
+  }
+  return costs;
+}
+
 Order xrp_order(int k, uint64_t* timestamp) { return Order{k % 2 == 0, "XRP", 1, (*timestamp)++}; }
 
-// Server time per order over the bare client's time for the same statements.
-Paired measure_orders(Fixture& fixture, const Plan& plan) {
-  std::string server_name, floor_name;
-  fixture.create_account(&server_name);
-  uint32_t floor_account = fixture.create_account(&floor_name);
-  ServerProc server;
-  start_signed_in(server, server_name);
+// Time per order of a server, from request written to prompt read, buys and sells in turn.
+std::function<double()> server_orders(ServerProc& server, uint64_t* timestamp, int n) {
+  return [&server, timestamp, n] {
+    std::string answer;
+    Clock::time_point start = Clock::now();
+    for (int k = 0; k < n; ++k) {
+      Order o = xrp_order(k, timestamp);
+      if (!server.request(order_request(o.buy, kXrp, o.amount, o.timestamp), &answer) ||
+          answer.find("\"total_price\"") == std::string::npos) {
+        fail("a server order failed: " + answer);
+      }
+    }
+    return micros_since(start) / n;
+  };
+}
+
+// The accounts the three sides of the order measurement trade for, and their next order times.
+struct OrderAccounts {
+  std::string subject, baseline;
+  uint32_t floor = 0;
+  uint64_t subject_ts = kFirstOrderTimestamp, baseline_ts = kFirstOrderTimestamp,
+           floor_ts = kFirstOrderTimestamp;
+};
+
+// `rounds` rounds of the three sides, with the log flush as it is set, added to *costs. Each
+// block starts its own server processes and floor connection: on a busy machine, where a
+// process or a connection's database thread lands can slow one side for as long as it lives
+// (seen as one side paying several milliseconds in a third of the rounds of a block, a
+// different side in each), so every block draws that again.
+void order_block(const Plan& plan, int rounds, const std::string& baseline_path, OrderAccounts& a,
+                 OrderCosts* costs) {
+  ServerProc subject, baseline;
+  start_signed_in(subject, KORVANE_SERVER_PATH, a.subject);
+  start_signed_in(baseline, baseline_path, a.baseline);
   BareDb floor;
   if (!floor.connect(true)) fail("cannot connect: " + floor.error());
-  uint64_t server_ts = kFirstOrderTimestamp, floor_ts = kFirstOrderTimestamp;
   const int n = plan.orders_per_round;
-  Paired p = interleave(
-      plan.order_rounds,
-      [&] {
-        std::string answer;
-        Clock::time_point start = Clock::now();
-        for (int k = 0; k < n; ++k) {
-          Order o = xrp_order(k, &server_ts);
-          if (!server.request(order_request(o.buy, kXrp, o.amount, o.timestamp), &answer) ||
-              answer.find("\"total_price\"") == std::string::npos) {
-            fail("a server order failed: " + answer);
-          }
-        }
-        return micros_since(start) / n;
-      },
-      [&] {
-        Clock::time_point start = Clock::now();
-        for (int k = 0; k < n; ++k) {
-          if (!run_order_in_transaction(floor, floor_account, xrp_order(k, &floor_ts))) {
-            fail("a bare order failed: " + floor.error());
-          }
-        }
-        return micros_since(start) / n;
-      });
-  server.finish();
-  return p;
+  std::vector<std::vector<double>> sides = take_turns(
+      rounds,
+      {server_orders(subject, &a.subject_ts, n), server_orders(baseline, &a.baseline_ts, n), [&] {
+         Clock::time_point start = Clock::now();
+         for (int k = 0; k < n; ++k) {
+           if (!run_order_in_transaction(floor, a.floor, xrp_order(k, &a.floor_ts))) {
+             fail("a bare order failed: " + floor.error());
+           }
+         }
+         return micros_since(start) / n;
+       }});
+  subject.finish();
+  baseline.finish();
+  for (int r = 0; r < rounds; ++r) {
+    costs->subject.add(sides[0][r], sides[2][r]);
+    costs->baseline.add(sides[1][r], sides[2][r]);
+  }
+}
+
+// Time per order of this tree's server and of the baseline server, each over the bare client's
+// time for the statements of an order before batching, with the log flush on (*flushed) and off
+// (*unflushed). The two settings take turns block by block, so that both span the whole phase.
+void measure_orders(Fixture& fixture, const Plan& plan, const std::string& baseline_path,
+                    OrderCosts* flushed, OrderCosts* unflushed) {
+  OrderAccounts a;
+  fixture.create_account(&a.subject);
+  fixture.create_account(&a.baseline);
+  std::string floor_name;
+  a.floor = fixture.create_account(&floor_name);
+  const int rounds = plan.order_rounds / plan.order_blocks;
+  for (int b = 0; b < plan.order_blocks; ++b) {
+    for (int k = 0; k < 2; ++k) {
+      bool on = (b + k) % 2 == 0;
+      progress(fmt::format("orders, block {}, log flush {}", b + 1, on ? "on" : "off"));
+      log_flush().set(on);
+      order_block(plan, rounds, baseline_path, a, on ? flushed : unflushed);
+    }
+  }
+  log_flush().set(true);
 }
 
 // The same orders run as a literal reading would (every write committed by itself) over the
@@ -401,16 +504,7 @@ Paired measure_commit_modes(Fixture& fixture, const Plan& plan) {
       });
 }
 
-// Start-up: the server's spawn to first prompt, over the bootstrap run of the mysql client plus
-// one connect. The connect is measured two ways: by a bare client process (spawned, connected,
-// ended), the least a process that talks to the database costs; and inside this already running
-// process, which leaves the server's process start on the server's side.
-struct Startup {
-  Paired process_floor;
-  Paired connect_floor;
-  Paired script;  // the bootstrap run over the same client run with no statements
-};
-
+// Start-up, as described in results.h.
 Startup measure_startup(const Plan& plan) {
   auto server_start = [] {
     ServerProc server;
@@ -477,7 +571,7 @@ Paired measure_memory(Fixture& fixture, const Plan& plan) {
         std::string name, answer;
         uint32_t account = fixture.create_account(&name);
         ServerProc server;
-        start_signed_in(server, name);
+        start_signed_in(server, KORVANE_SERVER_PATH, name);
         Mix mix(7);
         std::vector<int32_t> ids;
         for (int i = 0; i < plan.memory_requests; ++i) {
@@ -520,14 +614,6 @@ std::vector<std::pair<std::string, double>> measure_digest(const Plan& plan) {
   return ratios;
 }
 
-// ---------------------------------------------------------------------------------------------
-// The report.
-
-struct Machine {
-  std::string cpu, kernel, database, date, load_before, load_after;
-  unsigned cores = 0;
-};
-
 // The 1, 5 and 15 minute load averages: how busy the shared machine was around the run.
 std::string load_average() {
   std::ifstream in("/proc/loadavg");
@@ -558,141 +644,15 @@ Machine describe_machine(Fixture& fixture) {
   return m;
 }
 
-std::string verdict(double ratio, double goal) {
-  return ratio <= goal ? "met" : "**missed** (see below)";
-}
-
-std::string ms(double us) { return fmt::format("{:.2f}", us / 1000); }
-
-struct Results {
-  Machine machine;
-  std::vector<LoadResult> load;
-  Paired orders, commit_modes, memory;
-  Startup startup;
-  std::vector<std::pair<std::string, double>> digest;
-  int rounds_orders = 0, orders_per_round = 0, rounds_startup = 0, rounds_memory = 0;
-  int requests_per_session = 0, load_rounds = 0;
-};
-
-void write_report(const Results& r, const std::string& path, const std::string& findings_path) {
-  std::ofstream out(path);
-  if (!out) fail("cannot write " + path);
-  const Machine& m = r.machine;
-  out << "# Performance\n\n";
-  out << "Written by `scripts/bench` from one run; do not edit by hand.\n\n";
-  out << "| machine | |\n|---|---|\n";
-  out << fmt::format(
-      "| CPU | {} |\n| cores | {} |\n| kernel | {} |\n| database | MariaDB {} |\n"
-      "| date | {} |\n| load average before / after the run | {} / {} |\n\n",
-      m.cpu, m.cores, m.kernel, m.database, m.date, m.load_before, m.load_after);
-
-  out << "## The server against its floors\n\n";
-  out << "Each ratio is the server's cost over the cost of a floor measured in the same run. "
-         "Subject and floor take turns, alternating which goes first, over several rounds; a "
-         "ratio is the median of the per-round ratios, and the medians of the two sides are "
-         "given for scale.\n\n";
-  out << "| measure | subject (median) | floor (median) | ratio | goal | |\n";
-  out << "|---|---|---|---|---|---|\n";
-  out << fmt::format(
-      "| time per order | server, request written to prompt read ({} ms) | the same statements "
-      "from a bare client on one connection ({} ms) | {:.3f} | at most {:.2f} | {} |\n",
-      ms(median(r.orders.subject)), ms(median(r.orders.baseline)), r.orders.ratio(), kOrderGoal,
-      verdict(r.orders.ratio(), kOrderGoal));
-  const Paired& st = r.startup.process_floor;
-  out << fmt::format(
-      "| start-up | server, spawn to first prompt ({} ms) | `mysql -ukorvane -pwexolim < "
-      "sql/init.sql`, then a bare client process that connects ({} ms) | {:.3f} | at most {:.2f} "
-      "| {} |\n",
-      ms(median(st.subject)), ms(median(st.baseline)), st.ratio(), kStartupGoal,
-      verdict(st.ratio(), kStartupGoal));
-  const Paired& sc = r.startup.connect_floor;
-  out << fmt::format(
-      "| start-up, process start counted | server, spawn to first prompt ({} ms) | the same "
-      "bootstrap run, then one connect inside a running process ({} ms) | {:.3f} | | see below "
-      "|\n",
-      ms(median(sc.subject)), ms(median(sc.baseline)), sc.ratio());
-  const Paired& sp = r.startup.script;
-  out << fmt::format(
-      "| bootstrap script on a database in place | `mysql ... < sql/init.sql` ({} ms) | the same "
-      "client run with no input ({} ms) | {:.3f} | | the script's own share |\n",
-      ms(median(sp.subject)), ms(median(sp.baseline)), sp.ratio());
-  out << fmt::format(
-      "| peak memory | session process after a mixed run, VmHWM ({} KiB) | a bare client that "
-      "only connects, VmHWM ({} KiB) | {:.3f} | at most {:.2f} | {} |\n",
-      median(r.memory.subject), median(r.memory.baseline), r.memory.ratio(), kMemoryGoal,
-      verdict(r.memory.ratio(), kMemoryGoal));
-  out << fmt::format(
-      "| one transaction per order | every write committed by itself ({} ms) | one transaction, "
-      "one commit ({} ms) | {:.3f} | | the transaction is {:.2f}x as fast |\n",
-      ms(median(r.commit_modes.subject)), ms(median(r.commit_modes.baseline)),
-      r.commit_modes.ratio(), r.commit_modes.ratio());
-  for (const auto& [label, ratio] : r.digest) {
-    out << fmt::format(
-        "| digest throughput, {} | password digest engine | OpenSSL SHA-256 | {:.2f} | | "
-        "higher is faster |\n",
-        label, ratio);
-  }
-  out << fmt::format(
-      "\nOrders: {} rounds of {} orders each way (buys and sells of XRP in turn). Start-up: {} "
-      "rounds. Memory: {} rounds. The digest ratios come from `korvane_sha256_bench` "
-      "(repetitions in random order, median rate of each).\n\n",
-      r.rounds_orders, r.orders_per_round, r.rounds_startup, r.rounds_memory);
-
-  out << "## Sessions at once\n\n";
-  out << fmt::format(
-      "N server processes on pipes, each signed in to its own account, each sending {} requests "
-      "per run of a fixed mix seeded per session: 35 % buys, 25 % sells (every order with a "
-      "timestamp of "
-      "its own), 20 % history views, 5 % address adds (up to ten per account, beyond that they "
-      "become rewrites) and the rest address rewrites, of one entry or of all. Latency is from "
-      "request written to prompt read; requests per second are all sessions' requests over the "
-      "wall time from the first request to the last answer. Each count ran {} times, in rising "
-      "and falling order by turns, with fresh accounts each time; latencies are pooled over the "
-      "runs and requests per second are their median.\n\n",
-      r.requests_per_session, r.load_rounds);
-  out << "| sessions | requests/s | all p50 / p99 ms |";
-  for (int k = 0; k < kKinds; ++k) out << " " << kKindNames[k] << " p50 / p99 ms |";
-  out << " refused |\n|---|---|---|";
-  for (int k = 0; k < kKinds; ++k) out << "---|";
-  out << "---|\n";
-  for (const LoadResult& l : r.load) {
-    out << fmt::format("| {} | {:.0f} | {} / {} |", l.sessions, l.requests_per_second,
-                       ms(quantile(l.all, 0.5)), ms(quantile(l.all, 0.99)));
-    int refused = 0;
-    for (int k = 0; k < kKinds; ++k) {
-      out << fmt::format(" {} / {} |", ms(quantile(l.latency[k], 0.5)),
-                         ms(quantile(l.latency[k], 0.99)));
-      refused += l.refused[k];
-    }
-    out << " " << refused << " |\n";
-  }
-  out << "\n![requests per second and p99 latency against sessions](performance.png)\n\n";
-
-  std::ifstream findings(findings_path);
-  if (findings) out << findings.rdbuf();
-}
-
-void write_plot_data(const Results& r, const std::string& path) {
-  std::ofstream out(path);
-  if (!out) fail("cannot write " + path);
-  out << "# sessions rps p99_all";
-  for (int k = 0; k < kKinds; ++k) out << " p99_" << k;
-  out << "\n";
-  for (const LoadResult& l : r.load) {
-    out << fmt::format("{} {:.1f} {:.3f}", l.sessions, l.requests_per_second,
-                       quantile(l.all, 0.99) / 1000);
-    for (int k = 0; k < kKinds; ++k)
-      out << fmt::format(" {:.3f}", quantile(l.latency[k], 0.99) / 1000);
-    out << "\n";
-  }
-}
-
 }  // namespace
 }  // namespace bench
 
 int main(int argc, char** argv) {
   using namespace bench;
-  std::string report, plot_data, findings, only;
+  constexpr char kUsage[] =
+      "usage: korvane_bench --report FILE --plot-data FILE --baseline-server PATH "
+      "[--baseline-label TEXT] [--findings FILE] [--only PHASE] [--quick]";
+  std::string report, plot_data, findings, only, baseline_path, baseline_label;
   Plan plan;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -706,19 +666,30 @@ int main(int argc, char** argv) {
       only = argv[++i];
     } else if (i + 1 < argc && arg == "--findings") {
       findings = argv[++i];
+    } else if (i + 1 < argc && arg == "--baseline-server") {
+      baseline_path = argv[++i];
+    } else if (i + 1 < argc && arg == "--baseline-label") {
+      baseline_label = argv[++i];
     } else {
-      fail("usage: korvane_bench --report FILE --plot-data FILE [--findings FILE] [--quick]");
+      fail(kUsage);
     }
   }
-  if (report.empty() || plot_data.empty()) fail("--report and --plot-data are required");
+  if (report.empty() || plot_data.empty() || baseline_path.empty()) fail(kUsage);
+  if (access(baseline_path.c_str(), X_OK) != 0) fail("no baseline server at " + baseline_path);
+  if (baseline_label.empty()) baseline_label = baseline_path;
   alarm(kRunLimitSeconds);
 
   Fixture fixture;
   fixture.open();
   fixture.set_market();
+  log_flush().open();
+  std::atexit([] { log_flush().restore(); });
+  log_flush().set(true);
   Results r;
   r.machine = describe_machine(fixture);
-  r.rounds_orders = plan.order_rounds;
+  r.baseline_label = baseline_label;
+  r.rounds_orders = plan.order_rounds / plan.order_blocks * plan.order_blocks;
+  r.order_blocks = plan.order_blocks;
   r.orders_per_round = plan.orders_per_round;
   r.rounds_startup = plan.startup_rounds;
   r.rounds_memory = plan.memory_rounds;
@@ -731,18 +702,29 @@ int main(int argc, char** argv) {
     return run;
   };
   if (wanted("start-up")) r.startup = measure_startup(plan);
-  if (wanted("orders")) r.orders = measure_orders(fixture, plan);
+  if (wanted("orders")) {
+    measure_orders(fixture, plan, baseline_path, &r.orders_flushed, &r.orders_unflushed);
+  }
   if (wanted("commit")) r.commit_modes = measure_commit_modes(fixture, plan);
   if (wanted("memory")) r.memory = measure_memory(fixture, plan);
-  if (wanted("load")) r.load = sweep_load(fixture, plan);
+  if (wanted("load")) r.load = sweep_load(fixture, plan, baseline_path);
   if (wanted("digest")) r.digest = measure_digest(plan);
 
   r.machine.load_after = load_average();
-  write_report(r, report, findings);
-  write_plot_data(r, plot_data);
-  std::printf("start-up, connect in process %.3f\n", r.startup.connect_floor.ratio());
-  std::printf("order %.3f  start-up %.3f  memory %.3f  autocommit/transaction %.3f\n",
-              r.orders.ratio(), r.startup.process_floor.ratio(), r.memory.ratio(),
+  if (!write_report(r, report, findings)) fail("cannot write " + report);
+  if (!write_plot_data(r, plot_data)) fail("cannot write " + plot_data);
+  std::printf("order over floor, flush on: new %.3f, baseline %.3f\n",
+              r.orders_flushed.subject.ratio(), r.orders_flushed.baseline.ratio());
+  std::printf("order over floor, flush off: new %.3f (goal at most %.2f), baseline %.3f\n",
+              r.orders_unflushed.subject.ratio(), kUnflushedOrderGoal,
+              r.orders_unflushed.baseline.ratio());
+  std::printf(
+      "new over baseline: requests/s at %d sessions %.3f (goal at least %.2f), p99 at %d "
+      "sessions %.3f (goal at most %.2f)\n",
+      kThroughputSessions, throughput_ratio(r.load), kThroughputGoal, kTailSessions,
+      tail_ratio(r.load), kTailGoal);
+  std::printf("start-up %.3f (connect in process %.3f)  memory %.3f  autocommit/transaction %.3f\n",
+              r.startup.process_floor.ratio(), r.startup.connect_floor.ratio(), r.memory.ratio(),
               r.commit_modes.ratio());
   return 0;
 }

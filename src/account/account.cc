@@ -18,23 +18,26 @@ constexpr size_t kDigestChars = 64;
 constexpr int64_t kStartingKrw = 100000000;
 constexpr unsigned int kAccountColumns = 3;  // acc_id, username, password
 
-// A sign-up must not leave an account without its vault, so it runs as one transaction.
-// Returns the new account id, or 0 when nothing was created.
+// A sign-up must not leave an account without its vault, so it runs as one transaction, in two
+// round trips: the account with its id, then the vault with the commit. Returns the new account
+// id, or 0 when nothing was created.
 int32_t create_account(const std::string& name, const std::string& digest) {
   Transaction signup(client);
-  if (!signup.begun()) return 0;
-  // A taken name fails here with "Duplicate ID" (the unique key on username). Going on would
-  // answer as if the sign-up had succeeded and give the existing account a second grant.
-  client->exec_query(fmt::format(sql::kInsertAccount, name, digest));
-  if (client->last_error() != 0) return 0;
-  ResultSet ids = client->exec_query_result(fmt::format(sql::kSelectAccountIdByName, name));
-  MYSQL_ROW row = ids.first_row();
+  std::vector<ResultSet> ids = signup.begin({fmt::format(sql::kInsertAccount, name, digest),
+                                             fmt::format(sql::kSelectAccountIdByName, name)});
+  // A taken name fails the insert with "Duplicate ID" (the unique key on username). Going on
+  // would answer as if the sign-up had succeeded and give the existing account a second grant.
+  if (signup.begun() && ids.empty()) client->handle_error(static_cast<int>(client->last_error()));
+  if (ids.size() != 2) return 0;
+  MYSQL_ROW row = ids[1].first_row();
   int32_t acc_id = row == nullptr ? 0 : parse_decimal_prefix32(row[0]);
   if (acc_id == 0) return 0;
-  client->exec_query(fmt::format(
-      sql::kInsertVault, static_cast<uint64_t>(static_cast<int64_t>(acc_id)), kStartingKrw));
-  if (client->last_error() != 0) return 0;
-  if (!signup.commit(fmt::format(sql::kProveVault, static_cast<int64_t>(acc_id)))) return 0;
+  const std::string vault = fmt::format(
+      sql::kInsertVault, static_cast<uint64_t>(static_cast<int64_t>(acc_id)), kStartingKrw);
+  if (!signup.commit({vault}, {fmt::format(sql::kProveVault, static_cast<int64_t>(acc_id))})) {
+    client->handle_error(static_cast<int>(client->last_error()));
+    return 0;
+  }
   return acc_id;
 }
 

@@ -1,43 +1,35 @@
-// Balance checks and moves of the signed-in account. Order execution runs them inside its
-// transaction, after it has locked the account's vault row, so a check and the moves that follow
-// it see the same balances.
+// Balance checks and moves of the signed-in account. Order execution reads the balances with the
+// account's vault row locked and runs the moves in the same transaction, so a check and the
+// moves that follow it see the same balances.
 #include <fmt/format.h>
 
 #include "account/money.h"
-#include "db/decimal.h"
 #include "db/statements.h"
 #include "server/output.h"
 #include "server/session.h"
 
-bool User::validate_user_krw(int64_t amount, int64_t price) {
-  ResultSet balance = client->exec_query_result(fmt::format(sql::kSelectKrwBalance, idx));
-  MYSQL_ROW row = balance.first_row();
-  if (row == nullptr) return false;
+bool User::validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance) {
   if (amount < 0 || price < 0) return false;
   std::optional<uint64_t> total =
       money::buy_cost(static_cast<uint64_t>(price), static_cast<uint64_t>(amount));
-  return total && money::covers(parse_decimal_prefix32(row[0]), *total);
+  return total && money::covers(krw_balance, *total);
 }
 
-bool User::validate_user_qty(std::string symbol, int64_t amount) {
-  ResultSet balance = client->exec_query_result(fmt::format(sql::kSelectCoinBalance, symbol, idx));
-  MYSQL_ROW row = balance.first_row();
-  if (row == nullptr) return false;
+bool User::validate_user_qty(std::string, int64_t amount, int64_t coin_balance) {
   if (amount < 0) return false;
-  return money::covers(parse_decimal_prefix32(row[0]), static_cast<uint64_t>(amount));
+  return money::covers(coin_balance, static_cast<uint64_t>(amount));
 }
 
-bool User::update_user_vault_coin(std::string symbol, int64_t amount, bool buy) {
+// The echoed statements belong to the order's transaction: they are shown only if it commits.
+std::string User::update_user_vault_coin(std::string symbol, int64_t amount, bool buy) {
   std::string statement =
       fmt::format(buy ? sql::kAddCoin : sql::kSubtractCoin, symbol, symbol, amount, idx);
   print_uncommitted_line(statement);
-  client->exec_query_result(statement);
-  return client->last_error() == 0;
+  return statement;
 }
 
-bool User::update_user_vault_krw(std::string, int64_t amount, bool buy) {
+std::string User::update_user_vault_krw(std::string, int64_t amount, bool buy) {
   std::string statement = fmt::format(buy ? sql::kSubtractKrw : sql::kAddKrw, amount, idx);
   print_uncommitted_line(statement);
-  client->exec_query_result(statement);
-  return client->last_error() == 0;
+  return statement;
 }

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "db/result_set.h"
 
@@ -50,6 +51,10 @@ class MySQLClient {
   // db_params::kReconnectSeconds. True when connected.
   bool reconnect();
 
+  // Closes the connection, if one is open, saying goodbye to the database: a connection that just
+  // drops when the process exits is counted there as an aborted client.
+  void close() { disconnect(); }
+
   // Runs a statement whose result is not wanted (INSERT or UPDATE only) and reports its error
   // number through handle_error(). An empty statement ends the process with status 255.
   void exec_query(std::string statement);
@@ -66,19 +71,31 @@ class MySQLClient {
   // of the filtered characters (see the .cc for the list and why its order matters).
   bool detect_sqli(std::string text);
 
-  // Transaction control; true when the statement succeeded.
-  bool begin_transaction();
+  // Runs `statements` as one batch, in one round trip. The database runs them in order and stops
+  // at the first that fails. Returns the results of those that ran and succeeded, one per
+  // statement (an empty ResultSet for a write); fewer than given means the next one failed, and
+  // last_error() says how. A statement's text ends at its first NUL byte, as a single statement's
+  // does: such a statement fails and the batch stops there.
+  //
+  // REQUIRES: no statement holds a semicolon but, perhaps, its last character: client text in a
+  // statement has passed detect_sqli, which refuses semicolons and quotes.
+  std::vector<ResultSet> exec_batch(const std::vector<std::string>& statements);
 
-  // Commits the open transaction; true when it is committed. When the connection breaks before
-  // the answer comes, the commit may or may not have been applied. `proof` settles it: a locking
-  // read whose first column counts the rows the transaction wrote (say, its trade-log row). It is
-  // asked on a new connection, and waits behind the old transaction should that still be alive,
-  // so its answer is final: applied gives true as if the answer had come; not applied gives
-  // false with the outcome kRerun. Without a proof a lost answer counts as kLost: only for
+  // What settles a commit whose answer was lost: statements asked on a new connection (and rolled
+  // back after), the last of which yields one row whose first column is non-zero exactly when
+  // the transaction was applied. They must lock what the transaction locked first, so that they
+  // wait behind it should the database not yet have noticed that its client is gone.
+  using Proof = std::vector<std::string>;
+
+  // Runs `writes` and COMMIT as one batch; true when every write succeeded and the commit did.
+  // After a failed write nothing is committed and the transaction stays open for rollback().
+  // When the connection breaks before the answers come, the commit may or may not have been
+  // applied: `proof` settles it. Applied gives true, as if the answer had come; not applied
+  // gives false with the outcome kRerun. Without a proof a lost answer counts as kLost: only for
   // requests that leave the same state and print the same when run twice.
-  bool commit(const std::string& proof = std::string());
+  bool commit(const std::vector<std::string>& writes = {}, const Proof& proof = {});
 
-  // Undoes everything since begin_transaction(); never fails loudly. Nothing is sent when the
+  // Undoes the open transaction; never fails loudly. Nothing is sent when the
   // connection is lost: the database has undone the transaction with it.
   void rollback();
 
@@ -101,13 +118,17 @@ class MySQLClient {
   bool connect_once();                           // true when connected
   void disconnect();                             // closes the connection, if one is open
   ResultSet send(const std::string& statement);  // runs one statement; sets wire_error_
+  // Runs the statements of `batch` (`count` of them, each ended by a semicolon) in one round
+  // trip; returns the results of those that succeeded and sets wire_error_ for the one that
+  // failed.
+  std::vector<ResultSet> send_batch(const std::string& batch, size_t count);
   uint64_t wire_insert_id();
   static void pause_ms(int ms);
 
   // Runs a statement unless the attempt is already decided; records what its error means.
   ResultSet run(const std::string& statement);
   void note_error(unsigned int error);
-  bool settle_lost_commit(const std::string& proof);
+  bool settle_lost_commit(const Proof& proof);
 
   MYSQL handle_;
   const char* host_;

@@ -47,6 +47,18 @@ bool connection_lost(unsigned int error) {
 
 bool worth_retrying(unsigned int error) { return error == kDeadlock || error == kLockWaitTimeout; }
 
+// The statements as one text, each ended by a semicolon (those texts that carry their own keep
+// just that one). An empty statement ends the process, as it does on its own.
+std::string batch_text(const std::vector<std::string>& statements) {
+  std::string text;
+  for (const std::string& statement : statements) {
+    if (statement.empty()) end_process(255);
+    text += statement;
+    if (statement.back() != ';') text += ';';
+  }
+  return text;
+}
+
 }  // namespace
 
 int MySQLClient::init_mysql_connect() {
@@ -115,27 +127,37 @@ ResultSet MySQLClient::exec_query_result(std::string statement) {
   return run(statement);
 }
 
-bool MySQLClient::begin_transaction() {
-  run(sql::kBeginTransaction);
-  return last_error_ == 0;
+std::vector<ResultSet> MySQLClient::exec_batch(const std::vector<std::string>& statements) {
+  if (outcome_ != Outcome::kDone) {
+    last_error_ = outcome_error_;
+    return {};
+  }
+  std::vector<ResultSet> results = send_batch(batch_text(statements), statements.size());
+  last_error_ = wire_error_;
+  note_error(last_error_);
+  return results;
 }
 
-bool MySQLClient::commit(const std::string& proof) {
+bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& proof) {
   if (outcome_ != Outcome::kDone) {
     last_error_ = outcome_error_;
     return false;
   }
-  send(sql::kCommit);
+  std::vector<std::string> batch = writes;
+  batch.push_back(sql::kCommit);
+  send_batch(batch_text(batch), batch.size());
   last_error_ = wire_error_;
   if (last_error_ == 0) return true;
+  // A write that failed (a value out of range, a time the database cannot store) stops the batch
+  // before the commit; so does a deadlock, which has also rolled the transaction back.
   if (!connection_lost(last_error_)) {
-    note_error(last_error_);  // refused: the database has rolled the transaction back
+    note_error(last_error_);
     return false;
   }
   return settle_lost_commit(proof);
 }
 
-bool MySQLClient::settle_lost_commit(const std::string& proof) {
+bool MySQLClient::settle_lost_commit(const Proof& proof) {
   const unsigned int lost = last_error_;
   if (proof.empty()) {
     note_error(lost);
@@ -146,9 +168,11 @@ bool MySQLClient::settle_lost_commit(const std::string& proof) {
   // wrote with a locking read, which waits for a live transaction to end either way.
   for (int i = 0; i < kProofAttempts; ++i) {
     if (!reconnect()) break;
-    ResultSet rows = send(proof);
-    MYSQL_ROW row = rows.first_row();
-    if (wire_error_ == 0 && row != nullptr) {
+    std::vector<ResultSet> results = send_batch(batch_text(proof), proof.size());
+    const unsigned int error = wire_error_;
+    MYSQL_ROW row = results.size() == proof.size() ? results.back().first_row() : nullptr;
+    send(sql::kRollback);  // the proof's locks
+    if (error == 0 && row != nullptr) {
       if (parse_decimal_prefix64(row[0]) > 0) {
         last_error_ = 0;
         return true;
@@ -157,7 +181,7 @@ bool MySQLClient::settle_lost_commit(const std::string& proof) {
       outcome_error_ = lost;
       return false;
     }
-    if (wire_error_ != 0 && !connection_lost(wire_error_) && !worth_retrying(wire_error_)) break;
+    if (error != 0 && !connection_lost(error) && !worth_retrying(error)) break;
   }
   // The database cannot tell whether the order was applied: better to end than to guess.
   outcome_ = Outcome::kGone;

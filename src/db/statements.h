@@ -50,22 +50,25 @@ constexpr char kSelectAccountByLogin[] =
 
 // Balances of the signed-in account.
 constexpr char kSelectKrwBalance[] = "SELECT KRW_amount FROM kv_uservault WHERE acc_id='{}';";
-constexpr char kSelectCoinBalance[] = "SELECT {}_amount FROM kv_uservault WHERE acc_id='{}';";
 constexpr char kAddCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount+{} WHERE acc_id={}";
 constexpr char kSubtractCoin[] = "UPDATE kv_uservault SET {}_amount={}_amount-{} WHERE acc_id={}";
 constexpr char kSubtractKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount-{} WHERE acc_id={}";
 constexpr char kAddKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount+{} WHERE acc_id={}";
-// Taken first by every order: holds the account's balances until the order commits or rolls back.
+// Taken first by every order, with the balances its checks need (KRW and the coin traded):
+// holds the account's vault row until the order commits or rolls back. The client never sees a
+// read, so the lock and the balance check are one statement.
+constexpr char kLockVaultBalances[] =
+    "SELECT KRW_amount, {}_amount FROM kv_uservault WHERE acc_id={} FOR UPDATE";
+// Taken first by every address-book add, and by the check whether an order was applied: the
+// same row lock without the balances.
 constexpr char kLockVault[] = "SELECT acc_id FROM kv_uservault WHERE acc_id={} FOR UPDATE;";
 
 // Market.
-constexpr char kSelectPriceAndStock[] =
-    "SELECT current_price, qty FROM kv_coininfo WHERE symbol='{}';";
-constexpr char kSelectPrice[] = "SELECT current_price FROM kv_coininfo WHERE symbol='{}';";
-constexpr char kSelectStock[] = "SELECT qty FROM kv_coininfo WHERE symbol='{}';";
 constexpr char kSetStock[] = "UPDATE kv_coininfo SET qty={} WHERE symbol='{}'";
-// Taken second by every order, after kLockVault: holds the coin's price and stock.
-constexpr char kLockMarket[] = "SELECT symbol FROM kv_coininfo WHERE symbol='{}' FOR UPDATE;";
+// Taken second by every order, after kLockVaultBalances, with the price and stock it checks and
+// prints: holds the coin's market row until the order ends.
+constexpr char kLockMarketRow[] =
+    "SELECT current_price, qty FROM kv_coininfo WHERE symbol='{}' FOR UPDATE";
 
 // Trade log.
 constexpr char kCountSameTrade[] =
@@ -73,12 +76,14 @@ constexpr char kCountSameTrade[] =
     "trade_time=FROM_UNIXTIME({}) and type={};";
 constexpr char kInsertTrade[] =
     "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', {}, {}, {}, {}, FROM_UNIXTIME({}) );";
-// Whether an order whose COMMIT lost its answer was applied: its trade-log row (id, account,
-// symbol, amount) exists. A locking read, so it waits for the order's transaction if that is
-// still alive on the server.
+// Whether an order whose commit lost its answer was applied: its trade is logged. Asked after
+// kLockVault in one transaction, so it waits for the order's transaction if that is still alive.
+// The order passed the bot guard with its vault row locked, so no trade of its account, coin,
+// side and time was logged before it; the amount and price tell it from an identical order of
+// another session that the guard let through after this one was undone.
 constexpr char kProveTrade[] =
-    "SELECT COUNT(*) FROM kv_tradehistory WHERE id={} AND acc_id={} AND symbol='{}' AND "
-    "amount={} FOR UPDATE";
+    "SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id={} AND symbol='{}' AND "
+    "trade_time=FROM_UNIXTIME({}) AND type={} AND amount={} AND price={}";
 constexpr char kCountTrades[] =
     "SELECT COUNT(*) from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
 constexpr char kSelectTrades[] =
@@ -105,6 +110,13 @@ constexpr char kCountAddressesByText[] =
 constexpr char kSelectAllAddresses[] = "SELECT id, address FROM kv_addressbook WHERE acc_id={};";
 constexpr char kUpdateEachAddress[] =
     "UPDATE kv_addressbook SET address='{}' where id={} and acc_id={};";
+
+// Views: the market and the signed-in account's balances. Each is one plain read, so what it
+// shows is one consistent moment even while other sessions trade.
+constexpr char kSelectMarket[] = "SELECT symbol, current_price, qty FROM kv_coininfo;";
+constexpr char kSelectBalances[] =
+    "SELECT KRW_amount, BTC_amount, ETH_amount, XRP_amount, SOL_amount FROM kv_uservault "
+    "WHERE acc_id={};";
 
 }  // namespace sql
 

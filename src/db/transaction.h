@@ -1,18 +1,21 @@
-// Transaction makes a group of statements on one MySQLClient a unit: it begins a transaction
-// when constructed and rolls it back when destroyed, unless the group was committed. Every early
-// return of the code that owns it therefore undoes whatever the group had written, and removes
-// the lines that told of those writes (print_uncommitted_line in server/output.h).
+// Transaction makes a group of statements on one MySQLClient a unit. It begins together with the
+// group's first reads, in one round trip, and commits together with its writes, in another; it
+// rolls back when destroyed unless it was committed. Every early return of the code that owns it
+// therefore undoes whatever the group had written, and removes the lines that told of those
+// writes (print_uncommitted_line in server/output.h).
 #ifndef KORVANE_DB_TRANSACTION_H_
 #define KORVANE_DB_TRANSACTION_H_
 
 #include <string>
+#include <vector>
 
 #include "db/mysql_client.h"
+#include "db/statements.h"
 #include "server/output.h"
 
 class Transaction {
  public:
-  explicit Transaction(MySQLClient* client) : client_(client), open_(client->begin_transaction()) {}
+  explicit Transaction(MySQLClient* client) : client_(client) {}
   ~Transaction() {
     if (!open_) return;
     client_->rollback();
@@ -21,27 +24,32 @@ class Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 
+  // Begins the transaction and runs `reads` in the same round trip. Returns the results of the
+  // reads, fewer than asked when one failed. REQUIRES: not begun yet.
+  std::vector<ResultSet> begin(const std::vector<std::string>& reads = {}) {
+    std::vector<std::string> batch = {sql::kBeginTransaction};
+    batch.insert(batch.end(), reads.begin(), reads.end());
+    std::vector<ResultSet> results = client_->exec_batch(batch);
+    open_ = !results.empty();
+    if (open_) results.erase(results.begin());
+    return results;
+  }
+
   // False when the transaction could not begin; then nothing may be written.
   bool begun() const { return open_; }
 
-  // Commits; true when the commit succeeded. `proof` is as for MySQLClient::commit(). After a
-  // failed commit the destructor rolls back.
-  bool commit(const std::string& proof = std::string()) {
-    if (!open_ || !client_->commit(proof)) return false;
-    committed();
-    return true;
-  }
-
-  // Records that the transaction was committed through the client directly (a successful
-  // MySQLClient::commit()), so that nothing is rolled back.
-  void committed() {
+  // Runs `writes` and commits, in one round trip; true when all of it succeeded. `proof` is as
+  // for MySQLClient::commit(). After a failed write or commit the destructor rolls back.
+  bool commit(const std::vector<std::string>& writes = {}, const MySQLClient::Proof& proof = {}) {
+    if (!open_ || !client_->commit(writes, proof)) return false;
     open_ = false;
     commit_output();
+    return true;
   }
 
  private:
   MySQLClient* client_;
-  bool open_;
+  bool open_ = false;
 };
 
 #endif  // KORVANE_DB_TRANSACTION_H_

@@ -41,14 +41,13 @@ int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
 
   // Sessions of one account may add at once. Holding the account's vault row (the lock every
   // order takes first) runs their adds one after the other, so two of them cannot both count
-  // nine entries and both add one; the rollback on every early return releases it.
+  // nine entries and both add one; the rollback on every early return releases it. The lock and
+  // the count begin the transaction in one round trip.
   Transaction add(client);
-  if (!add.begun()) return -1;
-  client->exec_query_result(fmt::format(sql::kLockVault, user->idx));
-  if (client->last_error() != 0) return -1;
-
-  ResultSet count = client->exec_query_result(fmt::format(sql::kCountAddresses, user->idx));
-  MYSQL_ROW row = count.first_row();
+  std::vector<ResultSet> reads = add.begin(
+      {fmt::format(sql::kLockVault, user->idx), fmt::format(sql::kCountAddresses, user->idx)});
+  if (reads.size() != 2) return -1;
+  MYSQL_ROW row = reads[1].first_row();
   if (row == nullptr) return -1;
   if (static_cast<uint32_t>(parse_decimal_prefix32(row[0])) >= kMaxAddressBookEntries) return -1;
 
@@ -66,7 +65,11 @@ int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
   client->exec_query_result(fmt::format(sql::kInsertAddress, user->idx, entry[kEntrySymbol],
                                         entry[kEntryAddress], entry[kEntryMemo], created));
   if (client->last_error() != 0) return -1;
-  if (!add.commit(fmt::format(sql::kProveAddress, client->last_insert_id(), user->idx))) return -1;
+  // The commit goes on its own: should its answer be lost, the id the insert gave tells whether
+  // the entry was stored, where an identical entry added before could not.
+  if (!add.commit({}, {fmt::format(sql::kProveAddress, client->last_insert_id(), user->idx)})) {
+    return -1;
+  }
   addressbook_response(entry);
   entry.clear();
   return 0;

@@ -6,7 +6,6 @@
 
 #include "db/decimal.h"
 #include "db/statements.h"
-#include "db/transaction.h"
 #include "exchange/addressbook.h"
 #include "server/exchange.h"
 #include "server/json_print.h"
@@ -23,18 +22,18 @@ void modify_addressbook_response(int id, std::string origin_addr, std::string ne
 
 int modify_address(int id, std::string new_addr) {
   if (client->detect_sqli(new_addr)) return -1;
-  // A transaction of its own, so that a commit whose answer is lost can be settled: running the
-  // rewrite again would find the new address in place and answer as if nothing had changed.
-  Transaction rewrite(client);
-  if (!rewrite.begun()) return -1;
   ResultSet stored = client->exec_query_result(fmt::format(sql::kSelectAddressById, id, user->idx));
   MYSQL_ROW row = stored.first_row();
   if (row == nullptr || row[0] == nullptr) return -1;
   const std::string previous(row[0], stored.fetch_lengths()[0]);
   if (previous == new_addr) return -1;  // nothing to write, and nothing to report
-  client->exec_query_result(fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx));
-  if (client->last_error() != 0) return -1;
-  if (!rewrite.commit(fmt::format(sql::kProveAddressRewrite, id, user->idx, new_addr))) return -1;
+  // The update commits by itself. Should its answer be lost, the entry tells whether it was
+  // applied: running the rewrite again would find the new address in place and answer as if
+  // nothing had changed.
+  if (!client->commit({fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx)},
+                      {fmt::format(sql::kProveAddressRewrite, id, user->idx, new_addr)})) {
+    return -1;
+  }
   modify_addressbook_response(id, previous, new_addr);
   return 0;
 }
@@ -43,27 +42,39 @@ int modify_all_address(std::string origin_addr, std::string new_addr) {
   if (client->detect_sqli(origin_addr)) return -1;
   if (client->detect_sqli(new_addr)) return -1;
   // The origin count belongs to the rewrite's statements, but its number selects nothing:
-  // every entry of the account gets the new address.
-  ResultSet origin_count =
-      client->exec_query_result(fmt::format(sql::kCountAddressesByText, origin_addr, user->idx));
-  if (origin_count.first_row() == nullptr) return -1;
-  ResultSet entries = client->exec_query_result(fmt::format(sql::kSelectAllAddresses, user->idx));
-  if (!entries) return -1;
+  // every entry of the account gets the new address. Both reads go in one round trip.
+  std::vector<ResultSet> reads =
+      client->exec_batch({fmt::format(sql::kCountAddressesByText, origin_addr, user->idx),
+                          fmt::format(sql::kSelectAllAddresses, user->idx)});
+  if (reads.empty() || reads[0].first_row() == nullptr) return -1;
+  if (reads.size() != 2 || !reads[1]) return -1;
   std::vector<int32_t> ids;
-  while (MYSQL_ROW row = entries.fetch_row()) ids.push_back(parse_decimal_prefix32(row[0]));
+  while (MYSQL_ROW row = reads[1].fetch_row()) ids.push_back(parse_decimal_prefix32(row[0]));
 
-  // The updates run as one transaction, so the book is rewritten whole or not at all should the
-  // process die half-way. A failed update (a NUL byte in the address ends its text inside the
-  // quotes) undoes only itself; the others still go through, as the printed ids promise. The
-  // ids are shown only if the transaction commits. Run twice, the rewrite leaves the same book
-  // and prints the same ids, so a commit whose answer is lost simply runs it again.
-  Transaction rewrite(client);
-  if (!rewrite.begun()) return -1;
+  // The updates run as one transaction, in one round trip with its beginning and its commit, so
+  // the book is rewritten whole or not at all should the process die half-way. Run twice, the
+  // rewrite leaves the same book and prints the same ids, so a commit whose answer is lost
+  // simply runs it again.
+  std::vector<std::string> rewrite = {sql::kBeginTransaction};
   for (int32_t id : ids) {
     print_uncommitted_line(std::to_string(id));
-    client->exec_query(fmt::format(sql::kUpdateEachAddress, new_addr, id, user->idx));
+    rewrite.push_back(fmt::format(sql::kUpdateEachAddress, new_addr, id, user->idx));
   }
-  rewrite.commit();
+  if (client->commit(rewrite)) {
+    commit_output();
+    return 0;
+  }
+  // A failed update stops the batch, and the commit with it. Every update carries the same
+  // address, so the rest would have failed alike (a NUL byte ends the text inside its quotes):
+  // nothing is written, and the ids stay shown, as each entry's rewrite was tried. A lost
+  // connection, a deadlock or a lock wait timeout runs the request again instead.
+  client->rollback();
+  if (client->attempt_outcome() == MySQLClient::Outcome::kDone) {
+    client->handle_error(static_cast<int>(client->last_error()));
+    commit_output();
+  } else {
+    drop_uncommitted_output();
+  }
   return 0;
 }
 

@@ -106,27 +106,18 @@ int64_t trade_time_seconds(const char* text) {
   return parse_decimal_prefix64(text);
 }
 
-int get_history_count(std::string symbol, bool buy) {
-  ResultSet count =
-      client->exec_query_result(fmt::format(sql::kCountTrades, user->idx, symbol, side_word(buy)));
-  MYSQL_ROW row = count.first_row();
-  if (row == nullptr) return -1;
-  return parse_decimal_prefix32(row[0]);
-}
-
-ResultSet get_history(std::string symbol, bool buy) {
-  return client->exec_query_result(
-      fmt::format(sql::kSelectTrades, user->idx, symbol, side_word(buy)));
-}
-
 int Exchange::handle_view_history(const korvane::History& request) {
   const bool buy = request.type() != 0;
   // The request's ts is not a filter: the view shows every trade of the coin and side.
   std::optional<std::string> symbol = convert_sym_with_id(request.symbol());
   if (!symbol) return 0;  // cannot happen: the decoder admits only the four coin ids
   // The count is part of the view's statements but decides nothing: the select says it all.
-  get_history_count(*symbol, buy);
-  ResultSet trades = get_history(*symbol, buy);
+  // Both go in one round trip.
+  std::vector<ResultSet> reads =
+      client->exec_batch({fmt::format(sql::kCountTrades, user->idx, *symbol, side_word(buy)),
+                          fmt::format(sql::kSelectTrades, user->idx, *symbol, side_word(buy))});
+  if (reads.size() != 2) return 0;
+  ResultSet& trades = reads[1];
   if (!trades || trades.num_fields() < kTradeColumns) return 0;
   while (MYSQL_ROW row = trades.fetch_row()) print_history_response(read_trade(row));
   return 0;

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "db/result_set.h"
-
 // One row of kv_tradehistory converted to numbers, before it is copied into the response
 // message of the same name. A trade whose time column is NULL keeps trade_time 0.
 struct HistoryResponse {
@@ -18,14 +16,6 @@ struct HistoryResponse {
   bool type = false;
   int64_t trade_time = 0;
 };
-
-// The number of the signed-in account's trades of `symbol` on the given side (true for buys),
-// or -1 when the count statement failed.
-int get_history_count(std::string symbol, bool buy);
-
-// The signed-in account's trades of `symbol` on the given side, every column in table order;
-// empty when the statement failed.
-ResultSet get_history(std::string symbol, bool buy);
 
 // Seconds since the Unix epoch for the text of a trade time column. The column is a DATETIME
 // that the connection reads in UTC, so "1970-01-02 00:00:00" is 86400 (a fraction of a second

@@ -11,12 +11,4 @@ std::optional<std::string> convert_sym_with_id(int32_t id) {
   return std::string(kSymbols[id]);
 }
 
-ResultSet get_cur_price(std::string symbol) {
-  return client->exec_query_result(fmt::format(sql::kSelectPrice, symbol));
-}
-
-ResultSet get_cur_qty(std::string symbol) {
-  return client->exec_query_result(fmt::format(sql::kSelectStock, symbol));
-}
-
 bool validate_coin_qty(uint64_t stock, uint64_t amount) { return stock >= amount; }

@@ -14,10 +14,6 @@
 // The symbol text of coin `id`, or nothing for an id outside 0 to 3 (the caller refuses).
 std::optional<std::string> convert_sym_with_id(int32_t id);
 
-// The result set of the price (resp. stock) statement for `symbol`; empty when it failed.
-ResultSet get_cur_price(std::string symbol);
-ResultSet get_cur_qty(std::string symbol);
-
 // True when the stock covers the order amount.
 bool validate_coin_qty(uint64_t stock, uint64_t amount);
 

@@ -4,14 +4,20 @@
 // at the same time, so an order runs as one transaction that keeps this invariant:
 //
 //   The order locks the account's kv_uservault row, then the coin's kv_coininfo row, always in
-//   that order (so two orders never wait for each other in a cycle), before it reads anything it
-//   checks: the bot guard's count, price and stock, and the balance. The session reads committed
-//   data (READ COMMITTED), so the checks see the latest values, and nobody else can change them
-//   until this order ends. Holding the vault row also runs the orders of one account one after
-//   the other, which is what makes the bot guard hold across its sessions. Stock, coin balance, KRW
-//   balance and the trade log change together or not at all: any failed statement, a refused check,
-//   a deadlock or a lock timeout rolls the whole order back, and the TradeResponse is printed only
-//   once the commit has succeeded. A trade without its log entry does not exist.
+//   that order (so two orders never wait for each other in a cycle), and reads what it checks
+//   with those locks: the balances with the vault row, price and stock with the market row, then
+//   the bot guard's count. The session reads committed data (READ COMMITTED), so the checks see
+//   the latest values, and nobody else can change them until this order ends. Holding the vault
+//   row also runs the orders of one account one after the other, which is what makes the bot
+//   guard hold across its sessions. Stock, coin balance, KRW balance and the trade log change
+//   together or not at all: any failed statement, a refused check, a deadlock or a lock timeout
+//   rolls the whole order back, and the TradeResponse is printed only once the commit has
+//   succeeded. A trade without its log entry does not exist.
+//
+// An order takes two round trips to the database: the locking reads begin the transaction in
+// one batch; the writes and the commit go in a second (a refused order sends its rollback
+// instead). The database stops a batch at its first failing statement, so a commit after a
+// failed write never runs.
 //
 // What the client sees of one order (price and stock lines, echoed updates, the response) is
 // the same as if the order ran alone, and reaches it only after the transaction has ended, so a
@@ -34,27 +40,34 @@ namespace {
 
 constexpr char kBotDetected[] = "[-] DETECTED Trading Bot";
 
-// Market values are INT columns: read with a 32-bit parse, widened with their sign.
+// Market values and balances are INT columns: read with a 32-bit parse, widened with their sign.
 uint64_t market_value(const char* text) {
   return static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(text)));
 }
+int64_t balance_value(const char* text) { return parse_decimal_prefix32(text); }
 
 bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 
-// Runs a locking read. True when it ran (a missing row locks nothing; the checks that follow
-// refuse the order then), false when the statement failed.
-bool lock_row(const std::string& statement) {
-  ResultSet rows = client->exec_query_result(statement);
-  return rows || client->last_error() == 0;
-}
+// What an order reads when it begins, with its rows locked.
+struct OrderReads {
+  ResultSet vault;   // KRW_amount, <coin>_amount
+  ResultSet market;  // current_price, qty
+  ResultSet same_trades;
+};
 
-// The start of every order inside its transaction: the two locks in their fixed order, then the
-// bot guard. True when the order may go on; on false the caller returns and `order` rolls back.
-bool open_order(Exchange& exchange, const Transaction& order, const std::string& symbol,
-                uint64_t trade_time, bool buy) {
-  return order.begun() && lock_row(fmt::format(sql::kLockVault, user->idx)) &&
-         lock_row(fmt::format(sql::kLockMarket, symbol)) &&
-         exchange.check_trading_bot(symbol, trade_time, buy) == 1;
+// Begins the order's transaction with its locking reads and the bot guard's count, in one round
+// trip. False when a statement failed; `order` rolls back then.
+bool open_order(Transaction& order, const std::string& symbol, uint64_t trade_time, bool buy,
+                OrderReads* reads) {
+  std::vector<ResultSet> results =
+      order.begin({fmt::format(sql::kLockVaultBalances, symbol, user->idx),
+                   fmt::format(sql::kLockMarketRow, symbol),
+                   fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0)});
+  if (results.size() != 3) return false;
+  reads->vault = std::move(results[0]);
+  reads->market = std::move(results[1]);
+  reads->same_trades = std::move(results[2]);
+  return true;
 }
 
 }  // namespace
@@ -69,31 +82,33 @@ int Exchange::handle_buy(const korvane::Buy& request) {
   if (!symbol) return -1;
 
   Transaction order(client);
-  if (!open_order(*this, order, *symbol, trade_time, true)) return -1;
+  OrderReads reads;
+  if (!open_order(order, *symbol, trade_time, true, &reads)) return -1;
+  if (check_trading_bot(reads.same_trades) == 0) return -1;
 
-  ResultSet market = client->exec_query_result(fmt::format(sql::kSelectPriceAndStock, *symbol));
-  MYSQL_ROW row = market.first_row();
-  if (row == nullptr) return -1;
-  cur_price = market_value(row[0]);
-  cur_qty = market_value(row[1]);
+  MYSQL_ROW market = reads.market.first_row();
+  if (market == nullptr) return -1;
+  cur_price = market_value(market[0]);
+  cur_qty = market_value(market[1]);
   // The two market lines, in one write.
   print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
   if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return -1;
+  MYSQL_ROW vault = reads.vault.first_row();
+  if (vault == nullptr) return -1;
   // Both go as signed values: an amount of 2^63 or more, or a negative price, is refused here.
-  if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(cur_price))) {
+  if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(cur_price),
+                               balance_value(vault[0]))) {
     return -1;
   }
   // The check above bounds the cost by a stored balance, so it fits a signed 64-bit amount.
   std::optional<uint64_t> cost = money::buy_cost(cur_price, amount);
   if (!cost) return -1;
 
-  client->exec_query_result(fmt::format(sql::kSetStock, cur_qty - amount, *symbol));
-  if (client->last_error() != 0) return -1;
-  if (!user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), true)) return -1;
-  if (!user->update_user_vault_krw(*symbol, static_cast<int64_t>(*cost), true)) return -1;
-  if (create_trade_history(*symbol, amount, trade_time, true) != 0) return -1;
-  order.committed();
-  return 0;
+  std::vector<std::string> writes = {
+      fmt::format(sql::kSetStock, cur_qty - amount, *symbol),
+      user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), true),
+      user->update_user_vault_krw(*symbol, static_cast<int64_t>(*cost), true)};
+  return create_trade_history(order, std::move(writes), *symbol, amount, trade_time, true);
 }
 
 int Exchange::handle_sell(const korvane::Sell& request) {
@@ -105,18 +120,20 @@ int Exchange::handle_sell(const korvane::Sell& request) {
   if (!symbol) return -1;
 
   Transaction order(client);
-  if (!open_order(*this, order, *symbol, trade_time, false)) return -1;
+  OrderReads reads;
+  if (!open_order(order, *symbol, trade_time, false, &reads)) return -1;
+  if (check_trading_bot(reads.same_trades) == 0) return -1;
 
-  ResultSet price = get_cur_price(*symbol);
-  MYSQL_ROW row = price.first_row();
-  if (row == nullptr) return -1;
-  cur_price = market_value(row[0]);
-  ResultSet stock = get_cur_qty(*symbol);
-  row = stock.first_row();
-  if (row == nullptr) return -1;
-  cur_qty = market_value(row[0]);
+  MYSQL_ROW market = reads.market.first_row();
+  if (market == nullptr) return -1;
+  cur_price = market_value(market[0]);
+  cur_qty = market_value(market[1]);
+  MYSQL_ROW vault = reads.vault.first_row();
+  if (vault == nullptr) return -1;
   // An amount of 2^63 or more is negative as a signed value and refused here.
-  if (!user->validate_user_qty(*symbol, static_cast<int64_t>(amount))) return -1;
+  if (!user->validate_user_qty(*symbol, static_cast<int64_t>(amount), balance_value(vault[1]))) {
+    return -1;
+  }
   if (negative(cur_price) || negative(cur_qty)) return -1;
   // The coin balance bounds the amount by 2^31, so proceeds and new stock fit their types; the
   // database refuses a KRW balance or stock beyond its column.
@@ -127,18 +144,14 @@ int Exchange::handle_sell(const korvane::Sell& request) {
     return -1;
   }
 
-  client->exec_query_result(fmt::format(sql::kSetStock, new_stock, *symbol));
-  if (client->last_error() != 0) return -1;
-  if (!user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), false)) return -1;
-  if (!user->update_user_vault_krw(*symbol, static_cast<int64_t>(*proceeds), false)) return -1;
-  if (create_trade_history(*symbol, amount, trade_time, false) != 0) return -1;
-  order.committed();
-  return 0;
+  std::vector<std::string> writes = {
+      fmt::format(sql::kSetStock, new_stock, *symbol),
+      user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), false),
+      user->update_user_vault_krw(*symbol, static_cast<int64_t>(*proceeds), false)};
+  return create_trade_history(order, std::move(writes), *symbol, amount, trade_time, false);
 }
 
-int Exchange::check_trading_bot(std::string symbol, uint64_t trade_time, bool buy) {
-  ResultSet count = client->exec_query_result(
-      fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0));
+int Exchange::check_trading_bot(ResultSet& count) {
   MYSQL_ROW row = count.first_row();
   if (row == nullptr) return -1;
   if (parse_decimal_prefix64(row[0]) != 0) {
@@ -148,20 +161,21 @@ int Exchange::check_trading_bot(std::string symbol, uint64_t trade_time, bool bu
   return 1;
 }
 
-int Exchange::create_trade_history(std::string symbol, uint64_t amount, uint64_t trade_time,
+int Exchange::create_trade_history(Transaction& order, std::vector<std::string> writes,
+                                   std::string symbol, uint64_t amount, uint64_t trade_time,
                                    bool buy) {
   std::optional<uint64_t> value = money::trade_value(cur_price, amount);
   if (!value) return -1;
   // A time the database cannot convert (beyond 2038) makes this insert fail.
-  client->exec_query_result(fmt::format(sql::kInsertTrade, user->idx, symbol, cur_price, amount,
-                                        *value, buy, trade_time));
-  if (client->last_error() != 0) return -1;
+  writes.push_back(fmt::format(sql::kInsertTrade, user->idx, symbol, cur_price, amount, *value, buy,
+                               trade_time));
   // The log entry completes the order: commit it with the order's other changes, and answer
-  // only once they are durable. Should the commit's answer be lost, the entry tells whether the
+  // only once they are durable. Should the commit's answer be lost, the log tells whether the
   // order was applied.
-  const std::string proof =
-      fmt::format(sql::kProveTrade, client->last_insert_id(), user->idx, symbol, amount);
-  if (!client->commit(proof)) return -1;
+  const MySQLClient::Proof proof = {
+      sql::kBeginTransaction, fmt::format(sql::kLockVault, user->idx),
+      fmt::format(sql::kProveTrade, user->idx, symbol, trade_time, buy ? 1 : 0, amount, cur_price)};
+  if (!order.commit(writes, proof)) return -1;
 
   korvane::TradeResponse response;
   response.set_symbol(symbol);

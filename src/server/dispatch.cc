@@ -1,5 +1,7 @@
 #include "server/dispatch.h"
 
+#include "account/balances.h"
+#include "exchange/market_view.h"
 #include "server/exchange.h"
 #include "server/output.h"
 #include "server/session.h"
@@ -46,6 +48,11 @@ void my_info(const KorvaneInterface&) {
   if (user != nullptr) user->handle_my_info();
 }
 
+void view_market(const KorvaneInterface&) { handle_view_market(); }
+
+// Reached through the exchange group only, so the session is there and signed in.
+void view_balance(const KorvaneInterface&) { handle_view_balance(*user); }
+
 // Exchange handlers get a fresh Exchange and their own copy of the nested message.
 template <typename Request, const Request& (KorvaneInterface::*get)() const,
           int (Exchange::*handle)(const Request&)>
@@ -60,6 +67,7 @@ const EventRoute kUserEvents[] = {
     {event::kSignIn, &KorvaneInterface::has_event_signin, sign_in},
     {event::kSignOut, nullptr, sign_out},
     {event::kMyInfo, nullptr, my_info},
+    {event::kViewMarket, nullptr, view_market},
 };
 
 const EventRoute kExchangeEvents[] = {
@@ -81,6 +89,7 @@ const EventRoute kExchangeEvents[] = {
                   &Exchange::handle_del_addressbook>},
     {event::kDeposit, &KorvaneInterface::has_event_deposit,
      run_exchange<korvane::Deposit, &KorvaneInterface::event_deposit, &Exchange::handle_deposit>},
+    {event::kViewBalance, nullptr, view_balance},
 };
 
 // Runs the row for the envelope's code. Unknown codes are ignored silently (0); a missing

@@ -22,6 +22,14 @@ constexpr int32_t kAddAddress = 0x20000003;
 constexpr int32_t kModifyAddress = 0x20000004;
 constexpr int32_t kDeleteAddress = 0x20000005;
 constexpr int32_t kDeposit = 0x20000006;
+
+// The views came later than the codes above. Each sits at offset 0x100 of its group, so the first
+// codes can grow one by one without meeting them, and every code in between stays unknown (and
+// silent). The group decides who may ask: the market is public, as on an exchange's front page,
+// so it is in the user group, which is dispatched with or without a session; balances belong to
+// an account, so they are in the exchange group, which a signed-out session cannot reach.
+constexpr int32_t kViewMarket = 0x10000100;
+constexpr int32_t kViewBalance = 0x20000100;
 }  // namespace event
 
 // Decodes `length` bytes of `data` as one envelope and routes it. Prints

@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "db/result_set.h"
+#include "db/transaction.h"
 #include "korvane.pb.h"
 
 class Exchange {
@@ -15,13 +18,15 @@ class Exchange {
   int handle_buy(const korvane::Buy& request);
   int handle_sell(const korvane::Sell& request);
 
-  // 1 when the account has logged no trade of this symbol, side and time, 0 when it has (and
-  // prints "[-] DETECTED Trading Bot"), -1 when the count could not be read.
-  int check_trading_bot(std::string symbol, uint64_t trade_time, bool buy);
+  // Reads the bot guard's count of the account's trades of the order's symbol, side and time:
+  // 1 when there is none, 0 when there is one (and prints "[-] DETECTED Trading Bot"), -1 when
+  // the count could not be read.
+  int check_trading_bot(ResultSet& count);
 
-  // Logs the trade at cur_price, commits the open order transaction, and only then prints the
-  // TradeResponse. 0 when committed, -1 when not; the caller rolls back then.
-  int create_trade_history(std::string symbol, uint64_t amount, uint64_t trade_time, bool buy);
+  // Runs the order's `writes` and the trade-log entry at cur_price, commits `order`, and only
+  // then prints the TradeResponse. 0 when committed, -1 when not; `order` rolls back then.
+  int create_trade_history(Transaction& order, std::vector<std::string> writes, std::string symbol,
+                           uint64_t amount, uint64_t trade_time, bool buy);
 
   // Prints the account's trades of one coin and side as HistoryResponse documents. Always 0.
   int handle_view_history(const korvane::History& request);

@@ -1,6 +1,7 @@
 #include "server/startup.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "db/connection_params.h"
+#include "korvane_config.h"
 #include "server/end_process.h"
 #include "server/output.h"
 #include "server/request_runner.h"
@@ -24,6 +26,13 @@ namespace {
 
 constexpr size_t kBufferSize = 10240;
 constexpr char kPrompt[] = "> ";
+// How long a session may sit at the prompt before it ends (KORVANE_IDLE_SECONDS; 0: forever).
+// An idle session still holds a database connection, so without a limit enough idle clients
+// would take every connection the database allows.
+constexpr int kIdleSeconds = KORVANE_IDLE_SECONDS;
+// poll() takes the wait in milliseconds as an int: 24 days at most.
+static_assert(kIdleSeconds >= 0 && kIdleSeconds <= 24 * 24 * 3600,
+              "KORVANE_IDLE_SECONDS is 0 (no limit) or a number of seconds up to 24 days");
 
 // Static so the crash handler needs no allocation.
 char crash_buffer[kBufferSize];
@@ -31,8 +40,23 @@ char crash_buffer[kBufferSize];
 // The bootstrap command. The password follows its option letter with no blank, as the mysql
 // client requires; the command names no database, since the script creates it.
 std::string bootstrap_command() {
-  return std::string("mysql -h") + db_params::kHost + " -u" + db_params::kUser + " -p" +
+  // A port of 0 leaves the mysql client its own default, as it leaves the library's.
+  const std::string port =
+      db_params::kPort == 0 ? std::string() : " -P" + std::to_string(db_params::kPort);
+  return std::string("mysql -h") + db_params::kHost + port + " -u" + db_params::kUser + " -p" +
          db_params::kPassword + " < " + db_params::kInitScript;
+}
+
+// Waits for the next request for at most the idle limit. True when standard input has something
+// to read (a request, the end of input or an error, all of which the read then tells apart).
+bool request_arrives_in_time() {
+  if (kIdleSeconds == 0) return true;
+  pollfd in{0, POLLIN, 0};
+  int rc;
+  do {
+    rc = poll(&in, 1, kIdleSeconds * 1000);
+  } while (rc < 0 && errno == EINTR);
+  return rc != 0;
 }
 
 }  // namespace
@@ -68,6 +92,9 @@ void serve_requests() {
     // request's transactions have ended, so a client that does not read blocks nobody else.
     print_text(kPrompt);
     flush_output();
+    // The limit ends a session that sends nothing as the end of input does: status 0, the
+    // database connection closed on the way out.
+    if (!request_arrives_in_time()) end_process(0);
     std::memset(buffer, 0, sizeof(buffer));
     ssize_t n;
     do {

@@ -21,17 +21,18 @@ class User final {
   ~User() = default;
 
   // Balance checks and moves for the signed-in account, used by order execution inside the
-  // order's transaction. A negative stored balance, a negative argument or a cost that does not
-  // fit 64 bits never passes a check.
+  // order's transaction: the checks take the balance the order read with its vault row locked,
+  // and the moves give the statement that the order runs with its other writes. A negative
+  // stored balance, a negative argument or a cost that does not fit 64 bits never passes a check.
 
-  // True when the KRW balance covers amount * price plus the 25 % fee.
-  virtual bool validate_user_krw(int64_t amount, int64_t price);
-  // True when the balance of coin `symbol` covers `amount`.
-  virtual bool validate_user_qty(std::string symbol, int64_t amount);
-  // Adds (buy) or subtracts (sell) coins; prints the statement; true when it succeeded.
-  virtual bool update_user_vault_coin(std::string symbol, int64_t amount, bool buy);
-  // Subtracts (buy) or adds (sell) KRW; prints the statement; true when it succeeded.
-  virtual bool update_user_vault_krw(std::string symbol, int64_t amount, bool buy);
+  // True when `krw_balance` covers amount * price plus the 25 % fee.
+  virtual bool validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance);
+  // True when `coin_balance`, the balance of coin `symbol`, covers `amount`.
+  virtual bool validate_user_qty(std::string symbol, int64_t amount, int64_t coin_balance);
+  // The statement that adds (buy) or subtracts (sell) coins, printed as the order's own output.
+  virtual std::string update_user_vault_coin(std::string symbol, int64_t amount, bool buy);
+  // The statement that subtracts (buy) or adds (sell) KRW, printed as the order's own output.
+  virtual std::string update_user_vault_krw(std::string symbol, int64_t amount, bool buy);
 
   // Account operations. Each returns 0 on success and -1 when refused; callers ignore it.
 

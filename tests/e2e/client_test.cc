@@ -2,7 +2,10 @@
 #include "support/client.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -104,10 +107,10 @@ TEST_F(Client, ReadsCommandsFromStandardInputUntilQuit) {
 
 TEST_F(Client, HumanViewDecodesTheName) {
   std::string name = unique_name("zoë");
-  ClientRun r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signup " + name});
+  ClientRun r =
+      run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signup " + name + " ''"});
   std::string id = std::to_string(db.account_id(name));
   EXPECT_EQ(r.out, "acc_id: " + id + "\nusername: " + name + "\nacc_id: " + id + "\n");
-  // Without a terminal a left-out password is sent empty.
   r = run_client(on_pipes({"signin " + name + " ''", "me"}));
   EXPECT_EQ(r.out, my_info(std::stol(id), name, 100000000));
 }
@@ -250,8 +253,7 @@ TEST_F(Client, ShowsHistory) {
                   "history sol buy"});
   EXPECT_EQ(r.out, "id: " + trade_id +
                        "\nsymbol: SOL\nprice: 1000\namount: 3\ntotal_price: 3000\ntype: true\n"
-                       "trade_time: " +
-                       std::string(kAt) + "\n");
+                       "trade_time: 2023-11-14 22:13:20 UTC\n");  // kAt in UTC
 }
 
 TEST_F(Client, KeepsAndRewritesAddresses) {
@@ -277,6 +279,163 @@ TEST_F(Client, KeepsAndRewritesAddresses) {
             "sAddr\n9\nsymbol: SOL\naddress: sAddr\nmemo: 9\n-1\n" + entry + "\n" + second + "\n");
   EXPECT_EQ(db.rows("SELECT DISTINCT address" + where),
             (std::vector<std::vector<std::string>>{{"rThree"}}));
+}
+
+std::string market_coin(const std::string& symbol, long price, long stock) {
+  return "{\n \"symbol\": \"" + symbol + "\",\n \"price\": \"" + std::to_string(price) +
+         "\",\n \"stock\": \"" + std::to_string(stock) + "\"\n}\n\n";
+}
+
+void set_known_market(TestDb& db) {
+  db.set_market("BTC", 1000, 10);
+  db.set_market("ETH", 200, 20);
+  db.set_market("XRP", 100, 50);
+  db.set_market("SOL", 300, 0);
+}
+
+TEST_F(Client, ShowsTheMarketAndTheBalances) {
+  set_known_market(db);
+  std::string name = unique_name("view");
+  sign_up(name);
+  ClientRun r = run_client(on_pipes({"market", "signin " + name + " pw", "balance",
+                                     std::string("buy xrp 2 --at ") + kAt, "Balance"}));
+  std::string id = std::to_string(db.account_id(name));
+  EXPECT_EQ(r.out, market_coin("BTC", 1000, 10) + market_coin("ETH", 200, 20) +
+                       market_coin("XRP", 100, 50) + market_coin("SOL", 300, 0) +
+                       "{\n \"krw\": \"100000000\",\n \"btc\": \"0\",\n \"eth\": \"0\",\n"
+                       " \"xrp\": \"0\",\n \"sol\": \"0\"\n}\n\n"
+                       "100\n50\nUPDATE kv_uservault SET XRP_amount=XRP_amount+2 WHERE acc_id=" +
+                       id + "\nUPDATE kv_uservault SET KRW_amount=KRW_amount-250 WHERE acc_id=" +
+                       id + "\n" + trade("XRP", 100, 2, true) +
+                       "{\n \"krw\": \"99999750\",\n \"btc\": \"0\",\n \"eth\": \"0\",\n"
+                       " \"xrp\": \"2\",\n \"sol\": \"0\"\n}\n\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+
+  r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "market", "-c",
+                  "signin " + name + " pw", "-c", "balance"});
+  EXPECT_EQ(r.out,
+            "symbol: BTC\nprice: 1000\nstock: 10\nsymbol: ETH\nprice: 200\nstock: 20\n"
+            "symbol: XRP\nprice: 100\nstock: 48\nsymbol: SOL\nprice: 300\nstock: 0\n"
+            "krw: 99999750\nbtc: 0\neth: 0\nxrp: 2\nsol: 0\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Client, BalanceWithoutSigningInSaysSo) {
+  ClientRun r = run_client(on_pipes({"balance", "market"}));
+  EXPECT_EQ(r.err, "korvane: no balances: sign in first\n");
+  EXPECT_EQ(r.out.substr(0, 17), "{\n \"symbol\": \"BTC");  // the market is public
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Client, AnOrderThatTradesNothingSaysWhyOnStandardError) {
+  db.set_market("XRP", 100, 50);
+  db.set_market("BTC", 100000000, 10);
+  std::string name = unique_name("refused");
+  sign_up(name);
+  const std::string buy = std::string("buy xrp 1 --at ") + kAt;
+  ClientRun r = run_client(
+      on_pipes({"signin " + name + " pw", buy, buy, "buy xrp 51", "buy btc 1", "sell sol 1"}));
+  EXPECT_EQ(r.err,
+            "korvane: not traded: bot guard: a buy of XRP at 2023-11-14 22:13:20 UTC was made "
+            "already; wait a second or give another --at\n"
+            "korvane: not traded: the exchange has 49 XRP in stock, fewer than 51\n"
+            "korvane: not traded: 1 BTC at 100000000 KRW cost 125000000 KRW with the 25 % fee, "
+            "more than your KRW balance\n"
+            "korvane: not traded\n");
+  EXPECT_NE(r.out.find("[-] DETECTED Trading Bot\n100\n49\n100000000\n10\n"), std::string::npos)
+      << r.out;  // the server's own lines stay as it wrote them
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" +
+                     std::to_string(db.account_id(name))),
+            "1");
+
+  // --human names the refusal where the server's line stood.
+  r = run_client(
+      {"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signin " + name + " pw", "-c", buy});
+  EXPECT_EQ(r.out,
+            "refused by the bot guard: an order of this coin and side at the same second was "
+            "already made\n");
+}
+
+TEST_F(Client, RefusesOrderTimesTheTradeLogCannotHold) {
+  std::string name = unique_name("late");
+  long id = sign_up(name);
+  ClientRun r = run_client(on_pipes({"signin " + name + " pw", "buy xrp 1 --at 2147483648"}));
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "korvane: time '2147483648' is out of range: orders take 0 to 2147483647 (up to "
+            "2038-01-19 03:14:07 UTC)\nusage: buy SYMBOL AMOUNT [--at SECONDS]\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" + std::to_string(id)),
+            "0");
+}
+
+TEST_F(Client, AScriptMustGiveThePassword) {
+  std::string name = unique_name("nopw");
+  ClientRun r = run_client(on_pipes({"signup " + name, "me"}));
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "korvane: missing PASSWORD, and no terminal to ask for it\n"
+            "usage: signup NAME [PASSWORD]\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(db.account_id(name), 0);  // no account with an empty password
+
+  long id = sign_up(name);
+  r = run_client({"--exec", KORVANE_SERVER_PATH}, "signin " + name + "\nme\n");
+  EXPECT_EQ(r.err,
+            "korvane: missing PASSWORD, and no terminal to ask for it\n"
+            "usage: signin NAME [PASSWORD]\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  r = run_client(on_pipes({"signin " + name + " pw", "me"}));
+  EXPECT_EQ(r.out, my_info(id, name, 100000000));
+}
+
+// Unsets an environment variable of this process for the life of the object.
+class ScopedUnsetenv {
+ public:
+  explicit ScopedUnsetenv(const char* name) : name_(name) {
+    if (const char* v = std::getenv(name)) saved_ = v;
+    unsetenv(name);
+  }
+  ~ScopedUnsetenv() {
+    if (!saved_.empty()) setenv(name_, saved_.c_str(), 1);
+  }
+
+ private:
+  const char* name_;
+  std::string saved_;
+};
+
+TEST_F(Client, ExecFindsTheDatabaseScriptsRunKeepsInTheCheckout) {
+  const char* test_db = std::getenv("KORVANE_TEST_DB_DIR");
+  if (test_db == nullptr) GTEST_SKIP() << "KORVANE_TEST_DB_DIR is not set";
+  // A checkout as scripts/run leaves it: the server in build/, the database in var/db/.
+  char tmpl[] = "/tmp/korvane-checkout.XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string root = tmpl;
+  ASSERT_EQ(mkdir((root + "/build").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((root + "/var").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(KORVANE_SERVER_PATH, (root + "/build/korvane-server").c_str()), 0);
+  ASSERT_EQ(symlink(test_db, (root + "/var/db").c_str()), 0);
+
+  std::string name = unique_name("local");
+  ClientRun r;
+  {
+    ScopedUnsetenv port("MYSQL_UNIX_PORT");
+    ScopedUnsetenv home("MYSQL_HOME");
+    r = run_client({"--exec", root + "/build/korvane-server", "-c", "signup " + name + " pw"});
+  }
+  unlink((root + "/var/db").c_str());
+  unlink((root + "/build/korvane-server").c_str());
+  rmdir((root + "/var").c_str());
+  rmdir((root + "/build").c_str());
+  rmdir(root.c_str());
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, signup_answer(name, db.account_id(name)));
+  EXPECT_NE(db.account_id(name), 0);
 }
 
 }  // namespace

@@ -23,6 +23,19 @@ static void PrintTo(FaultProxy::Cut how, std::ostream* out) {
 
 namespace {
 
+// True when a cut request is, or ends with, a COMMIT: statements may travel in batches, each
+// ended by its semicolon.
+bool ends_with_commit(const std::string& request) {
+  for (const char* end : {"COMMIT", "COMMIT;"}) {
+    const std::string tail(end);
+    if (request.size() >= tail.size() &&
+        request.compare(request.size() - tail.size(), tail.size(), tail) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 using Cut = FaultProxy::Cut;
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -132,10 +145,11 @@ TEST_P(OrderCut, AtEachStepTheOrderIsAnsweredAndAppliedOnce) {
     EXPECT_EQ(server->send(order(1, 1001)), answer(1, kStock - 2));
     EXPECT_EQ(state(), after_second);
     if (!fired) break;
-    cut_commit = cut_commit || proxy.cut_statement() == "COMMIT";
+    cut_commit = cut_commit || ends_with_commit(proxy.cut_statement());
   }
   EXPECT_TRUE(cut_commit) << "no step cut the order's COMMIT";
-  EXPECT_GE(step - 1, 8) << "an order has fewer statements than expected";
+  // At least the reads that begin it and the writes that end it.
+  EXPECT_GE(step - 1, 2) << "an order has fewer round trips than expected";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,7 +169,7 @@ TEST_F(ConnectionCut, AddressAddWhoseCommitAnswerIsLostIsStoredAndAnsweredOnce) 
 
   EXPECT_EQ(server->send(envelopes::add_address(kXRP, "rCut", "1", 1)), added("rCut"));
   EXPECT_TRUE(proxy.fired());
-  EXPECT_EQ(proxy.cut_statement(), "COMMIT");
+  EXPECT_TRUE(ends_with_commit(proxy.cut_statement())) << proxy.cut_statement();
   EXPECT_EQ(server->send(envelopes::add_address(kXRP, "rAfter", "1", 1)), added("rAfter"));
   EXPECT_EQ(db.rows("SELECT address FROM kv_addressbook WHERE acc_id=" + acc + " ORDER BY id"),
             (Rows{{"rFirst"}, {"rCut"}, {"rAfter"}}));
@@ -173,7 +187,7 @@ TEST_F(ConnectionCut, SignUpWhoseCommitAnswerIsLostMakesOneAccountAndAnswersOnce
 
   const std::string answer = server.send(envelopes::signup(name, "pw"));
   EXPECT_TRUE(proxy.fired());
-  EXPECT_EQ(proxy.cut_statement(), "COMMIT");
+  EXPECT_TRUE(ends_with_commit(proxy.cut_statement())) << proxy.cut_statement();
   const long id = db.account_id(name);
   ASSERT_NE(id, 0);
   EXPECT_EQ(answer, signup_answer(name, id));

@@ -102,6 +102,17 @@ void dispatch_seeds(const std::string& dir) {
                              bytes(e::signup(name, pw)), bytes(e::signout())}});
   session("signin_used",
           {kSignedIn | kSignInUsed, "", {bytes(e::signin(name, pw)), bytes(e::deposit(0, "x"))}});
+  session("views", {kSignedOut,
+                    "",
+                    {bytes(e::view_market()), bytes(e::view_balance()), bytes(e::signin(name, pw)),
+                     bytes(e::view_balance()), bytes(e::view_market()), bytes(e::signout()),
+                     bytes(e::view_market()), bytes(e::view_balance())}});
+  session("views_bent",
+          {kSignedIn,
+           std::string("\x05\x06\x27\x08\x09\x01\x04", 7),
+           {bytes(e::view_market()), bytes(e::view_balance()), bytes(e::view_market()),
+            bytes(e::view_balance()), bytes(e::view_market()), bytes(e::view_balance()),
+            bytes(e::view_market())}});
   session("codes", {kSignedIn,
                     "",
                     {bytes(e::event(0x10000004)), bytes(e::event(0x20000007)), bytes(e::event(-1)),

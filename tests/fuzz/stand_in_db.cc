@@ -41,6 +41,12 @@ Shape read(const char* text, unsigned int fields, std::vector<Row> rows, bool wh
   return {text, false, fields, std::move(rows), whole_row, {}};
 }
 
+// A statement without the semicolon that ends it, if it has one: a batch comes split at them.
+std::string_view without_end(std::string_view statement) {
+  if (!statement.empty() && statement.back() == ';') statement.remove_suffix(1);
+  return statement;
+}
+
 // Every statement text of the server. Where one text also matches another with other values in
 // its placeholders, the narrower one comes first.
 std::vector<Shape> make_shapes() {
@@ -50,17 +56,14 @@ std::vector<Shape> make_shapes() {
       write(sql::kInsertVault, true),
       read(sql::kSelectAccountByLogin, 3, {{"7", "fuzz", std::string(64, 'a')}}, true),
       read(sql::kSelectKrwBalance, 1, {{"100000000"}}),
-      read(sql::kSelectCoinBalance, 1, {{"10"}}),
       write(sql::kSubtractKrw, true),
       write(sql::kAddKrw, true),
       write(sql::kAddCoin, true),
       write(sql::kSubtractCoin, true),
       read(sql::kLockVault, 1, {{"7"}}),
-      read(sql::kSelectPriceAndStock, 2, {{"100", "50"}}),
-      read(sql::kSelectPrice, 1, {{"100"}}),
-      read(sql::kSelectStock, 1, {{"50"}}),
+      read(sql::kLockVaultBalances, 2, {{"100000000", "10"}}),
+      read(sql::kLockMarketRow, 2, {{"100", "50"}}),
       write(sql::kSetStock, true),
-      read(sql::kLockMarket, 1, {{"BTC"}}),
       read(sql::kCountSameTrade, 1, {{"0"}}),
       read(sql::kProveTrade, 1, {{"1"}}),
       read(sql::kProveVault, 1, {{"1"}}),
@@ -78,9 +81,12 @@ std::vector<Shape> make_shapes() {
       read(sql::kCountAddressesByText, 1, {{"1"}}),
       read(sql::kSelectAllAddresses, 2, {{"3", "rA"}, {"4", "rB"}}),
       write(sql::kUpdateEachAddress, false),
+      read(sql::kSelectMarket, 3,
+           {{"SOL", "310000", "400000"}, {"BTC", "100", "50"}, {"DOG", "1", "1"}}),
+      read(sql::kSelectBalances, 5, {{"100000000", "1", "0", "2", "3"}}),
   };
   for (Shape& shape : shapes) {
-    std::string_view text(shape.text);
+    std::string_view text = without_end(shape.text);
     for (size_t at; (at = text.find("{}")) != std::string_view::npos; text.remove_prefix(at + 2)) {
       shape.pieces.emplace_back(text.substr(0, at));
     }
@@ -157,10 +163,11 @@ State& state() {
 size_t count(std::string_view text, char c) { return std::count(text.begin(), text.end(), c); }
 
 // Fails unless `statement` is one of the server's texts with no client text out of its quotes.
-const Shape& shape_of(const std::string& statement) {
+const Shape& shape_of(const std::string& whole) {
+  const std::string statement(without_end(whole));
   for (const Shape& shape : state().shapes) {
     if (!matches(shape, statement)) continue;
-    std::string_view text(shape.text);
+    std::string_view text = without_end(shape.text);
     if (count(statement, '\'') != count(text, '\'') || count(statement, '\\') != 0 ||
         count(statement, ';') != count(text, ';')) {
       fuzz_failure("client text broke out of its quotes: " + statement);
@@ -201,6 +208,7 @@ ResultSet answer(const std::string& statement) {
     case 1:
       s.error = kServerLost;
       s.in_transaction = false;  // the database undoes a dropped connection's transaction
+      s.lost_commit_applied = false;
       return ResultSet();
     case 2:
       s.error = kDuplicateKey;
@@ -250,9 +258,8 @@ ResultSet answer(const std::string& statement) {
 // Transaction control: the script may make it fail as a lost connection does.
 bool control_succeeds() {
   ++state().statements;
-  const unsigned char bend = state().bend();
-  state().error = (bend & 0x0f) >= 1 && (bend & 0x0f) <= 4 ? kServerLost : 0;
-  state().lost_commit_applied = (bend & 0x10) != 0;
+  const unsigned char bend = state().bend() & 0x0f;
+  state().error = bend >= 1 && bend <= 4 ? kServerLost : 0;
   if (state().error != 0) state().in_transaction = false;
   return state().error == 0;
 }
@@ -261,13 +268,14 @@ bool control_succeeds() {
 // the proofs asked afterwards tell the truth about it.
 void commit_stand_in() {
   State& s = state();
+  ++s.statements;
+  const unsigned char bend = s.bend();
   const bool open = s.in_transaction;
-  if (control_succeeds()) {
-    s.committed = s.committed || open;
-  } else if (s.lost_commit_applied) {
-    s.committed = s.committed || open;
-  }
   s.in_transaction = false;
+  s.error = (bend & 0x0f) >= 1 && (bend & 0x0f) <= 4 ? kServerLost : 0;
+  const bool applied = s.error == 0 || (bend & 0x10) != 0;
+  if (s.error != 0) s.lost_commit_applied = applied;
+  if (applied) s.committed = s.committed || open;
 }
 
 }  // namespace
@@ -336,6 +344,35 @@ ResultSet MySQLClient::send(const std::string& statement) {
   }
   wire_error_ = s.error;
   return ResultSet();
+}
+
+std::vector<ResultSet> MySQLClient::send_batch(const std::string& batch, size_t count) {
+  // The library sends the text up to its first NUL byte, which client text can only hold inside
+  // quotes: the statement holding it arrives cut short, and the batch stops there. Each statement
+  // of what arrives is checked as a statement of its own; client text with a semicolon would
+  // split into pieces that are none of the server's texts.
+  const size_t nul = batch.find('\0');
+  const std::string text = batch.substr(0, nul);
+  std::vector<std::string> statements;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    statements.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<ResultSet> results;
+  for (size_t i = 0; i < statements.size(); ++i) {
+    if (nul != std::string::npos && i + 1 == statements.size()) {
+      ++state().statements;
+      wire_error_ = kParseError;
+      return results;
+    }
+    ResultSet result = send(statements[i]);
+    if (wire_error_ != 0) return results;
+    results.push_back(std::move(result));
+  }
+  if (results.size() < count) wire_error_ = kParseError;
+  return results;
 }
 
 uint64_t MySQLClient::wire_insert_id() { return 1; }

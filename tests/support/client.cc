@@ -144,10 +144,27 @@ ClientRun run_client(const std::vector<std::string>& args, const std::string& in
   return run;
 }
 
-ServedOverTcp::ServedOverTcp(const std::map<std::string, std::string>& env) {
+ServedOverTcp::ServedOverTcp(const ServeOptions& options) {
   port_ = free_port();
   banner_file_ = testing::TempDir() + "korvane_serve_" + std::to_string(getpid()) + "_" +
                  std::to_string(port_);
+  std::vector<std::string> args = {std::string(KORVANE_SOURCE_DIR) + "/scripts/serve",
+                                   "--port",
+                                   std::to_string(port_),
+                                   "--bind",
+                                   "127.0.0.1",
+                                   "--server",
+                                   options.server.empty() ? KORVANE_SERVER_PATH : options.server};
+  if (!options.tls_cert.empty()) {
+    args.insert(args.end(), {"--tls-cert", options.tls_cert, "--tls-key", options.tls_key});
+  }
+  if (options.max_sessions > 0) {
+    args.insert(args.end(), {"--max-sessions", std::to_string(options.max_sessions)});
+  }
+  if (options.max_per_source >= 0) {
+    args.insert(args.end(), {"--max-per-source", std::to_string(options.max_per_source)});
+  }
+  if (options.backlog > 0) args.insert(args.end(), {"--backlog", std::to_string(options.backlog)});
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // socat's children too, so that all of them can be stopped at the end
@@ -155,16 +172,16 @@ ServedOverTcp::ServedOverTcp(const std::map<std::string, std::string>& env) {
     int banner = open(banner_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(devnull, 0);
     dup2(banner, 1);
-    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-    std::string script = std::string(KORVANE_SOURCE_DIR) + "/scripts/serve";
-    std::string port = std::to_string(port_);
-    execl(script.c_str(), script.c_str(), "--port", port.c_str(), "--bind", "127.0.0.1", "--server",
-          KORVANE_SERVER_PATH, static_cast<char*>(nullptr));
+    for (const auto& [key, value] : options.env) setenv(key.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
     _exit(127);
   }
   setpgid(pid_, pid_);
   // Bounded wait for the listener; a probe connection just starts a server that sees the end of
-  // its input and exits.
+  // its input and exits (over TLS, not even that: the handshake fails).
   for (int i = 0; i < 1000 && !accepts(port_); ++i) usleep(20000);
 }
 

@@ -20,11 +20,24 @@ struct ClientRun {
 // and waits for it to end. A client that does not end within the deadline fails the test.
 ClientRun run_client(const std::vector<std::string>& args, const std::string& input = "");
 
-// scripts/serve on a free port of 127.0.0.1, serving the built korvane-server.
+// How scripts/serve is started; empty or 0 leaves the script's default.
+struct ServeOptions {
+  // Added to the environment of the script and so of every server it starts.
+  std::map<std::string, std::string> env;
+  std::string server;  // the server program; default the built korvane-server
+  std::string tls_cert;
+  std::string tls_key;
+  int max_sessions = 0;
+  int max_per_source = -1;  // -1: the default; 0: no cap
+  int backlog = 0;
+};
+
+// scripts/serve on a free port of 127.0.0.1.
 class ServedOverTcp {
  public:
-  // `env` is added to the environment of the script and so of every server it starts.
-  explicit ServedOverTcp(const std::map<std::string, std::string>& env = {});
+  explicit ServedOverTcp(const ServeOptions& options);
+  explicit ServedOverTcp(const std::map<std::string, std::string>& env = {})
+      : ServedOverTcp(with_env(env)) {}
   ~ServedOverTcp();  // stops the script and every process it started
   ServedOverTcp(const ServedOverTcp&) = delete;
   ServedOverTcp& operator=(const ServedOverTcp&) = delete;
@@ -37,6 +50,12 @@ class ServedOverTcp {
   std::string banner() const;
 
  private:
+  static ServeOptions with_env(const std::map<std::string, std::string>& env) {
+    ServeOptions options;
+    options.env = env;
+    return options;
+  }
+
   pid_t pid_ = -1;
   int port_ = 0;
   std::string banner_file_;

@@ -89,6 +89,9 @@ korvane::KorvaneInterface delete_address(int symbol, const std::string& address)
   return e;
 }
 
+korvane::KorvaneInterface view_market() { return event(event::kViewMarket); }
+korvane::KorvaneInterface view_balance() { return event(event::kViewBalance); }
+
 std::string bytes_of(const korvane::KorvaneInterface& envelope) {
   std::string bytes;
   envelope.SerializePartialToString(&bytes);

@@ -28,6 +28,8 @@ korvane::KorvaneInterface modify_address(int32_t id, const std::string& new_addr
                                          std::optional<std::string> origin_addr = std::nullopt);
 korvane::KorvaneInterface deposit(int symbol, const std::string& address);
 korvane::KorvaneInterface delete_address(int symbol, const std::string& address);
+korvane::KorvaneInterface view_market();
+korvane::KorvaneInterface view_balance();
 
 // The bytes of an envelope, required fields or not.
 std::string bytes_of(const korvane::KorvaneInterface& envelope);

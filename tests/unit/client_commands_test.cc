@@ -37,6 +37,11 @@ TEST(ClientCommands, OrdersCarryTheCurrentTimeUnlessAtIsGiven) {
 
   EXPECT_EQ(parse_ok("buy btc 1 --at 42").request.event_buy().timestamp(), 42u);
   EXPECT_EQ(parse_ok("buy --at=0 btc 1").request.event_buy().timestamp(), 0u);
+  // The last second the trade log can hold; an address entry's time has no such bound.
+  EXPECT_EQ(parse_ok("buy btc 1 --at 2147483647").request.event_buy().timestamp(), 2147483647u);
+  EXPECT_EQ(
+      parse_ok("address add btc a 1 --at 2147483648").request.event_addressbook().create_at_ts(),
+      2147483648u);
   Command sell = parse_ok("sell eth 18446744073709551615 --at 7");
   EXPECT_EQ(sell.request.event_id(), event::kSell);
   EXPECT_EQ(sell.request.event_sell().amount(), 18446744073709551615u);
@@ -59,6 +64,12 @@ TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
   EXPECT_FALSE(signin.password_missing);
 
   EXPECT_EQ(parse_ok("me").request.event_id(), event::kMyInfo);
+  Command market = parse_ok("MARKET");
+  EXPECT_EQ(market.request.event_id(), event::kViewMarket);
+  EXPECT_EQ(market.answer_type, &korvane::MarketResponse::default_instance());
+  Command balance = parse_ok("balance");
+  EXPECT_EQ(balance.request.event_id(), event::kViewBalance);
+  EXPECT_EQ(balance.answer_type, &korvane::BalanceResponse::default_instance());
   EXPECT_EQ(parse_ok("signout").request.event_id(), event::kSignOut);
 
   Command history = parse_ok("history sol BUY");
@@ -95,9 +106,10 @@ TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
   EXPECT_FALSE(parse_ok("deposit eth a").request.event_deposit().has_memo());
 
   // Every request is complete: the server would refuse one with a required field missing.
-  for (const char* line : {"signup a", "signin a b", "me", "buy btc 1", "sell btc 1",
-                           "history btc buy", "address add btc a 1", "address set 1 a",
-                           "address set-all a", "address delete btc a", "deposit btc a"}) {
+  for (const char* line :
+       {"signup a", "signin a b", "me", "market", "balance", "buy btc 1", "sell btc 1",
+        "history btc buy", "address add btc a 1", "address set 1 a", "address set-all a",
+        "address delete btc a", "deposit btc a"}) {
     EXPECT_TRUE(parse_ok(line).request.IsInitialized()) << line;
   }
 }
@@ -152,6 +164,19 @@ TEST(ClientCommands, BadCommandsGiveOneLineAndAUsageHint) {
       {"buy btc 1 --at soon", "bad time 'soon': expected seconds since 1970-01-01 00:00 UTC",
        buy_usage},
       {"buy btc 1 --at 1 --at 2", "option --at given twice", buy_usage},
+      {"buy btc 1 --at 2147483648",
+       "time '2147483648' is out of range: orders take 0 to 2147483647 (up to 2038-01-19 "
+       "03:14:07 UTC)",
+       buy_usage},
+      {"buy btc 1 --at -1",
+       "time '-1' is out of range: orders take 0 to 2147483647 (up to 2038-01-19 03:14:07 UTC)",
+       buy_usage},
+      {"sell btc 1 --at 99999999999999999999",
+       "time '99999999999999999999' is out of range: orders take 0 to 2147483647 (up to "
+       "2038-01-19 03:14:07 UTC)",
+       "usage: sell SYMBOL AMOUNT [--at SECONDS]"},
+      {"balance now", "unexpected argument 'now'", "usage: balance"},
+      {"market btc", "unexpected argument 'btc'", "usage: market"},
       {"buy btc 1 --from x", "unknown option '--from'", buy_usage},
       {"sell btc 1 2", "unexpected argument '2'", "usage: sell SYMBOL AMOUNT [--at SECONDS]"},
       {"history btc both", "bad side 'both': use buy or sell", "usage: history SYMBOL buy|sell"},
@@ -186,13 +211,23 @@ TEST(ClientCommands, BadCommandsGiveOneLineAndAUsageHint) {
 TEST(ClientCommands, HelpListsEveryForm) {
   std::string help = help_text();
   for (const char* form :
-       {"signup NAME [PASSWORD]", "signin NAME [PASSWORD]", "me", "signout",
+       {"signup NAME [PASSWORD]", "signin NAME [PASSWORD]", "me", "signout", "balance", "market",
         "buy SYMBOL AMOUNT [--at SECONDS]", "sell SYMBOL AMOUNT [--at SECONDS]",
         "history SYMBOL buy|sell", "address add SYMBOL ADDRESS MEMO [--at SECONDS]",
         "address set ID NEW_ADDRESS", "address set-all NEW_ADDRESS [--from ORIGIN]",
         "address delete SYMBOL ADDRESS", "deposit SYMBOL ADDRESS [MEMO]", "help", "quit"}) {
     EXPECT_NE(help.find(std::string("\n  ") + form + " "), std::string::npos) << form;
   }
+}
+
+TEST(ClientCommands, HelpExplainsTheBotGuardAndTheRangeOfTimes) {
+  std::string help = help_text();
+  EXPECT_NE(help.find("The bot guard refuses a second order of the same coin and side at\nthe "
+                      "same second"),
+            std::string::npos)
+      << help;
+  EXPECT_NE(help.find("(0 to 2147483647)"), std::string::npos) << help;
+  EXPECT_EQ(parse_ok("signin bob").usage, "usage: signin NAME [PASSWORD]");
 }
 
 TEST(ClientCommands, PasswordsTypedIntoTheLineAreNotKept) {

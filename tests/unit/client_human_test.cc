@@ -36,4 +36,40 @@ TEST(ClientHuman, OtherTextStaysAsTheServerWroteIt) {
   EXPECT_EQ(humanize("{\nno end", kSignUp), "{\nno end");
 }
 
+TEST(ClientHuman, TradeTimesShowAsUtcDateTimes) {
+  EXPECT_EQ(humanize("{\n \"id\": \"4\",\n \"symbol\": \"SOL\",\n \"price\": \"1\",\n"
+                     " \"amount\": \"3\",\n \"total_price\": \"3\",\n \"type\": true,\n"
+                     " \"trade_time\": \"1700000000\"\n}\n\n",
+                     &korvane::HistoryResponse::default_instance()),
+            "id: 4\nsymbol: SOL\nprice: 1\namount: 3\ntotal_price: 3\ntype: true\n"
+            "trade_time: 2023-11-14 22:13:20 UTC\n");
+  EXPECT_EQ(utc_time(0), "1970-01-01 00:00:00 UTC");
+  EXPECT_EQ(utc_time(2147483647), "2038-01-19 03:14:07 UTC");
+  EXPECT_EQ(utc_time(951782400), "2000-02-29 00:00:00 UTC");
+  EXPECT_EQ(utc_time(18446744073709551615u), "18446744073709551615");  // beyond the calendar
+  // Only times are dates: a price of the same digits stays a number.
+  EXPECT_EQ(humanize("{\n \"symbol\": \"BTC\",\n \"price\": \"1700000000\",\n"
+                     " \"stock\": \"5\"\n}\n\n",
+                     &korvane::MarketResponse::default_instance()),
+            "symbol: BTC\nprice: 1700000000\nstock: 5\n");
+}
+
+TEST(ClientHuman, TheBotGuardsRefusalIsNamed) {
+  EXPECT_EQ(humanize("[-] DETECTED Trading Bot\n", &korvane::TradeResponse::default_instance()),
+            "refused by the bot guard: an order of this coin and side at the same second was "
+            "already made\n");
+  // Only the whole line is the refusal.
+  EXPECT_EQ(humanize("[-] DETECTED Trading Bots\n", &korvane::TradeResponse::default_instance()),
+            "[-] DETECTED Trading Bots\n");
+}
+
+TEST(ClientHuman, CountsTheDocumentsOfOneMessage) {
+  const std::string two =
+      "{\n \"symbol\": \"BTC\",\n \"price\": \"1\",\n \"stock\": \"2\"\n}\n\n"
+      "{\n \"symbol\": \"ETH\",\n \"price\": \"1\",\n \"stock\": \"2\"\n}\n\n";
+  EXPECT_EQ(count_documents(two, korvane::MarketResponse::default_instance()), 2);
+  EXPECT_EQ(count_documents(two, korvane::BalanceResponse::default_instance()), 0);
+  EXPECT_EQ(count_documents("100\n50\n", korvane::TradeResponse::default_instance()), 0);
+}
+
 }  // namespace

@@ -12,6 +12,9 @@ namespace {
 
 constexpr char kHelpHint[] = "type 'help' for the list of commands";
 constexpr char kAddressHint[] = "type 'help address' for its forms";
+// The last second a trade can be logged at: the database turns an order's time into a date-time
+// with FROM_UNIXTIME, which takes 0 to 2147483647 (2038-01-19 03:14:07 UTC).
+constexpr uint64_t kLatestTradeTime = 2147483647;
 
 struct Args {
   std::vector<std::string> positional;
@@ -70,7 +73,7 @@ bool parse_amount(const std::string& text, uint64_t* amount, std::string* error)
   return true;
 }
 
-// The trade time of an order: --at when given, else now.
+// The time of an entry: --at when given, else now.
 bool parse_time(const Args& args, uint64_t now, uint64_t* seconds, std::string* error) {
   const std::string* at = args.option("--at");
   if (at == nullptr) {
@@ -82,6 +85,22 @@ bool parse_time(const Args& args, uint64_t now, uint64_t* seconds, std::string* 
     return false;
   }
   return true;
+}
+
+// The time of an order, as parse_time reads it; a number the trade log cannot hold is refused
+// here rather than by the database, which would only make the order trade nothing.
+bool parse_order_time(const Args& args, uint64_t now, uint64_t* seconds, std::string* error) {
+  const std::string* at = args.option("--at");
+  std::string_view digits = at == nullptr ? "" : std::string_view(*at);
+  if (!digits.empty() && digits.front() == '-') digits.remove_prefix(1);
+  bool number = !digits.empty() && std::all_of(digits.begin(), digits.end(),
+                                               [](char c) { return c >= '0' && c <= '9'; });
+  if (number && (!parse_number(*at, seconds) || *seconds > kLatestTradeTime)) {
+    *error = "time '" + *at + "' is out of range: orders take 0 to " +
+             std::to_string(kLatestTradeTime) + " (up to 2038-01-19 03:14:07 UTC)";
+    return false;
+  }
+  return parse_time(args, now, seconds, error);
 }
 
 korvane::Symbol as_enum(int id) { return static_cast<korvane::Symbol>(id); }
@@ -105,7 +124,7 @@ bool build_order(const Args& a, uint64_t now, Command* c, std::string* error, bo
   int symbol;
   uint64_t amount, at;
   if (!parse_symbol(a.positional[0], &symbol, error) ||
-      !parse_amount(a.positional[1], &amount, error) || !parse_time(a, now, &at, error)) {
+      !parse_amount(a.positional[1], &amount, error) || !parse_order_time(a, now, &at, error)) {
     return false;
   }
   if (buy) {
@@ -161,6 +180,28 @@ const std::vector<CommandSpec>& commands() {
        {},
        [](const Args&, uint64_t, Command* c, std::string*) {
          c->request.set_event_id(event::kSignOut);
+         return true;
+       }},
+      {"balance",
+       "balance",
+       "show your KRW and coin balances",
+       {},
+       0,
+       {},
+       [](const Args&, uint64_t, Command* c, std::string*) {
+         c->request.set_event_id(event::kViewBalance);
+         c->answer_type = &korvane::BalanceResponse::default_instance();
+         return true;
+       }},
+      {"market",
+       "market",
+       "show each coin's price and stock",
+       {},
+       0,
+       {},
+       [](const Args&, uint64_t, Command* c, std::string*) {
+         c->request.set_event_id(event::kViewMarket);
+         c->answer_type = &korvane::MarketResponse::default_instance();
          return true;
        }},
       {"buy",
@@ -424,6 +465,7 @@ ParseResult parse_command(std::string_view line, uint64_t now) {
   }
 
   Command& command = result.command;
+  command.usage = usage_hint(*spec);
   if (name == "help") {
     command.kind = Command::Kind::kHelp;
     if (args.positional.empty()) {
@@ -438,7 +480,7 @@ ParseResult parse_command(std::string_view line, uint64_t now) {
     command.kind = Command::Kind::kQuit;
   } else {
     command.kind = Command::Kind::kSend;
-    if (!spec->build(args, now, &command, &error)) return failure(error, usage_hint(*spec));
+    if (!spec->build(args, now, &command, &error)) return failure(error, command.usage);
   }
   result.ok = true;
   return result;
@@ -472,7 +514,11 @@ std::string help_text() {
     out += "  " + usage + std::string(width + 2 - usage.size(), ' ') + spec.summary + "\n";
   }
   out +=
-      "SYMBOL is BTC, ETH, XRP or SOL, in any case. Orders carry the current time unless --at\n"
-      "gives seconds since 1970-01-01 00:00 UTC. Quote words that hold blanks: 'like this'.\n";
+      "SYMBOL is BTC, ETH, XRP or SOL, in any case. Quote words that hold blanks: 'like this'.\n"
+      "Orders carry the current second unless --at gives seconds since 1970-01-01 00:00 UTC\n"
+      "(0 to 2147483647). The bot guard refuses a second order of the same coin and side at\n"
+      "the same second, so a script that buys twice within a second must give --at.\n"
+      "An order that trades nothing says why on standard error. A signup or signin without\n"
+      "PASSWORD asks for it on a terminal (Ctrl-D cancels); in a script it is an error.\n";
   return out;
 }

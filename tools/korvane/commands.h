@@ -29,8 +29,11 @@ struct Command {
   // The response message the server answers this request with as JSON, if any (a default
   // instance owned by the protobuf library).
   const google::protobuf::Message* answer_type = nullptr;
-  // signup or signin without a password: the caller asks for one or sends it empty.
+  // signup or signin without a password: the caller asks for one, or refuses the command when
+  // there is no one to ask.
   bool password_missing = false;
+  // The usage line of the command ("usage: ..."), for errors found after parsing.
+  std::string usage;
   // For kHelp: the text to print.
   std::string help;
 };

@@ -1,9 +1,13 @@
 #include "korvane/connection.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,10 +30,8 @@ bool ends_with_prompt(const std::string& s) {
 
 std::string errno_text(int err) { return std::strerror(err); }
 
-}  // namespace
-
-std::unique_ptr<Connection> Connection::connect_tcp(const std::string& host,
-                                                    const std::string& port, std::string* error) {
+// A connected TCP socket to host:port, or -1 with *error set.
+int open_socket(const std::string& host, const std::string& port, std::string* error) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -37,7 +39,7 @@ std::unique_ptr<Connection> Connection::connect_tcp(const std::string& host,
   int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
   if (rc != 0) {
     *error = "cannot connect to " + host + ":" + port + ": " + gai_strerror(rc);
-    return nullptr;
+    return -1;
   }
   int fd = -1;
   int last_errno = 0;
@@ -56,12 +58,95 @@ std::unique_ptr<Connection> Connection::connect_tcp(const std::string& host,
   freeaddrinfo(found);
   if (fd < 0) {
     *error = "cannot connect to " + host + ":" + port + ": " + errno_text(last_errno);
-    return nullptr;
+    return -1;
   }
   // Each request goes out at once; there is never a second one waiting behind it.
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  return fd;
+}
+
+bool is_ip_address(const std::string& host) {
+  unsigned char addr[sizeof(in6_addr)];
+  return inet_pton(AF_INET, host.c_str(), addr) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), addr) == 1;
+}
+
+// Why a handshake failed, in a few words.
+std::string handshake_error(SSL* tls, int rc) {
+  long verify = SSL_get_verify_result(tls);
+  if (verify != X509_V_OK) {
+    return std::string("the server's certificate is not trusted: ") +
+           X509_verify_cert_error_string(verify);
+  }
+  unsigned long queued = ERR_get_error();
+  if (queued != 0) {
+    char text[256];
+    ERR_error_string_n(queued, text, sizeof(text));
+    return std::string("TLS handshake failed: ") + text;
+  }
+  if (SSL_get_error(tls, rc) == SSL_ERROR_SYSCALL && errno != 0) {
+    return "TLS handshake failed: " + errno_text(errno);
+  }
+  return "TLS handshake failed: the server closed the connection";
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> Connection::connect_tcp(const std::string& host,
+                                                    const std::string& port, std::string* error) {
+  int fd = open_socket(host, port, error);
+  if (fd < 0) return nullptr;
   return std::unique_ptr<Connection>(new Connection(fd, fd, -1));
+}
+
+std::unique_ptr<Connection> Connection::connect_tls(const std::string& host,
+                                                    const std::string& port,
+                                                    const TlsSettings& settings,
+                                                    std::string* error) {
+  const std::string where = "cannot connect to " + host + ":" + port + ": ";
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (context == nullptr) {
+    *error = where + "cannot set up TLS";
+    return nullptr;
+  }
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  if (!settings.insecure) {
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    int loaded = settings.ca_file.empty()
+                     ? SSL_CTX_set_default_verify_paths(context)
+                     : SSL_CTX_load_verify_locations(context, settings.ca_file.c_str(), nullptr);
+    if (loaded != 1) {
+      SSL_CTX_free(context);
+      *error = where + "cannot read the certificates to trust" +
+               (settings.ca_file.empty() ? "" : " from " + settings.ca_file);
+      return nullptr;
+    }
+  }
+  int fd = open_socket(host, port, error);
+  if (fd < 0) {
+    SSL_CTX_free(context);
+    return nullptr;
+  }
+  std::unique_ptr<Connection> connection(new Connection(fd, fd, -1));
+  connection->tls_context_ = context;
+  SSL* tls = SSL_new(context);
+  connection->tls_ = tls;
+  SSL_set_fd(tls, fd);
+  if (is_ip_address(host)) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(tls), host.c_str());
+  } else {
+    SSL_set_tlsext_host_name(tls, host.c_str());
+    SSL_set1_host(tls, host.c_str());
+  }
+  ERR_clear_error();
+  errno = 0;
+  int rc = SSL_connect(tls);
+  if (rc != 1) {
+    *error = where + handshake_error(tls, rc);
+    return nullptr;
+  }
+  return connection;
 }
 
 std::unique_ptr<Connection> Connection::start_server(const std::string& path, std::string* error) {
@@ -105,6 +190,11 @@ std::unique_ptr<Connection> Connection::start_server(const std::string& path, st
 }
 
 Connection::~Connection() {
+  if (tls_ != nullptr) {
+    SSL_shutdown(tls_);  // says the session ends; no need to wait for the answer
+    SSL_free(tls_);
+  }
+  if (tls_context_ != nullptr) SSL_CTX_free(tls_context_);
   close(to_server_);
   if (from_server_ != to_server_) close(from_server_);
   if (child_ > 0) {
@@ -113,10 +203,16 @@ Connection::~Connection() {
   }
 }
 
+long Connection::receive(char* buf, size_t size) {
+  if (tls_ == nullptr) return read(from_server_, buf, size);
+  int n = SSL_read(tls_, buf, static_cast<int>(size));
+  return n > 0 ? n : 0;  // a closed or broken TLS session both end the answer
+}
+
 bool Connection::read_answer(std::string* answer) {
   char buf[65536];
   while (!ends_with_prompt(pending_)) {
-    ssize_t n = read(from_server_, buf, sizeof(buf));
+    long n = receive(buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       *answer = std::move(pending_);
@@ -131,6 +227,13 @@ bool Connection::read_answer(std::string* answer) {
 }
 
 bool Connection::send_request(const std::string& bytes, std::string* error) {
+  if (tls_ != nullptr) {
+    // One record: SSL_write sends the whole request or fails.
+    errno = 0;
+    if (SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0) return true;
+    *error = errno != 0 ? errno_text(errno) : "the TLS session broke";
+    return false;
+  }
   ssize_t n;
   do {
     n = write(to_server_, bytes.data(), bytes.size());

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "korvane/connection.h"
+#include "korvane/local_db.h"
 #include "korvane/options.h"
 #include "korvane/session.h"
 #include "korvane/terminal.h"
@@ -16,6 +17,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitServer = 1;  // the server ended the session or could not be reached
 constexpr int kExitUsage = 2;   // a bad option or a bad command
 
+constexpr char kInsecureWarning[] =
+    "korvane: warning: --insecure: the server's certificate is not checked, so anyone on the "
+    "path can pose as the server and read the session, password included";
+
 // Runs script lines in order and stops at the first that cannot be sent.
 template <typename NextLine>
 int run_script(Session* session, NextLine next_line) {
@@ -25,6 +30,7 @@ int run_script(Session* session, NextLine next_line) {
       case Session::Outcome::kAnswered:
         break;
       case Session::Outcome::kBadCommand:
+      case Session::Outcome::kCancelled:
         return kExitUsage;
       case Session::Outcome::kQuit:
         return kExitOk;
@@ -52,9 +58,17 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
-  std::unique_ptr<Connection> connection =
-      options.exec_path.empty() ? Connection::connect_tcp(options.host, options.port, &error)
-                                : Connection::start_server(options.exec_path, &error);
+  std::unique_ptr<Connection> connection;
+  if (!options.exec_path.empty()) {
+    use_local_database(options.exec_path);  // where scripts/run keeps its database
+    connection = Connection::start_server(options.exec_path, &error);
+  } else if (options.tls) {
+    if (options.insecure) std::cerr << kInsecureWarning << std::endl;
+    connection = Connection::connect_tls(options.host, options.port,
+                                         TlsSettings{options.ca_file, options.insecure}, &error);
+  } else {
+    connection = Connection::connect_tcp(options.host, options.port, &error);
+  }
   if (connection == nullptr) {
     std::cerr << "korvane: " << error << std::endl;
     return kExitServer;

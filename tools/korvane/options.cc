@@ -23,8 +23,8 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
-    bool takes_value = arg == "--connect" || arg == "--exec" || arg == "-c";
-    for (const char* name : {"--connect=", "--exec="}) {
+    bool takes_value = arg == "--connect" || arg == "--exec" || arg == "--ca" || arg == "-c";
+    for (const char* name : {"--connect=", "--exec=", "--ca="}) {
       if (arg.compare(0, std::strlen(name), name) == 0) {
         value = arg.substr(std::strlen(name));
         arg.resize(std::strlen(name) - 1);
@@ -49,6 +49,16 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
         return false;
       }
       options->exec_path = value;
+    } else if (arg == "--tls") {
+      options->tls = true;
+    } else if (arg == "--ca") {
+      if (value.empty()) {
+        *error = "option --ca needs a file";
+        return false;
+      }
+      options->ca_file = value;
+    } else if (arg == "--insecure") {
+      options->insecure = true;
     } else if (arg == "-c") {
       options->commands.push_back(value);
     } else if (arg == "--human") {
@@ -64,24 +74,46 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
     *error = "give --connect or --exec, not both";
     return false;
   }
+  if ((!options->ca_file.empty() || options->insecure) && !options->tls) {
+    *error = std::string(options->insecure ? "--insecure" : "--ca") + " goes with --tls";
+    return false;
+  }
+  if (options->tls && !options->exec_path.empty()) {
+    *error = "--tls is for --connect, not --exec";
+    return false;
+  }
+  if (options->insecure && !options->ca_file.empty()) {
+    *error = "give --ca or --insecure, not both";
+    return false;
+  }
   return true;
 }
 
 std::string usage_text() {
-  return "usage: korvane [--connect HOST:PORT | --exec SERVER] [--human] [-c COMMAND]...\n"
+  return "usage: korvane [--connect HOST:PORT [--tls [--ca FILE | --insecure]] | --exec SERVER]\n"
+         "               [--human] [-c COMMAND]...\n"
          "\n"
          "Talks to a korvane exchange server: over TCP (--connect, default 127.0.0.1:7070), or\n"
-         "with a korvane-server it starts itself on pipes (--exec PATH).\n"
+         "with a korvane-server it starts itself on pipes (--exec PATH). Unless MYSQL_UNIX_PORT\n"
+         "names a database, a server started from a checkout's build folder uses the database\n"
+         "scripts/run keeps in that checkout (var/db), when it runs.\n"
+         "\n"
+         "  --tls       use TLS; the server's certificate must be trusted and name HOST\n"
+         "  --ca FILE   trust the certificates in FILE (PEM) instead of the system's\n"
+         "  --insecure  with --tls, skip checking the certificate: the session is encrypted,\n"
+         "              but whoever answers may be anyone (a warning says so)\n"
          "\n"
          "On a terminal it is interactive, with line editing and history (kept in\n"
          "$KORVANE_HISTFILE, by default ~/.korvane_history; lines with a password are not).\n"
          "Otherwise it runs the commands given with -c, or else those on standard input, and\n"
-         "stops at the first command it cannot send.\n"
+         "stops at the first command it cannot send; a signup or signin without its password\n"
+         "is such a command there.\n"
          "\n"
-         "  --human   show JSON answers as readable lines, bytes fields decoded\n"
+         "  --human   show JSON answers as readable lines, bytes fields decoded, times in UTC\n"
          "\n"
          "Exit status: 0 when every command was sent and answered; 1 when the server ended the\n"
-         "session or could not be reached; 2 for a bad option or a bad command.\n"
+         "session or could not be reached; 2 for a bad option or a bad command (or one\n"
+         "cancelled at the password prompt).\n"
          "\n"
          "Type 'help' at the prompt, or run korvane -c help, for the commands.\n";
 }

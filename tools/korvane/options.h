@@ -11,6 +11,9 @@ struct Options {
   std::string host = "127.0.0.1";
   std::string port = "7070";
   std::string exec_path;  // non-empty: start this program instead of connecting
+  bool tls = false;       // --tls: TLS over the TCP connection
+  std::string ca_file;    // --ca FILE: trust these certificates instead of the system's
+  bool insecure = false;  // --insecure: do not check the server's certificate
 
   std::vector<std::string> commands;  // -c COMMAND, in order; none: read standard input
   bool human = false;                 // --human: JSON answers as readable lines

@@ -4,10 +4,13 @@
 
 #include "korvane/commands.h"
 #include "korvane/human.h"
+#include "korvane/outcome.h"
 
 namespace {
 constexpr char kServerEnded[] = "korvane: the server ended the session";
 constexpr char kCannotSend[] = "korvane: cannot send the request: ";
+constexpr char kNoOneToAsk[] = "korvane: missing PASSWORD, and no terminal to ask for it";
+constexpr char kCancelled[] = "korvane: cancelled, nothing was sent";
 }  // namespace
 
 Session::Session(Connection* connection, bool human, std::ostream& out, std::ostream& err,
@@ -50,7 +53,20 @@ Session::Outcome Session::run(const std::string& line) {
       break;
   }
   if (command.password_missing) {
-    if (std::optional<std::string> typed = ask_password_()) set_password(&command, *typed);
+    // An empty password would be sent as one: a sign-up would open an account anyone can enter,
+    // and a sign-in would spend the connection's one attempt.
+    PasswordEntry entry = ask_password_();
+    switch (entry.status) {
+      case PasswordEntry::Status::kTyped:
+        set_password(&command, entry.password);
+        break;
+      case PasswordEntry::Status::kCancelled:
+        err_ << kCancelled << std::endl;
+        return Outcome::kCancelled;
+      case PasswordEntry::Status::kNoTerminal:
+        err_ << kNoOneToAsk << "\n" << command.usage << std::endl;
+        return Outcome::kBadCommand;
+    }
   }
   std::string bytes;
   command.request.SerializeToString(&bytes);
@@ -66,5 +82,8 @@ Session::Outcome Session::run(const std::string& line) {
   bool ok = connection_->read_answer(&answer);
   out_ << (human_ ? humanize(answer, command.answer_type) : answer) << std::flush;
   if (!ok) return server_gone(kServerEnded);
+  if (std::optional<std::string> note = unanswered_note(command.request, answer)) {
+    err_ << "korvane: " << *note << std::endl;
+  }
   return Outcome::kAnswered;
 }

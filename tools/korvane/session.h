@@ -15,13 +15,22 @@ class Session {
   enum class Outcome {
     kAnswered,    // sent and answered, or done locally (help, an empty line)
     kBadCommand,  // not a command; the error went to `err` and nothing was sent
+    kCancelled,   // the user cancelled it at the password prompt; nothing was sent
     kQuit,        // the user ended the session
     kServerGone,  // the server ended the session, or the request could not be sent
   };
 
-  // Asks the user for a password that a signup or signin line left out; nothing when there is
-  // no one to ask (the password is then sent empty).
-  using PasswordPrompt = std::function<std::optional<std::string>()>;
+  // What asking for a password that a signup or signin line left out gave.
+  struct PasswordEntry {
+    enum class Status {
+      kTyped,       // `password` holds what was typed (maybe nothing)
+      kCancelled,   // the user ended the input instead (Ctrl-D)
+      kNoTerminal,  // there is no one to ask
+    };
+    Status status = Status::kNoTerminal;
+    std::string password;
+  };
+  using PasswordPrompt = std::function<PasswordEntry()>;
 
   // `out` gets the answers, `err` the client's own messages. REQUIRES: `connection` outlives the
   // session.
@@ -32,7 +41,9 @@ class Session {
   // server ended first (the message went to `err`).
   bool start();
 
-  // Runs one line.
+  // Runs one line. A signup or signin without a password asks for one; when there is no one
+  // to ask the line is a bad command. An answer that lacks what the request asked for (an order
+  // that traded nothing, say) is told on `err` as well (korvane/outcome.h).
   Outcome run(const std::string& line);
 
  private:

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 
@@ -52,14 +53,16 @@ int run_interactive(Session* session) {
   return status;
 }
 
-std::optional<std::string> ask_password() {
-  if (!isatty(STDIN_FILENO)) return std::nullopt;
+Session::PasswordEntry ask_password() {
+  using Status = Session::PasswordEntry::Status;
+  Session::PasswordEntry entry;
+  if (!isatty(STDIN_FILENO)) return entry;
   int fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return entry;
   termios normal;
   if (tcgetattr(fd, &normal) != 0) {
     close(fd);
-    return std::nullopt;
+    return entry;
   }
   termios quiet = normal;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -69,10 +72,24 @@ std::optional<std::string> ask_password() {
   tcsetattr(fd, TCSANOW, &quiet);
   ssize_t unused = write(fd, kPasswordPrompt, sizeof(kPasswordPrompt) - 1);
   (void)unused;
-  std::string password;
-  char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') password += c;
+  // The line ends with the Enter; a read of nothing is the end of input (Ctrl-D on an empty
+  // line, or twice after some keys), which cancels.
+  entry.status = Status::kCancelled;
+  for (char c;;) {
+    ssize_t n = read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n != 1) break;
+    if (c == '\n') {
+      entry.status = Status::kTyped;
+      break;
+    }
+    entry.password += c;
+  }
   tcsetattr(fd, TCSANOW, &normal);
+  if (entry.status == Status::kCancelled) {
+    entry.password.clear();
+    unused = write(fd, "\n", 1);  // no Enter moved on to the next line
+  }
   close(fd);
-  return password;
+  return entry;
 }

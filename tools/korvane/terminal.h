@@ -13,8 +13,8 @@
 // are not kept. Returns the exit status: 0, or 1 when the server ended the session.
 int run_interactive(Session* session);
 
-// Asks for a password on the terminal without echo. Nothing when standard input is not a
-// terminal.
-std::optional<std::string> ask_password();
+// Asks for a password on the terminal without echo, up to the Enter. Ctrl-D instead cancels;
+// without a terminal on standard input there is no one to ask.
+Session::PasswordEntry ask_password();
 
 #endif  // KORVANE_TOOLS_KORVANE_TERMINAL_H_

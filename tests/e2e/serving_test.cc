@@ -1,0 +1,473 @@
+// Serving on a network: TLS with scripts/serve and with the HAProxy terminator of deploy/, the
+// listen backlog, whole requests over small segments, the session caps, the idle limit, and what
+// a session leaves behind in the database and the journal when it ends.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/client.h"
+#include "support/envelopes.h"
+#include "support/net_session.h"
+#include "support/server_process.h"
+#include "support/test_db.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+constexpr char kLocalhost[] = "DNS:localhost,IP:127.0.0.1";
+constexpr char kElsewhere[] = "DNS:elsewhere.example";
+constexpr char kServerEnded[] = "korvane: the server ended the session\n";
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs a shell command; its standard output and error together, and its exit status.
+std::string run_shell(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), pipe)) > 0) out.append(buf, n);
+  int st = pclose(pipe);
+  *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+// A sign-up whose envelope is about `size` bytes, so that it spans many small segments.
+korvane::KorvaneInterface big_signup(const std::string& name, size_t size) {
+  return envelopes::signup(name, std::string(size - name.size() - 16, 'p'));
+}
+
+// The sign-up's whole answer, as the server prints it to one request.
+std::string signup_answer(TestDb& db, const std::string& name) {
+  return "acc_id: " + std::to_string(db.account_id(name));
+}
+
+NetOptions over_tls(int segment_size = 0) {
+  NetOptions options;
+  options.tls = true;
+  options.segment_size = segment_size;
+  return options;
+}
+
+NetOptions from(const std::string& source, bool tls) {
+  NetOptions options;
+  options.source = source;
+  options.tls = tls;
+  return options;
+}
+
+// Whether a listener could bind `port` on 127.0.0.1 now.
+bool port_free(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+  close(fd);
+  return free;
+}
+
+ServeOptions tls_serving(const TestCertificate& certificate) {
+  ServeOptions options;
+  options.tls_cert = certificate.cert();
+  options.tls_key = certificate.key();
+  return options;
+}
+
+Args tls_client(const std::string& address, const Args& more) {
+  Args args = {"--connect", address, "--tls"};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+class Serving : public ::testing::Test {
+ protected:
+  TestDb db;
+};
+
+TEST_F(Serving, TlsSessionSignsUpTradesAndReadsItsHistory) {
+  TestCertificate certificate(kLocalhost);
+  ServedOverTcp served(tls_serving(certificate));
+  EXPECT_NE(served.banner().find("korvane --tls --connect " + served.address()), std::string::npos);
+  db.set_market("XRP", 100, 50);
+  std::string at = "1700000000";
+  for (std::string host : {"localhost", "127.0.0.1"}) {  // a name and an address
+    std::string name = unique_name("tls");
+    std::string address = host + ":" + std::to_string(served.port());
+    ClientRun r = run_client(tls_client(
+        address,
+        {"--ca", certificate.cert(), "-c", "signup " + name + " pw", "-c", "signin " + name + " pw",
+         "-c", "buy xrp 2 --at " + at, "-c", "history xrp buy", "--human"}));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("symbol: XRP\nprice: 100\namount: 2\ntotal_price: 200\ntype: true\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" +
+                       std::to_string(db.account_id(name))),
+              "1");
+  }
+}
+
+TEST_F(Serving, ClientRefusesAnUntrustedCertificateOrAnotherName) {
+  TestCertificate ours(kLocalhost);
+  TestCertificate elsewhere(kElsewhere);
+  ServedOverTcp served(tls_serving(elsewhere));
+  std::string name = unique_name("mitm");
+  std::string localhost = "localhost:" + std::to_string(served.port());
+  struct Case {
+    Args args;
+    std::string why;
+  };
+  std::vector<Case> refused = {
+      {tls_client(served.address(), {"--ca", ours.cert()}), "self-signed certificate"},
+      {tls_client(served.address(), {}), "self-signed certificate"},  // the system's store
+      {tls_client(served.address(), {"--ca", elsewhere.cert()}), "IP address mismatch"},
+      {tls_client(localhost, {"--ca", elsewhere.cert()}), "hostname mismatch"},
+  };
+  for (Case& c : refused) {
+    c.args.insert(c.args.end(), {"-c", "signup " + name + " pw"});
+    ClientRun r = run_client(c.args);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("certificate is not trusted: " + c.why), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 1);
+  }
+  EXPECT_EQ(db.account_id(name), 0);  // nothing was sent
+
+  ClientRun r = run_client(tls_client(localhost, {"--insecure", "-c", "signup " + name + " pw"}));
+  EXPECT_EQ(r.err.rfind("korvane: warning: --insecure: the server's certificate is not checked", 0),
+            0u)
+      << r.err;
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(db.account_id(name), 0);
+
+  r = run_client({"--connect", served.address(), "--insecure", "-c", "me"});
+  EXPECT_EQ(r.err.substr(0, 42), "korvane: --insecure goes with --tls\nusage:");
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Serving, PlainTextOnTheTlsPortEndsOnlyThatConnection) {
+  TestCertificate certificate(kLocalhost);
+  ServedOverTcp served(tls_serving(certificate));
+  NetSession before(served.port(), over_tls());
+  std::string text;
+  ASSERT_TRUE(before.read_until_prompt(&text));
+
+  std::string name = unique_name("plain");
+  for (const std::string& bytes : {envelopes::bytes_of(envelopes::signup(name, "pw")),
+                                   std::string("GET / HTTP/1.0\r\n\r\n"), std::string(4096, 0)}) {
+    NetSession plain(served.port());
+    ASSERT_TRUE(plain.connected());
+    plain.send(bytes);
+    EXPECT_TRUE(plain.read_to_end(&text));  // closed, not left hanging
+    EXPECT_EQ(text.find("> "), std::string::npos) << "a server answered plain text";
+  }
+  EXPECT_EQ(db.account_id(name), 0);
+
+  // The session that was there goes on, and a new one starts.
+  ASSERT_TRUE(before.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
+  ASSERT_TRUE(before.read_until_prompt(&text));
+  EXPECT_EQ(text.substr(0, text.find('\n')), signup_answer(db, name));
+  NetSession after(served.port(), over_tls());
+  EXPECT_TRUE(after.read_until_prompt(&text));
+}
+
+TEST_F(Serving, TlsHelloOnThePlainPortEndsOnlyThatConnection) {
+  ServedOverTcp served;
+  NetSession before(served.port());
+  std::string text;
+  ASSERT_TRUE(before.read_until_prompt(&text));
+
+  ClientRun r = run_client(tls_client(served.address(), {"--insecure", "-c", "me"}));
+  EXPECT_NE(r.err.find("TLS handshake failed"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 1);
+
+  std::string name = unique_name("hello");
+  ASSERT_TRUE(before.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
+  ASSERT_TRUE(before.read_until_prompt(&text));
+  EXPECT_EQ(text.substr(0, text.find('\n')), signup_answer(db, name));
+}
+
+// Over TLS a request written at once is one record, decrypted whole before it is passed on, so
+// it reaches the server in one read even when it crosses the network in segments of 536 bytes.
+// (Plain TCP gives no such promise: the same request has been seen split into two reads.)
+void check_whole_requests_over_small_segments(TestDb& db, int port) {
+  NetSession session(port, over_tls(536));
+  std::string text;
+  ASSERT_TRUE(session.read_until_prompt(&text));
+  for (int i = 0; i < 10; ++i) {
+    std::string name = unique_name("seg");
+    ASSERT_TRUE(session.send(envelopes::bytes_of(big_signup(name, 9 * 1024))));
+    ASSERT_TRUE(session.read_until_prompt(&text));
+    EXPECT_EQ(text.substr(0, text.find('\n')), signup_answer(db, name)) << text;
+    EXPECT_EQ(text.find("Error parse_handler();"), std::string::npos) << text;
+  }
+}
+
+TEST_F(Serving, RequestLongerThanASegmentArrivesWholeOverTls) {
+  TestCertificate certificate(kLocalhost);
+  ServedOverTcp served(tls_serving(certificate));
+  check_whole_requests_over_small_segments(db, served.port());
+}
+
+TEST_F(Serving, HundredClientsConnectingAtOnceAreAllGreeted) {
+  ServeOptions options;
+  options.max_per_source = 0;  // all of them come from 127.0.0.1
+  ServedOverTcp served(options);
+  EXPECT_EQ(greeted_at_once(served.port(), 100, 120000), 100);
+}
+
+TEST_F(Serving, ConnectionsBeyondTheHostCapWaitUntilASessionEnds) {
+  ServeOptions options;
+  options.max_sessions = 2;
+  options.max_per_source = 0;
+  ServedOverTcp served(options);
+  std::string text;
+  auto first = std::make_unique<NetSession>(served.port());
+  NetSession second(served.port());
+  ASSERT_TRUE(first->read_until_prompt(&text));
+  ASSERT_TRUE(second.read_until_prompt(&text));
+
+  NetSession waiting(served.port());
+  ASSERT_TRUE(waiting.connected());  // in the backlog
+  EXPECT_TRUE(waiting.quiet_for(1500)) << "a third session started beyond the cap of two";
+  first.reset();  // its server sees the end of input and exits
+  ASSERT_TRUE(waiting.read_until_prompt(&text));
+  std::string name = unique_name("waited");
+  ASSERT_TRUE(waiting.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
+  ASSERT_TRUE(waiting.read_until_prompt(&text));
+  EXPECT_EQ(text.substr(0, text.find('\n')), signup_answer(db, name));
+}
+
+// A session that has been greeted. A connection may find its source's slots still held by
+// sessions that are ending (the listener's readiness probe, say): it is tried again until those
+// have.
+std::unique_ptr<NetSession> greeted_session(int port, const NetOptions& options) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) {
+    auto session = std::make_unique<NetSession>(port, options);
+    if (session->read_until_prompt(&text)) return session;
+    usleep(50000);
+  }
+  ADD_FAILURE() << "no session was greeted";
+  return nullptr;
+}
+
+// A source that has its share of sessions gets its next connection closed at once; other
+// sources are served, and the source is again once one of its sessions has ended.
+void check_per_source_cap(int port, bool tls) {
+  std::unique_ptr<NetSession> first = greeted_session(port, from("127.0.0.1", tls));
+  std::unique_ptr<NetSession> second = greeted_session(port, from("127.0.0.1", tls));
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  std::string text;
+  {
+    NetSession third(port, from("127.0.0.1", tls));
+    EXPECT_FALSE(third.read_until_prompt(&text));  // closed, not waiting
+    EXPECT_EQ(text, "");
+  }
+  NetSession other(port, from("127.0.0.2", tls));
+  EXPECT_TRUE(other.read_until_prompt(&text));
+
+  first.reset();  // once its server has exited, the source may start another
+  EXPECT_TRUE(greeted_session(port, from("127.0.0.1", tls)) != nullptr);
+}
+
+TEST_F(Serving, PerSourceCapClosesTheExtraConnectionOnly) {
+  ServeOptions options;
+  options.max_per_source = 2;
+  ServedOverTcp served(options);
+  check_per_source_cap(served.port(), false);
+}
+
+// The server built with an idle limit of 2 seconds, run on pipes with its standard error kept.
+std::vector<std::string> short_idle_server(const std::string& stderr_file) {
+  return {"/bin/sh", "-c", "exec " KORVANE_SHORT_IDLE_SERVER_PATH " 2>" + stderr_file};
+}
+
+TEST_F(Serving, IdleSessionEndsAfterTheLimitAndClosesItsDatabaseConnection) {
+  std::string aborted =
+      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+      "WHERE VARIABLE_NAME='ABORTED_CLIENTS'";
+  std::string before = db.value(aborted);
+  std::string err = testing::TempDir() + "korvane_idle_err_" + std::to_string(getpid());
+  ServerProcess server({}, short_idle_server(err));
+  server.read_until_prompt();
+  std::string name = unique_name("idle");
+  EXPECT_EQ(server.send(envelopes::signup(name, "pw")).substr(0, 7), "acc_id:");  // still there
+  EXPECT_EQ(server.read_to_end(), "");  // then nothing more, and the end
+  EXPECT_EQ(server.wait_exit(), 0);
+  EXPECT_EQ(read_file(err), "");
+  unlink(err.c_str());
+  // The database saw the connection closed, not dropped. Its count is updated when it has read
+  // the close, so wait until the session's connection is gone from the process list.
+  EXPECT_TRUE(wait_for_value(db,
+                             "SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+                             "WHERE USER='korvane' AND ID<>CONNECTION_ID()",
+                             "0"));
+  EXPECT_EQ(db.value(aborted), before);
+
+  // Over the network the client sees the session end.
+  ServeOptions options;
+  options.server = KORVANE_SHORT_IDLE_SERVER_PATH;
+  ServedOverTcp served(options);
+  NetSession session(served.port());
+  std::string text;
+  ASSERT_TRUE(session.read_until_prompt(&text));
+  EXPECT_TRUE(session.read_to_end(&text));
+  EXPECT_EQ(text, "");
+}
+
+TEST_F(Serving, SessionEndsLeaveNoAbortedClientAndNoLibraryLog) {
+  std::string aborted =
+      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+      "WHERE VARIABLE_NAME='ABORTED_CLIENTS'";
+  std::string before = db.value(aborted);
+  std::string err = testing::TempDir() + "korvane_log_err_" + std::to_string(getpid());
+  {
+    // Undecodable requests: a sign-up without its required password, and then the end of
+    // input.
+    ServerProcess server({}, {"/bin/sh", "-c", "exec \"$0\" 2>" + err});
+    server.read_until_prompt();
+    korvane::KorvaneInterface missing = envelopes::signup("x", "pw");
+    missing.mutable_event_signup()->clear_password();
+    std::string bytes;
+    missing.SerializePartialToString(&bytes);
+    EXPECT_EQ(server.send(bytes), "Error parse_handler();\n");
+    server.close_input();
+    EXPECT_EQ(server.wait_exit(), 0);
+  }
+  EXPECT_EQ(read_file(err), "");
+  unlink(err.c_str());
+  // A name over 32 bytes ends the process on purpose, also through the one exit path.
+  ClientRun r =
+      run_client({"--exec", KORVANE_SERVER_PATH, "-c", "signup " + std::string(33, 'x') + " pw"});
+  EXPECT_EQ(r.err, kServerEnded);
+  EXPECT_TRUE(wait_for_value(db,
+                             "SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+                             "WHERE USER='korvane' AND ID<>CONNECTION_ID()",
+                             "0"));
+  EXPECT_EQ(db.value(aborted), before);
+}
+
+// The systemd units as systemd reads them: no unknown setting, no bad value.
+TEST(Deploy, UnitsPassSystemdVerify) {
+  if (system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
+  char tmpl[] = "/tmp/korvane-units.XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::string dir = tmpl;
+  std::string deploy = std::string(KORVANE_SOURCE_DIR) + "/deploy/";
+  // The installed server's path, as the units name it, is the built one here.
+  int status;
+  std::string out =
+      run_shell("cp " + deploy + "korvane.socket " + deploy + "korvane-tls.service " + dir +
+                    " && sed 's#/usr/local/bin/korvane-server#" + KORVANE_SERVER_PATH + "#' " +
+                    deploy + "korvane@.service > " + dir + "/korvane@.service && cd " + dir +
+                    " && systemd-analyze verify korvane.socket korvane@.service "
+                    "korvane-tls.service",
+                &status);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(status, 0);
+  run_shell("rm -rf " + dir, &status);
+}
+
+// HAProxy with deploy/haproxy/korvane-tls.cfg in front of scripts/serve (standing in for
+// korvane.socket), as docs/deploy.md sets it up.
+class TlsTerminator {
+ public:
+  TlsTerminator(const TestCertificate& certificate, int sessions_port) {
+    char tmpl[] = "/tmp/korvane-tls-run.XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    run_ = tmpl;
+    port_ = sessions_port + 1;
+    while (!port_free(port_)) ++port_;
+    env_ = {{"KORVANE_TLS_ADDR", "127.0.0.1:" + std::to_string(port_)},
+            {"KORVANE_TLS_PEM", certificate.pem()},
+            {"KORVANE_SESSIONS_ADDR", "127.0.0.1:" + std::to_string(sessions_port)},
+            {"KORVANE_MAX_SESSIONS", "8"},
+            {"KORVANE_MAX_PER_SOURCE", "2"},
+            {"KORVANE_TLS_RUN", run_}};
+    pid_ = fork();
+    if (pid_ == 0) {
+      for (const auto& [key, value] : env_) setenv(key.c_str(), value.c_str(), 1);
+      execl("/usr/sbin/haproxy", "haproxy", "-db", "-q", "-f", config().c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 500 && port_free(port_); ++i) usleep(20000);
+  }
+  ~TlsTerminator() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    int unused = system(("rm -rf " + run_).c_str());
+    (void)unused;
+  }
+
+  static std::string config() {
+    return std::string(KORVANE_SOURCE_DIR) + "/deploy/haproxy/korvane-tls.cfg";
+  }
+  std::string env_prefix() const {
+    std::string prefix;
+    for (const auto& [key, value] : env_) prefix += key + "=" + value + " ";
+    return prefix;
+  }
+  int port() const { return port_; }
+
+ private:
+  std::string run_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  std::map<std::string, std::string> env_;
+};
+
+TEST_F(Serving, HaproxyTerminatesTlsInFrontOfTheSessions) {
+  if (access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "no haproxy";
+  TestCertificate certificate(kLocalhost);
+  ServeOptions options;
+  options.max_per_source = 0;  // every connection comes from HAProxy
+  ServedOverTcp sessions(options);
+  TlsTerminator terminator(certificate, sessions.port());
+  int status;
+  std::string check =
+      run_shell(terminator.env_prefix() + "haproxy -c -f " + TlsTerminator::config(), &status);
+  EXPECT_EQ(status, 0) << check;
+
+  std::string name = unique_name("hap");
+  std::string address = "localhost:" + std::to_string(terminator.port());
+  ClientRun r = run_client(tls_client(
+      address, {"--ca", certificate.cert(), "-c", "signup " + name + " pw", "-c", "me"}));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(db.account_id(name), 0);
+
+  // Plain text to it ends that connection only.
+  NetSession plain(terminator.port());
+  plain.send(envelopes::bytes_of(envelopes::signup(unique_name("plain"), "pw")));
+  std::string text;
+  EXPECT_TRUE(plain.read_to_end(&text));
+  EXPECT_EQ(text, "");
+
+  check_whole_requests_over_small_segments(db, terminator.port());
+  check_per_source_cap(terminator.port(), true);
+}
+
+}  // namespace
