@@ -43,8 +43,21 @@ bool MySQLClient::connect_once() {
   // out of every text that reaches one.
   connected_ = mysql_real_connect(&handle_, host_, user_, password_, database_, db_params::kPort,
                                   nullptr, CLIENT_MULTI_STATEMENTS) != nullptr;
-  if (!connected_) mysql_close(&handle_);
-  return connected_;
+  if (!connected_) {
+    mysql_close(&handle_);
+    return false;
+  }
+  // A Galera node may abort a transaction between two statements of a batch (a conflict with a
+  // write replicated from another node) and run the rest of the batch, its COMMIT included,
+  // without it: an order would be answered that was undone. Sent one at a time, every statement
+  // after such an abort fails with the deadlock error instead.
+  one_at_a_time_ = false;
+  if (mysql_query(&handle_, sql::kIsClusterNode) == 0) {
+    ResultSet node(mysql_store_result(&handle_));
+    MYSQL_ROW row = node.first_row();
+    one_at_a_time_ = row != nullptr && row[0] != nullptr && row[0][0] == '1';
+  }
+  return true;
 }
 
 void MySQLClient::disconnect() {
@@ -61,6 +74,7 @@ ResultSet MySQLClient::send(const std::string& statement) {
 }
 
 std::vector<ResultSet> MySQLClient::send_batch(const std::string& batch, size_t count) {
+  if (one_at_a_time_) return send_each(batch, count);
   std::vector<ResultSet> results;
   // As for one statement, the text ends at its first NUL byte: the statement holding it is cut
   // inside its quotes and fails, and the batch stops there.
@@ -77,6 +91,23 @@ std::vector<ResultSet> MySQLClient::send_batch(const std::string& batch, size_t 
   while (mysql_more_results(&handle_) && mysql_next_result(&handle_) == 0) {
     ResultSet ignored(mysql_store_result(&handle_));
   }
+  return results;
+}
+
+std::vector<ResultSet> MySQLClient::send_each(const std::string& batch, size_t count) {
+  // The statements hold no semicolon but the one that ends each (see exec_batch), and the text
+  // ends at its first NUL byte, as a batch does.
+  const std::string text = batch.substr(0, batch.find('\0'));
+  std::vector<ResultSet> results;
+  wire_error_ = 0;
+  for (size_t start = 0; start < text.size() && wire_error_ == 0;) {
+    size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    ResultSet result = send(text.substr(start, end - start));
+    if (wire_error_ == 0) results.push_back(std::move(result));
+    start = end + 1;
+  }
+  if (wire_error_ == 0 && results.size() < count) wire_error_ = kBatchCutShort;
   return results;
 }
 

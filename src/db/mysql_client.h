@@ -108,6 +108,8 @@ class MySQLClient {
   // Starts an attempt at a request: the outcome is kDone until a statement decides otherwise.
   void begin_attempt();
   Outcome attempt_outcome() const { return outcome_; }
+  // The error number that decided the outcome; 0 while it is kDone.
+  unsigned int outcome_error() const { return outcome_error_; }
 
   // Sleeps a short random time before attempt `attempt` + 1, longer for later attempts, so that
   // two orders that deadlocked do not meet again at once.
@@ -122,6 +124,8 @@ class MySQLClient {
   // trip; returns the results of those that succeeded and sets wire_error_ for the one that
   // failed.
   std::vector<ResultSet> send_batch(const std::string& batch, size_t count);
+  // send_batch() one statement per round trip, for a database that cannot be given batches.
+  std::vector<ResultSet> send_each(const std::string& batch, size_t count);
   uint64_t wire_insert_id();
   static void pause_ms(int ms);
 
@@ -136,6 +140,7 @@ class MySQLClient {
   const char* password_;
   const char* database_;
   bool connected_ = false;
+  bool one_at_a_time_ = false;  // a Galera node: batches go one statement at a time
   unsigned int wire_error_ = 0;
   unsigned int last_error_ = 0;
   Outcome outcome_ = Outcome::kDone;

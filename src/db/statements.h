@@ -39,6 +39,9 @@ constexpr char kSessionSettings[] =
     "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
     "idle_transaction_timeout=30, wsrep_sync_wait=1";
 
+// Asked once a connection is made: 1 on a Galera node, which is sent one statement at a time.
+constexpr char kIsClusterNode[] = "SELECT @@wsrep_on";
+
 // Accounts (sign-up, sign-in).
 constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}');";
 constexpr char kSelectAccountIdByName[] = "SELECT acc_id FROM kv_account where USERNAME='{}';";
@@ -64,7 +67,11 @@ constexpr char kLockVaultBalances[] =
 constexpr char kLockVault[] = "SELECT acc_id FROM kv_uservault WHERE acc_id={} FOR UPDATE;";
 
 // Market.
-constexpr char kSetStock[] = "UPDATE kv_coininfo SET qty={} WHERE symbol='{}'";
+// The stock moves by the order's amount rather than being set to the value the order computed
+// from its read: the same for an order that holds the market row, and no change is lost where a
+// lock does not reach every writer (the nodes of a Galera cluster each lock only their own rows).
+constexpr char kSubtractStock[] = "UPDATE kv_coininfo SET qty=qty-{} WHERE symbol='{}'";
+constexpr char kAddStock[] = "UPDATE kv_coininfo SET qty=qty+{} WHERE symbol='{}'";
 // Taken second by every order, after kLockVaultBalances, with the price and stock it checks and
 // prints: holds the coin's market row until the order ends.
 constexpr char kLockMarketRow[] =

@@ -105,7 +105,7 @@ int Exchange::handle_buy(const korvane::Buy& request) {
   if (!cost) return -1;
 
   std::vector<std::string> writes = {
-      fmt::format(sql::kSetStock, cur_qty - amount, *symbol),
+      fmt::format(sql::kSubtractStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), true),
       user->update_user_vault_krw(*symbol, static_cast<int64_t>(*cost), true)};
   return create_trade_history(order, std::move(writes), *symbol, amount, trade_time, true);
@@ -145,7 +145,7 @@ int Exchange::handle_sell(const korvane::Sell& request) {
   }
 
   std::vector<std::string> writes = {
-      fmt::format(sql::kSetStock, new_stock, *symbol),
+      fmt::format(sql::kAddStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), false),
       user->update_user_vault_krw(*symbol, static_cast<int64_t>(*proceeds), false)};
   return create_trade_history(order, std::move(writes), *symbol, amount, trade_time, false);

@@ -46,6 +46,13 @@ class SessionState {
   uint32_t amount_;
 };
 
+// Error number of a lock wait timeout; every other retried error is a deadlock or conflict.
+constexpr unsigned int kLockWaitTimeout = 1205;
+
+int attempts_allowed(unsigned int error) {
+  return error == kLockWaitTimeout ? kMaxAttemptsAfterLockWaits : kMaxAttemptsAfterDeadlocks;
+}
+
 [[noreturn]] void give_up(size_t output_mark) {
   discard_output_since(output_mark);
   print_line(kConnectionError);
@@ -66,7 +73,7 @@ void run_request(const char* data, int32_t length) {
       case MySQLClient::Outcome::kDone:
         return;
       case MySQLClient::Outcome::kRetry:
-        if (++undone >= kMaxAttempts) return;  // refused, as the attempt printed it
+        if (++undone >= attempts_allowed(client->outcome_error())) return;  // refused as it stands
         break;
       case MySQLClient::Outcome::kLost:
       case MySQLClient::Outcome::kRerun:

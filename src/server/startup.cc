@@ -37,16 +37,6 @@ static_assert(kIdleSeconds >= 0 && kIdleSeconds <= 24 * 24 * 3600,
 // Static so the crash handler needs no allocation.
 char crash_buffer[kBufferSize];
 
-// The bootstrap command. The password follows its option letter with no blank, as the mysql
-// client requires; the command names no database, since the script creates it.
-std::string bootstrap_command() {
-  // A port of 0 leaves the mysql client its own default, as it leaves the library's.
-  const std::string port =
-      db_params::kPort == 0 ? std::string() : " -P" + std::to_string(db_params::kPort);
-  return std::string("mysql -h") + db_params::kHost + port + " -u" + db_params::kUser + " -p" +
-         db_params::kPassword + " < " + db_params::kInitScript;
-}
-
 // Waits for the next request for at most the idle limit. True when standard input has something
 // to read (a request, the end of input or an error, all of which the read then tells apart).
 bool request_arrives_in_time() {
@@ -60,6 +50,18 @@ bool request_arrives_in_time() {
 }
 
 }  // namespace
+
+// The password follows its option letter with no blank, as the mysql client requires; the
+// command names no database, since the script creates it.
+std::string bootstrap_command(const std::string& script) {
+  // A port of 0 leaves the mysql client its own default, as it leaves the library's.
+  const std::string port =
+      db_params::kPort == 0 ? std::string() : " -P" + std::to_string(db_params::kPort);
+  return std::string("mysql -h") + db_params::kHost + port + " -u" + db_params::kUser + " -p" +
+         db_params::kPassword + " < " + script;
+}
+
+std::string bootstrap_command() { return bootstrap_command(db_params::kInitScript); }
 
 void handler(int) {
   int fd = open("/proc/self/maps", O_RDONLY);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -133,24 +134,57 @@ void Cluster::kill(int node) { run_or_fail("kill " + std::to_string(node)); }
 void Cluster::start(int node) { run_or_fail("start " + std::to_string(node)); }
 
 std::string Cluster::value(int node, const std::string& query) {
+  std::vector<std::vector<std::string>> all = rows(node, query);
+  return all.empty() || all[0].empty() ? std::string() : all[0][0];
+}
+
+std::vector<std::vector<std::string>> Cluster::rows(int node, const std::string& query) {
+  std::vector<std::vector<std::string>> out;
   std::unique_ptr<MYSQL, MysqlCloser> conn(mysql_init(nullptr));
   const std::string socket = dir_ + "/node" + std::to_string(node) + "/mysqld.sock";
   if (mysql_real_connect(conn.get(), "localhost", "root", "", nullptr, 0, socket.c_str(), 0) ==
       nullptr) {
     ADD_FAILURE() << "cannot reach node" << node << ": " << mysql_error(conn.get());
-    return "";
+    return out;
   }
   for (const std::string& statement : {std::string("SET SESSION wsrep_sync_wait=1"), query}) {
     if (mysql_real_query(conn.get(), statement.data(), statement.size()) != 0) {
       ADD_FAILURE() << "node" << node << ": " << statement << ": " << mysql_error(conn.get());
-      return "";
+      return out;
     }
   }
   std::unique_ptr<MYSQL_RES, ResultFreer> res(mysql_store_result(conn.get()));
-  if (res == nullptr) return "";
-  MYSQL_ROW row = mysql_fetch_row(res.get());
-  if (row == nullptr || mysql_num_fields(res.get()) == 0) return "";
-  return row[0] == nullptr ? "NULL" : std::string(row[0], mysql_fetch_lengths(res.get())[0]);
+  if (res == nullptr) return out;
+  const unsigned int fields = mysql_num_fields(res.get());
+  while (MYSQL_ROW row = mysql_fetch_row(res.get())) {
+    const unsigned long* lengths = mysql_fetch_lengths(res.get());
+    std::vector<std::string> r;
+    for (unsigned int i = 0; i < fields; ++i) {
+      r.push_back(row[i] == nullptr ? "NULL" : std::string(row[i], lengths[i]));
+    }
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+int Cluster::proxy_node() {
+  std::unique_ptr<MYSQL, MysqlCloser> conn(mysql_init(nullptr));
+  const unsigned int timeout = 5;
+  mysql_options(conn.get(), MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+  if (mysql_real_connect(conn.get(), "127.0.0.1", "korvane", "wexolim", nullptr,
+                         static_cast<unsigned int>(base_port_), nullptr, 0) == nullptr ||
+      mysql_query(conn.get(), "SELECT @@wsrep_node_name") != 0) {
+    ADD_FAILURE() << "no node answers through the proxy: " << mysql_error(conn.get());
+    return 0;
+  }
+  std::unique_ptr<MYSQL_RES, ResultFreer> res(mysql_store_result(conn.get()));
+  MYSQL_ROW row = res ? mysql_fetch_row(res.get()) : nullptr;
+  // scripts/cluster names node N "nodeN".
+  if (row == nullptr || row[0] == nullptr || std::string(row[0]).rfind("node", 0) != 0) {
+    ADD_FAILURE() << "the proxy's node has no name of scripts/cluster's";
+    return 0;
+  }
+  return std::atoi(row[0] + 4);
 }
 
 void Cluster::exec(int node, const std::string& statement) { value(node, statement); }

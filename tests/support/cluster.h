@@ -9,6 +9,7 @@
 #define KORVANE_TESTS_SUPPORT_CLUSTER_H_
 
 #include <string>
+#include <vector>
 
 class Cluster {
  public:
@@ -45,6 +46,12 @@ class Cluster {
   // (wsrep_sync_wait=1), so a write made through the proxy is seen on every node that is up.
   // Records a test failure when the node cannot be reached or the query fails.
   std::string value(int node, const std::string& query);
+
+  // All rows of `query` run on the node as value() runs it, SQL NULL as "NULL".
+  std::vector<std::vector<std::string>> rows(int node, const std::string& query);
+
+  // The node the proxy sends new connections to (0, with a test failure, when none answers).
+  int proxy_node();
 
   // Runs a statement on the node as root; records a test failure when it fails.
   void exec(int node, const std::string& statement);

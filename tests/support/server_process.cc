@@ -51,7 +51,8 @@ std::string find_on_path(const std::string& program) {
 }  // namespace
 
 ServerProcess::ServerProcess(const std::map<std::string, std::string>& env,
-                             const std::vector<std::string>& wrapper) {
+                             const std::vector<std::string>& wrapper, const std::string& server) {
+  const std::string server_path = server.empty() ? KORVANE_SERVER_PATH : server;
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe failed";
@@ -62,9 +63,9 @@ ServerProcess::ServerProcess(const std::map<std::string, std::string>& env,
   // runs a thread) may not allocate, and setenv allocates.
   std::vector<char*> argv;
   for (const std::string& arg : wrapper) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(const_cast<char*>(wrapper.empty() ? "korvane-server" : KORVANE_SERVER_PATH));
+  argv.push_back(const_cast<char*>(wrapper.empty() ? "korvane-server" : server_path.c_str()));
   argv.push_back(nullptr);
-  std::string program = wrapper.empty() ? KORVANE_SERVER_PATH : argv[0];
+  std::string program = wrapper.empty() ? server_path : argv[0];
   if (program.find('/') == std::string::npos) program = find_on_path(program);
   std::vector<std::string> environment = merged_environment(env);
   std::vector<char*> envp;

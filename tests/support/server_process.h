@@ -18,9 +18,12 @@ class ServerProcess {
  public:
   // Starts the server with the test environment plus `env` (which may override it). A non-empty
   // `wrapper` is a command (program and arguments) that is run instead, with the server's path
-  // as its last argument: a tool that runs the server, such as valgrind.
+  // as its last argument: a tool that runs the server, such as valgrind. A non-empty `server` is
+  // the path of another build of the server to run instead of this build's (one built for
+  // another database host, say).
   explicit ServerProcess(const std::map<std::string, std::string>& env = {},
-                         const std::vector<std::string>& wrapper = {});
+                         const std::vector<std::string>& wrapper = {},
+                         const std::string& server = {});
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;

@@ -1,0 +1,394 @@
+// korvane on a three-node Galera cluster (scripts/cluster, the recipe of docs/deploy.md), each
+// client its own server process built to reach the database over TCP.
+//
+// Sessions of one account writing on all three nodes at once: the nodes settle who wins only at
+// COMMIT, and the losers get a deadlock error there; the server runs those orders again, so every
+// affordable order trades. Sessions behind the proxy while the node they write on is killed: they
+// reconnect to the node that takes over, every order counts exactly once, and the killed node
+// comes back holding the same rows as the others. On every node the books agree with the log.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "support/cluster.h"
+#include "support/envelopes.h"
+#include "support/server_process.h"
+
+namespace {
+
+constexpr int kSOL = 3;
+constexpr long kPrice = 100;
+
+long as_long(const std::string& s) { return s.empty() ? 0 : std::stol(s); }
+
+std::string trade_response(uint64_t amount, bool buy) {
+  return "{\n \"symbol\": \"SOL\",\n \"coin_cur_price\": \"" + std::to_string(kPrice) +
+         "\",\n \"amount\": \"" + std::to_string(amount) + "\",\n \"total_price\": \"" +
+         std::to_string(kPrice * amount) + "\",\n \"flag\": " + (buy ? "true" : "false") +
+         "\n}\n\n";
+}
+
+bool ends_with(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// An order a session sent, and whether its answer was its trade.
+struct Order {
+  int account;  // index into Books::ids
+  bool buy;
+  uint64_t time;
+  uint64_t amount;
+  bool traded = false;
+};
+
+Order order_of(int account, const korvane::KorvaneInterface& request) {
+  const bool buy = request.has_event_buy();
+  return {account, buy, buy ? request.event_buy().timestamp() : request.event_sell().timestamp(),
+          buy ? request.event_buy().amount() : request.event_sell().amount()};
+}
+
+korvane::KorvaneInterface envelope_of(const Order& o) {
+  return o.buy ? envelopes::buy(kSOL, o.amount, o.time) : envelopes::sell(kSOL, o.amount, o.time);
+}
+
+// What a test set up: its accounts, what each held and the coin's stock at the start.
+struct Books {
+  std::vector<std::string> names, ids;
+  long krw = 0, coins = 0, stock = 0;
+};
+
+class Galera : public ::testing::Test {
+ protected:
+  // One cluster for the tests of one process: it takes 15 to 20 s to start.
+  static void TearDownTestSuite() {
+    delete cluster_;
+    cluster_ = nullptr;
+  }
+
+  void SetUp() override {
+#ifdef KORVANE_SANITIZED
+    GTEST_SKIP() << "the cluster tests run the server built for TCP, which has no sanitizers; "
+                    "the run without them covers these";
+#endif
+    const char* server = std::getenv("KORVANE_TCP_SERVER");
+    if (server == nullptr || *server == '\0') {
+      GTEST_SKIP() << "KORVANE_TCP_SERVER is not set: scripts/test builds the server for a TCP "
+                      "database and names it there";
+    }
+    server_ = server;
+    if (cluster_ == nullptr) cluster_ = new Cluster();
+    ASSERT_TRUE(cluster_->ok());
+  }
+
+  // A server whose database is whatever listens on 127.0.0.1:port, past its greeting.
+  std::unique_ptr<ServerProcess> server_on(int port) {
+    auto server = std::make_unique<ServerProcess>(
+        std::map<std::string, std::string>{{"MYSQL_TCP_PORT", std::to_string(port)}},
+        std::vector<std::string>{}, server_);
+    server->read_until_prompt();
+    return server;
+  }
+
+  std::unique_ptr<ServerProcess> signed_in(int port, const std::string& name) {
+    auto session = server_on(port);
+    EXPECT_EQ(session->send(envelopes::signin(name, "pw")), "");
+    return session;
+  }
+
+  // Signs up `accounts` new accounts through `port` and gives each `krw` and `coins` SOL, with
+  // `stock` SOL in the market at kPrice. The first server start there makes the schema.
+  Books open_books(int port, int accounts, long krw, long coins, long stock) {
+    Books books{{}, {}, krw, coins, stock};
+    auto setup = server_on(port);
+    const int node = cluster_->proxy_node();
+    for (int a = 0; a < accounts; ++a) {
+      books.names.push_back(unique_name("galera"));
+      setup->send(envelopes::signup(books.names.back(), "pw"));
+      books.ids.push_back(cluster_->value(node,
+                                          "SELECT acc_id FROM korvane_db.kv_account "
+                                          "WHERE username='" +
+                                              books.names.back() + "'"));
+      cluster_->exec(node, "UPDATE korvane_db.kv_uservault SET KRW_amount=" + std::to_string(krw) +
+                               ", SOL_amount=" + std::to_string(coins) +
+                               " WHERE acc_id=" + books.ids.back());
+    }
+    cluster_->exec(node,
+                   "UPDATE korvane_db.kv_coininfo SET current_price=" + std::to_string(kPrice) +
+                       ", qty=" + std::to_string(stock) + " WHERE symbol='SOL'");
+    return books;
+  }
+
+  // Checks on `node` that the sessions' orders and the books agree: every order answered with its
+  // trade is in the log exactly once and every logged trade was answered; each account holds
+  // what it started with plus what its log says it traded, the coin moved only between the
+  // market and the accounts, and nothing is negative. Returns the accounts' KRW.
+  std::vector<long> check_books(int node, const Books& books, const std::vector<Order>& orders) {
+    SCOPED_TRACE("node" + std::to_string(node));
+    std::map<std::tuple<int, bool, uint64_t>, uint64_t> answered;  // account, side, time: amount
+    for (const Order& o : orders) {
+      if (!o.traded) continue;
+      EXPECT_TRUE(answered.emplace(std::make_tuple(o.account, o.buy, o.time), o.amount).second)
+          << "two orders of one side and time were answered with a trade";
+    }
+    long stock = as_long(cluster_->value(node,
+                                         "SELECT qty FROM korvane_db.kv_coininfo "
+                                         "WHERE symbol='SOL'"));
+    EXPECT_GE(stock, 0);
+    long coins_everywhere = stock;
+    size_t logged = 0;
+    std::set<std::tuple<int, bool, uint64_t>> logged_keys;
+    std::vector<long> krw_of;
+    for (size_t a = 0; a < books.ids.size(); ++a) {
+      SCOPED_TRACE("account " + books.ids[a]);
+      auto vault = cluster_->rows(node,
+                                  "SELECT KRW_amount, SOL_amount FROM korvane_db.kv_uservault "
+                                  "WHERE acc_id=" +
+                                      books.ids[a]);
+      if (vault.size() != 1) {
+        ADD_FAILURE() << "no vault";
+        return {};
+      }
+      long krw = as_long(vault[0][0]), coins = as_long(vault[0][1]);
+      krw_of.push_back(krw);
+      coins_everywhere += coins;
+      long expect_krw = books.krw, expect_coins = books.coins;
+      auto trades = cluster_->rows(
+          node,
+          "SELECT type, amount, total_price, TIMESTAMPDIFF(SECOND, '1970-01-01', trade_time) "
+          "FROM korvane_db.kv_tradehistory WHERE symbol='SOL' AND acc_id=" +
+              books.ids[a]);
+      std::set<std::pair<bool, uint64_t>> seen;
+      for (const auto& row : trades) {
+        logged_keys.emplace(static_cast<int>(a), row[0] == "1", std::stoull(row[3]));
+      }
+      for (const auto& row : trades) {
+        const bool buy = row[0] == "1";
+        const long amount = as_long(row[1]), value = as_long(row[2]), fee = value * 25 / 100;
+        const uint64_t time = std::stoull(row[3]);
+        EXPECT_EQ(value, kPrice * amount);
+        expect_krw += buy ? -(value + fee) : value - fee;
+        expect_coins += buy ? amount : -amount;
+        EXPECT_TRUE(seen.emplace(buy, time).second)
+            << "two trades of one side at " << time << " are in the log";
+        auto it = answered.find(std::make_tuple(static_cast<int>(a), buy, time));
+        EXPECT_TRUE(it != answered.end() && it->second == static_cast<uint64_t>(amount))
+            << "the trade " << (buy ? "buy " : "sell ") << amount << " at " << time
+            << " is in the log but no session was answered with it";
+      }
+      EXPECT_EQ(krw, expect_krw) << "KRW differs from what the trade log says";
+      EXPECT_EQ(coins, expect_coins) << "coins differ from what the trade log says";
+      EXPECT_GE(krw, 0);
+      EXPECT_GE(coins, 0);
+      logged += trades.size();
+    }
+    EXPECT_EQ(logged, answered.size()) << "an order answered with its trade is not in the log";
+    for (const auto& [key, amount] : answered) {
+      const auto& [a, buy, time] = key;
+      EXPECT_TRUE(logged_keys.count(key) == 1)
+          << "account " << books.ids[a] << ": the " << (buy ? "buy " : "sell ") << amount << " at "
+          << time << " was answered with its trade but is not in the log";
+    }
+    EXPECT_EQ(coins_everywhere, books.stock + static_cast<long>(books.ids.size()) * books.coins)
+        << "stock plus holdings changed";
+    return krw_of;
+  }
+
+  // Every node holds the same rows in each of korvane's tables.
+  void expect_nodes_agree() {
+    const std::string checksum =
+        "CHECKSUM TABLE korvane_db.kv_account, korvane_db.kv_uservault, korvane_db.kv_coininfo, "
+        "korvane_db.kv_tradehistory, korvane_db.kv_addressbook";
+    // A read that waits for every committed write first: CHECKSUM TABLE itself does not wait.
+    for (int node = 1; node <= 3; ++node) {
+      cluster_->value(node, "SELECT COUNT(*) FROM korvane_db.kv_tradehistory");
+    }
+    auto first = cluster_->rows(1, checksum);
+    EXPECT_EQ(first.size(), 5u);
+    for (int node = 2; node <= 3; ++node) {
+      EXPECT_EQ(cluster_->rows(node, checksum), first) << "node" << node << " differs from node1";
+    }
+  }
+
+  // Transactions undone on any node because another node's write to the same rows was
+  // certified first: at their COMMIT, or earlier by the other's write set.
+  long conflicts() {
+    long n = 0;
+    for (int node = 1; node <= 3; ++node) {
+      n += as_long(cluster_->value(
+          node,
+          "SELECT SUM(VARIABLE_VALUE) FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME "
+          "IN ('WSREP_LOCAL_CERT_FAILURES', 'WSREP_LOCAL_BF_ABORTS')"));
+    }
+    return n;
+  }
+
+  static Cluster* cluster_;
+  std::string server_;
+};
+
+Cluster* Galera::cluster_ = nullptr;
+
+constexpr int kWritersPerNode = 1;
+constexpr int kWriterOrders = 50;
+
+// Every node takes writes for the same account, and so for the same vault and market rows. The
+// nodes lock rows only locally, so orders meet at COMMIT, where all but one fail with a deadlock
+// error; every order is affordable whatever the interleaving and has a time of its own, so each
+// must end as a trade.
+TEST_F(Galera, SessionsOfOneAccountOnEveryNodeTradeEveryAffordableOrder) {
+  const long kKrw = 1000000, kCoins = 1000, kStock = 100000;
+  Books books = open_books(cluster_->node_port(1), 1, kKrw, kCoins, kStock);
+
+  std::vector<std::unique_ptr<ServerProcess>> sessions;
+  for (int node = 1; node <= 3; ++node) {
+    for (int i = 0; i < kWritersPerNode; ++i) {
+      sessions.push_back(signed_in(cluster_->node_port(node), books.names[0]));
+    }
+  }
+  const long conflicts_before = conflicts();
+  std::atomic<bool> go{false};
+  std::vector<std::vector<Order>> orders(sessions.size());
+  std::vector<std::thread> threads;
+  for (size_t s = 0; s < sessions.size(); ++s) {
+    threads.emplace_back([&, s] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kWriterOrders; ++i) {
+        // Sides in pairs, so that the account keeps coins and KRW to spare.
+        const uint64_t time = 1000 * (s + 1) + i, amount = 1 + (i + s) % 3;
+        Order o = order_of(0, (i / 2) % 2 == 0 ? envelopes::buy(kSOL, amount, time)
+                                               : envelopes::sell(kSOL, amount, time));
+        const std::string answer = sessions[s]->send(envelope_of(o));
+        o.traded = ends_with(answer, trade_response(o.amount, o.buy));
+        EXPECT_TRUE(o.traded) << "session " << s << " (node" << s / kWritersPerNode + 1
+                              << "): the order at " << time << " was not traded: " << answer;
+        orders[s].push_back(o);
+      }
+    });
+  }
+  go = true;
+  for (std::thread& t : threads) t.join();
+
+  std::vector<Order> all;
+  for (const auto& session : orders) all.insert(all.end(), session.begin(), session.end());
+  ASSERT_EQ(all.size(), sessions.size() * kWriterOrders);
+  // Without conflicts the load would not have tested their retry.
+  EXPECT_GT(conflicts() - conflicts_before, 0) << "no order met another's at COMMIT";
+  for (int node = 1; node <= 3; ++node) check_books(node, books, all);
+  expect_nodes_agree();
+}
+
+// The failover: sessions through the proxy, two per account, racing each other's bot guard with
+// orders at shared times. The node behind the proxy is killed while orders are in flight, and
+// started again while the sessions go on writing on the node that took over.
+constexpr int kSessionAccount[] = {0, 0, 1, 1};
+constexpr int kAccounts = 2;
+constexpr int kOrdersBeforeKill = 15;  // per session
+constexpr int kOrdersAfterRejoin = 10;
+
+TEST_F(Galera, KilledWriterNodeFailsOverAndRejoinsWithEveryOrderOnceOnEveryNode) {
+  const long kKrw = 100000, kCoins = 100, kStock = 1000;
+  const int proxy = cluster_->proxy_port();
+  Books books = open_books(proxy, kAccounts, kKrw, kCoins, kStock);
+  const int writer = cluster_->proxy_node();
+  ASSERT_GT(writer, 0);
+
+  std::vector<std::unique_ptr<ServerProcess>> sessions;
+  std::vector<int> siblings;
+  std::map<int, int> per_account;
+  for (int account : kSessionAccount) {
+    sessions.push_back(signed_in(proxy, books.names[account]));
+    siblings.push_back(per_account[account]++);
+  }
+  const int session_count = static_cast<int>(sessions.size());
+
+  std::atomic<int> sent{0}, done{0};
+  std::atomic<bool> go{false}, rejoined{false};
+  std::thread operator_thread([&] {
+    while (sent.load() < session_count * kOrdersBeforeKill && !HasFailure()) {
+      std::this_thread::yield();
+    }
+    // Kill it with an order in flight, so that one is cut off before or in its COMMIT.
+    while (sent.load() == done.load() && !HasFailure()) std::this_thread::yield();
+    cluster_->kill(writer);
+    cluster_->start(writer);
+    rejoined = true;
+  });
+  std::vector<std::vector<Order>> orders(sessions.size());
+  std::vector<int> rejoined_at(sessions.size(), -1);  // the first order sent after the rejoin
+  std::vector<std::thread> threads;
+  for (int s = 0; s < session_count; ++s) {
+    threads.emplace_back([&, s] {
+      while (!go.load()) std::this_thread::yield();
+      const int account = kSessionAccount[s];
+      int stop_at = -1;
+      for (int i = 0; stop_at < 0 || i < stop_at; ++i) {
+        if (stop_at < 0 && rejoined.load()) {
+          stop_at = i + kOrdersAfterRejoin;
+          rejoined_at[s] = i;
+        }
+        // A failure (a session that stopped answering) ends the load; the kill and the restart
+        // still run, for the cluster's sake.
+        if (HasFailure()) break;
+        // Even orders take a time all sessions of the account share, so they race on the bot
+        // guard; odd ones a time of their own. Sides come in pairs.
+        const uint64_t time = i % 2 == 0 ? 1 + i : 1000000 * (siblings[s] + 1) + i;
+        const uint64_t amount = 1 + (i + s) % 3;
+        Order o = order_of(account, (i / 2) % 2 == 0 ? envelopes::buy(kSOL, amount, time)
+                                                     : envelopes::sell(kSOL, amount, time));
+        ++sent;
+        const std::string answer = sessions[s]->send(envelope_of(o));
+        ++done;
+        o.traded = ends_with(answer, trade_response(o.amount, o.buy));
+        orders[s].push_back(o);
+        // Paced, so that the node catching up is not starved on a small machine; the pace
+        // bounds how many orders pile up while it rejoins.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  go = true;
+  for (std::thread& t : threads) t.join();
+  operator_thread.join();
+  ASSERT_FALSE(HasFailure());
+
+  std::vector<Order> all;
+  size_t traded = 0;
+  for (int s = 0; s < session_count; ++s) {
+    for (const Order& o : orders[s]) traded += o.traded;
+    all.insert(all.end(), orders[s].begin(), orders[s].end());
+    // Orders at a time of their own (odd ones) are affordable: after the failover they trade.
+    ASSERT_GE(rejoined_at[s], 0);
+    for (size_t i = static_cast<size_t>(rejoined_at[s]); i < orders[s].size(); ++i) {
+      EXPECT_TRUE(i % 2 == 0 || orders[s][i].traded)
+          << "session " << s << " did not trade its order " << i << " after the failover";
+    }
+  }
+  EXPECT_GT(traded, static_cast<size_t>(session_count * kOrdersBeforeKill / 2));
+  std::vector<long> krw_of;
+  for (int node = 1; node <= 3; ++node) {
+    std::vector<long> krw = check_books(node, books, all);
+    if (node == 1) krw_of = krw;
+  }
+  expect_nodes_agree();
+
+  // Every session is still the one that signed in before the kill.
+  ASSERT_EQ(krw_of.size(), static_cast<size_t>(kAccounts));
+  for (int s = 0; s < session_count; ++s) {
+    const int a = kSessionAccount[s];
+    EXPECT_EQ(sessions[s]->send(envelopes::my_info()),
+              "idx: " + books.ids[a] + "\nUsername: " + books.names[a] +
+                  "\nAmount: " + std::to_string(krw_of[a]) + "\n");
+  }
+}
+
+}  // namespace
