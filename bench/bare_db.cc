@@ -5,6 +5,7 @@
 #include "account/money.h"
 #include "db/connection_params.h"
 #include "db/decimal.h"
+#include "db/statements.h"
 
 namespace bench {
 
@@ -14,12 +15,8 @@ namespace {
 // to batch them: a buy sends 11 (begin, two locks, bot guard, price and stock, KRW balance, four
 // writes, commit), a sell 12 (price and stock read apart, the coin balance instead of KRW). They
 // are copied here rather than taken from the server's catalogue so that the floor stays the same
-// whatever the server sends now; keep them byte for byte.
-constexpr char kSessionSettings[] =
-    "SET time_zone='+00:00', tx_isolation='READ-COMMITTED', "
-    "sql_mode=CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'), "
-    "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
-    "idle_transaction_timeout=30, wsrep_sync_wait=1";
+// whatever the server sends now; keep them byte for byte. (The session settings are not part of
+// the floor's order: a connection here is set up as the server's is, with its own text.)
 constexpr char kBeginTransaction[] = "START TRANSACTION";
 constexpr char kCommit[] = "COMMIT";
 constexpr char kRollback[] = "ROLLBACK";
@@ -106,8 +103,8 @@ bool BareDb::connect(bool session_setup) {
   if (conn_ == nullptr) return false;
   mysql_options(conn_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   if (session_setup) {
-    // The session settings the server sent with every connect when it ran these statements.
-    mysql_options(conn_, MYSQL_INIT_COMMAND, kSessionSettings);
+    // The settings the server sends with every connect.
+    mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kSessionSettings);
   }
   return mysql_real_connect(conn_, db_params::kHost, db_params::kUser, db_params::kPassword,
                             db_params::kDatabase, 0, nullptr, 0) != nullptr;

@@ -23,8 +23,8 @@ class BareDb {
   BareDb& operator=(const BareDb&) = delete;
 
   // Connects as the server does (user korvane, database korvane_db, utf8mb4). With
-  // `session_setup`, also sends the server's two connection statements (UTC time zone, READ
-  // COMMITTED). False on failure.
+  // `session_setup`, also sends the server's session settings (db/statements.h,
+  // kSessionSettings). False on failure.
   bool connect(bool session_setup);
 
   // Connects as the database's root user, without a password and with no database chosen: the

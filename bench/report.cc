@@ -91,8 +91,9 @@ void write_floors(std::ostream& out, const Results& r) {
   const Paired& st = r.startup.process_floor;
   if (!st.empty()) {
     out << fmt::format(
-        "| start-up | server, spawn to first prompt ({} ms) | `mysql -ukorvane -pwexolim < "
-        "sql/init.sql`, then a bare client process that connects ({} ms) | {:.3f} | at most "
+        "| start-up | server, spawn to first prompt ({} ms) | the server's bootstrap command "
+        "without its shell (`mysql -h... < sql/init.sql`), then a bare client process that "
+        "connects ({} ms) | {:.3f} | at most "
         "{:.2f} | {} |\n",
         ms(median(st.subject)), ms(median(st.floor)), st.ratio(), kStartupGoal,
         at_most(st.ratio(), kStartupGoal));

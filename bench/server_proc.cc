@@ -11,17 +11,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "support/prompt.h"
+
 extern char** environ;
 
 namespace bench {
 
 namespace {
-
-constexpr char kPrompt[] = "> ";
-
-bool ends_with_prompt(const std::string& s) {
-  return s.size() >= 2 && s.compare(s.size() - 2, 2, kPrompt) == 0;
-}
 
 std::vector<char*> c_argv(const std::vector<std::string>& argv) {
   std::vector<char*> out;
@@ -76,14 +72,12 @@ bool ServerProc::start(const std::string& path) {
 
 bool ServerProc::read_prompt(std::string* answer) {
   char buf[65536];
-  while (!ends_with_prompt(pending_)) {
+  while (!take_answer(&pending_, answer)) {
     ssize_t n = read(from_server_, buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     pending_.append(buf, static_cast<size_t>(n));
   }
-  answer->assign(pending_, 0, pending_.size() - 2);
-  pending_.clear();
   return true;
 }
 

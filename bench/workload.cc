@@ -2,8 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "korvane.pb.h"
-#include "server/dispatch.h"
+#include "support/envelopes.h"
 
 namespace bench {
 
@@ -22,40 +21,15 @@ constexpr uint32_t kMaxEntries = 10;
 // none repeats for an account, coin and side.
 constexpr uint64_t kFirstTimestamp = 1600000000;
 
-std::string bytes_of(const korvane::KorvaneInterface& envelope) {
-  std::string bytes;
-  envelope.SerializeToString(&bytes);
-  return bytes;
-}
-
-korvane::KorvaneInterface envelope(int32_t code) {
-  korvane::KorvaneInterface e;
-  e.set_event_id(code);
-  return e;
-}
-
 }  // namespace
 
 std::string signin_request(const std::string& name, const std::string& password) {
-  auto e = envelope(event::kSignIn);
-  e.mutable_event_signin()->set_username(name);
-  e.mutable_event_signin()->set_password(password);
-  return bytes_of(e);
+  return envelopes::bytes_of(envelopes::signin(name, password));
 }
 
 std::string order_request(bool buy, int symbol, uint64_t amount, uint64_t timestamp) {
-  if (buy) {
-    auto e = envelope(event::kBuy);
-    e.mutable_event_buy()->set_symbol(symbol);
-    e.mutable_event_buy()->set_amount(amount);
-    e.mutable_event_buy()->set_timestamp(timestamp);
-    return bytes_of(e);
-  }
-  auto e = envelope(event::kSell);
-  e.mutable_event_sell()->set_symbol(static_cast<korvane::Symbol>(symbol));
-  e.mutable_event_sell()->set_amount(amount);
-  e.mutable_event_sell()->set_timestamp(timestamp);
-  return bytes_of(e);
+  return envelopes::bytes_of(buy ? envelopes::buy(symbol, amount, timestamp)
+                                 : envelopes::sell(symbol, amount, timestamp));
 }
 
 Mix::Mix(uint32_t seed) : rng_(seed), timestamp_(kFirstTimestamp) {}
@@ -82,39 +56,26 @@ Step Mix::next(const std::vector<int32_t>& entry_ids) {
       step.bytes = order_request(kind == kBuy, symbol, amount, timestamp_++);
       step.success_mark = trade_mark;
       break;
-    case kHistory: {
-      auto e = envelope(event::kViewHistory);
-      e.mutable_event_history()->set_symbol(static_cast<korvane::Symbol>(symbol));
-      e.mutable_event_history()->set_type(rng_() % 2);
-      step.bytes = bytes_of(e);
+    case kHistory:
+      step.bytes = envelopes::bytes_of(envelopes::history(symbol, rng_() % 2));
       break;
-    }
-    case kAddAddress: {
-      auto e = envelope(event::kAddAddress);
-      auto* a = e.mutable_event_addressbook();
-      a->set_symbol(static_cast<korvane::Symbol>(symbol));
-      a->set_address(fmt::format("bc1q{:016x}", rng_()));
-      a->set_memo(fmt::format("{}", 1 + counter_));
-      a->set_create_at_ts(timestamp_);
-      step.bytes = bytes_of(e);
+    case kAddAddress:
+      step.bytes = envelopes::bytes_of(envelopes::add_address(
+          symbol, fmt::format("bc1q{:016x}", rng_()), fmt::format("{}", 1 + counter_), timestamp_));
       step.success_mark = "\"address\"";
       step.adds_entry = true;
       break;
-    }
     case kRewriteAddress: {
       // Two in three rewrites change one entry, the rest every entry of the account.
-      auto e = envelope(event::kModifyAddress);
-      auto* m = e.mutable_event_modify_addressbook();
-      m->set_new_addr(fmt::format("bc1q{:016x}", rng_()));
+      const std::string address = fmt::format("bc1q{:016x}", rng_());
       if (rng_() % 3 != 0) {
-        m->set__id(entry_ids[rng_() % entry_ids.size()]);
+        const int32_t id = entry_ids[rng_() % entry_ids.size()];
+        step.bytes = envelopes::bytes_of(envelopes::modify_address(id, address));
         step.success_mark = "\"new_addr\"";
       } else {
-        m->set__id(-1);
-        m->set_origin_addr("any");
+        step.bytes = envelopes::bytes_of(envelopes::modify_address(-1, address, "any"));
         step.success_mark = fmt::format("\n{}\n", entry_ids.front());
       }
-      step.bytes = bytes_of(e);
       break;
     }
     case kKinds:

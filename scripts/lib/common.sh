@@ -34,10 +34,12 @@ build_korvane() {
 }
 
 # Starts a private MariaDB with its data in $1/data and its socket at $1/mysqld.sock, listening on
-# no port. Creates the datadir and the korvane user on first start; does nothing when the
-# instance is already answering.
+# no port; further arguments go to mariadbd (e.g. --default-time-zone=+09:00). Creates the
+# datadir and the korvane user on first start; does nothing when the instance is already
+# answering.
 db_start() {
   local dir=$1
+  shift
   local sock=$dir/mysqld.sock
   mkdir -p "$dir"
   if mysqladmin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1; then return 0; fi
@@ -50,7 +52,8 @@ db_start() {
     fresh=1
   fi
   mariadbd --no-defaults --datadir="$dir/data" --socket="$sock" --skip-networking \
-    --pid-file="$dir/mysqld.pid" --log-error="$dir/mysqld.err" "${user_opt[@]}" </dev/null >/dev/null 2>&1 &
+    --pid-file="$dir/mysqld.pid" --log-error="$dir/mysqld.err" "${user_opt[@]}" "$@" \
+    </dev/null >/dev/null 2>&1 &
   for _ in $(seq 1 300); do
     mysqladmin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1 && break
     sleep 0.1

@@ -1,20 +1,40 @@
 // Sign-up, sign-in, sign-out and the account display, end to end.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "account/sha256.h"
-#include "support/base64.h"
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
 
-std::string signup_answer(const std::string& name, long id) {
-  return "acc_id: " + std::to_string(id) + "\n{\n \"username\": \"" + base64(name) +
-         "\",\n \"acc_id\": \"" + std::to_string(id) + "\"\n}\n\n";
-}
+using answers::signup;
+
+// For as long as it lives, the database refuses the vault of the account named `name`, so that
+// its sign-up fails at its last write. Left behind by a test that dies, it refuses nobody else.
+class RefusedVault {
+ public:
+  explicit RefusedVault(const std::string& name)
+      : trigger_("refuse_vault_" + std::to_string(getpid())) {
+    TestDb root(TestDb::kRoot);
+    root.exec("DROP TRIGGER IF EXISTS " + trigger_);
+    root.exec("CREATE TRIGGER " + trigger_ +
+              " BEFORE INSERT ON kv_uservault FOR EACH ROW IF (SELECT username FROM kv_account "
+              "WHERE acc_id=NEW.acc_id) = '" +
+              name + "' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='no vault'; END IF");
+  }
+  ~RefusedVault() { TestDb(TestDb::kRoot).exec("DROP TRIGGER IF EXISTS " + trigger_); }
+  RefusedVault(const RefusedVault&) = delete;
+  RefusedVault& operator=(const RefusedVault&) = delete;
+
+ private:
+  std::string trigger_;
+};
 
 class Accounts : public ::testing::Test {
  protected:
@@ -28,7 +48,7 @@ TEST_F(Accounts, SignUpPrintsTheIdAndResponseAndOpensAVault) {
   std::string answer = server.send(envelopes::signup(name, "secret"));
   long id = db.account_id(name);
   ASSERT_NE(id, 0);
-  EXPECT_EQ(answer, signup_answer(name, id));
+  EXPECT_EQ(answer, signup(name, id));
   EXPECT_EQ(db.rows("SELECT KRW_amount, BTC_amount, ETH_amount, XRP_amount, SOL_amount, "
                     "RESERVED_amount FROM kv_uservault WHERE acc_id=" +
                     std::to_string(id)),
@@ -43,7 +63,7 @@ TEST_F(Accounts, SignUpAcceptsAnEmptyPasswordAndA32ByteName) {
   std::string answer = server.send(envelopes::signup(name, ""));
   long id = db.account_id(name);
   ASSERT_NE(id, 0);
-  EXPECT_EQ(answer, signup_answer(name, id));
+  EXPECT_EQ(answer, signup(name, id));
   EXPECT_EQ(db.value("SELECT password FROM kv_account WHERE acc_id=" + std::to_string(id)),
             encryptSha256(""));
 }
@@ -91,8 +111,7 @@ TEST_F(Accounts, SignInThenDisplayThenSignOut) {
   EXPECT_EQ(server.send(envelopes::my_info()), "");  // not signed in yet
   EXPECT_EQ(server.send(envelopes::signin(name, "pw")), "");
   db.exec("UPDATE kv_uservault SET KRW_amount=12345 WHERE acc_id=" + std::to_string(id));
-  EXPECT_EQ(server.send(envelopes::my_info()),
-            "idx: " + std::to_string(id) + "\nUsername: " + name + "\nAmount: 12345\n");
+  EXPECT_EQ(server.send(envelopes::my_info()), answers::my_info(std::to_string(id), name, 12345));
   EXPECT_EQ(server.send(envelopes::signout()), "");
   // The session is gone: everything that needs it is quiet, and nothing crashes.
   EXPECT_EQ(server.send(envelopes::my_info()), "");
@@ -103,7 +122,7 @@ TEST_F(Accounts, SignInThenDisplayThenSignOut) {
   // Sign-up does not need the session.
   std::string other = unique_name("dave");
   std::string answer = server.send(envelopes::signup(other, "pw"));
-  EXPECT_EQ(answer, signup_answer(other, db.account_id(other)));
+  EXPECT_EQ(answer, signup(other, db.account_id(other)));
 }
 
 TEST_F(Accounts, OneSignInAttemptPerProcess) {
@@ -120,15 +139,49 @@ TEST_F(Accounts, SignInScreensTheName) {
 }
 
 TEST_F(Accounts, StubEventsAnswerWithTheirFixedText) {
-  std::string name = unique_name("fay");
-  server.send(envelopes::signup(name, "pw"));
-  server.send(envelopes::signin(name, "pw"));
+  sign_up_and_in(server, db, unique_name("fay"));
   EXPECT_EQ(server.send(envelopes::deposit(1, "addr")), "Hello handle_sell\n");
   EXPECT_EQ(server.send(envelopes::delete_address(1, "addr")), "TODO\n");
   // The code decides which nested message is used; another one present does not count.
   auto buy_code_with_sell = envelopes::sell(0, 1, 5);
   buy_code_with_sell.set_event_id(0x20000000);
   EXPECT_EQ(server.send(buy_code_with_sell), "");
+}
+
+// A sign-up is one unit: when its vault cannot be stored, no account is left without one, and
+// the name stays free.
+TEST_F(Accounts, SignUpWhoseVaultIsRefusedLeavesNoAccount) {
+  const std::string name = unique_name("novault");
+  const std::string accounts = db.value("SELECT COUNT(*) FROM kv_account");
+  {
+    RefusedVault refused(name);
+    EXPECT_EQ(server.send(envelopes::signup(name, "pw")), "");
+    EXPECT_EQ(db.account_id(name), 0);
+    EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_account"), accounts);
+  }
+  const std::string answer = server.send(envelopes::signup(name, "pw"));
+  const long id = db.account_id(name);
+  ASSERT_NE(id, 0);
+  EXPECT_EQ(answer, signup(name, id));
+  EXPECT_EQ(server.send(envelopes::signin(name, "pw")), "");
+  EXPECT_EQ(server.send(envelopes::my_info()),
+            answers::my_info(std::to_string(id), name, 100000000));
+}
+
+// Sign-out tears the session object down, signed in or not. The process's one sign-in attempt
+// then finds no session: it is refused without a word, and spent.
+TEST_F(Accounts, SignInAfterTheSessionIsGoneIsRefusedQuietlyOnce) {
+  const std::string name = unique_name("gone");
+  server.send(envelopes::signup(name, "pw"));
+  EXPECT_EQ(server.send(envelopes::signout()), "");
+  EXPECT_EQ(server.send(envelopes::signin(name, "pw")), "");
+  EXPECT_EQ(server.send(envelopes::my_info()), "");
+  EXPECT_EQ(server.send(envelopes::view_balance()), "");
+  EXPECT_EQ(server.send(envelopes::buy(0, 1, 1)), "");
+  EXPECT_EQ(server.send(envelopes::signin(name, "pw")), "Do not multi-login!\n");
+  EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" +
+                     std::to_string(db.account_id(name))),
+            "0");
 }
 
 }  // namespace

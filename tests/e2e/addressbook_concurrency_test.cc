@@ -10,6 +10,7 @@
 
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
@@ -20,19 +21,10 @@ constexpr int kAddsPerSession = 5;
 TEST(AddressBookConcurrency, ParallelAddsNeverPassTheLimit) {
   TestDb db;
   std::string name = unique_name("book");
-  {
-    ServerProcess setup;
-    setup.read_until_prompt();
-    setup.send(envelopes::signup(name, "pw"));
-  }
-  std::string id = std::to_string(db.account_id(name));
-
   std::vector<std::unique_ptr<ServerProcess>> sessions;
-  for (int s = 0; s < kSessions; ++s) {
-    sessions.push_back(std::make_unique<ServerProcess>());
-    sessions.back()->read_until_prompt();
-    ASSERT_EQ(sessions.back()->send(envelopes::signin(name, "pw")), "");
-  }
+  for (int s = 0; s < kSessions; ++s) sessions.push_back(signed_in_server(db, name));
+  ASSERT_FALSE(HasFailure());
+  std::string id = std::to_string(db.account_id(name));
 
   std::atomic<bool> go{false};
   std::atomic<int> stored{0};

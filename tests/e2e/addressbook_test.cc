@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/base64.h"
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
 #include "support/signed_in_test.h"
@@ -16,15 +16,8 @@ namespace {
 constexpr int kEth = 1, kXrp = 2;
 using Rows = std::vector<std::vector<std::string>>;
 
-std::string added(const std::string& symbol, const std::string& address, const std::string& memo) {
-  return address + "\n" + memo + "\n{\n \"symbol\": \"" + base64(symbol) + "\",\n \"address\": \"" +
-         base64(address) + "\",\n \"memo\": \"" + base64(memo) + "\"\n}\n\n";
-}
-
-std::string modified(const std::string& id, const std::string& before, const std::string& after) {
-  return id + "\n{\n \"id\": " + id + ",\n \"origin_addr\": \"" + base64(before) +
-         "\",\n \"new_addr\": \"" + base64(after) + "\"\n}\n\n";
-}
+using answers::address_added;
+using answers::address_modified;
 
 class AddressBook : public SignedInTest {
  protected:
@@ -33,7 +26,7 @@ class AddressBook : public SignedInTest {
   // Adds an entry through the server and returns its id.
   std::string add(const std::string& address, const std::string& memo = "1") {
     EXPECT_EQ(server.send(envelopes::add_address(kXrp, address, memo, 1)),
-              added("XRP", address, memo));
+              address_added("XRP", address, memo));
     return db.value("SELECT MAX(id) FROM kv_addressbook WHERE acc_id=" + acc);
   }
 
@@ -47,13 +40,13 @@ class AddressBook : public SignedInTest {
 
 TEST_F(AddressBook, AddEchoesStoresAndAnswers) {
   EXPECT_EQ(server.send(envelopes::add_address(kEth, "0xAbC.def_1", "+7", 1700000000)),
-            added("ETH", "0xAbC.def_1", "+7"));
+            address_added("ETH", "0xAbC.def_1", "+7"));
   EXPECT_EQ(
       db.rows("SELECT symbol, address, memo, create_at_ts FROM kv_addressbook WHERE acc_id=" + acc),
       (Rows{{"ETH", "0xAbC.def_1", "+7", "1700000000"}}));
   // 2^63 is stored as the signed number it becomes.
   EXPECT_EQ(server.send(envelopes::add_address(kXrp, "r2", "123abc", 9223372036854775808ull)),
-            added("XRP", "r2", "123abc"));
+            address_added("XRP", "r2", "123abc"));
   EXPECT_EQ(
       db.rows("SELECT memo, create_at_ts FROM kv_addressbook WHERE address='r2' AND acc_id=" + acc),
       (Rows{{"123abc", "-9223372036854775808"}}));
@@ -61,8 +54,10 @@ TEST_F(AddressBook, AddEchoesStoresAndAnswers) {
 
 TEST_F(AddressBook, MissingOrZeroCreationTimeIsNow) {
   long before = std::time(nullptr);
-  EXPECT_EQ(server.send(envelopes::add_address(kXrp, "rNow", "5")), added("XRP", "rNow", "5"));
-  EXPECT_EQ(server.send(envelopes::add_address(kXrp, "rZero", "5", 0)), added("XRP", "rZero", "5"));
+  EXPECT_EQ(server.send(envelopes::add_address(kXrp, "rNow", "5")),
+            address_added("XRP", "rNow", "5"));
+  EXPECT_EQ(server.send(envelopes::add_address(kXrp, "rZero", "5", 0)),
+            address_added("XRP", "rZero", "5"));
   long after = std::time(nullptr);
   for (const auto& row : db.rows("SELECT create_at_ts FROM kv_addressbook WHERE acc_id=" + acc)) {
     EXPECT_GE(std::stol(row[0]), before);
@@ -96,7 +91,7 @@ TEST_F(AddressBook, ModifyOneEntry) {
   std::string id = add("rOld");
   std::string other = add("rOther");
   EXPECT_EQ(server.send(envelopes::modify_address(std::stoi(id), "rNew", "ignored")),
-            modified(id, "rOld", "rNew"));
+            address_modified(id, "rOld", "rNew"));
   EXPECT_EQ(addresses(), (Rows{{id, "rNew"}, {other, "rOther"}}));
   EXPECT_EQ(server.send(envelopes::modify_address(std::stoi(id), "rNew")), id + "\n");
   EXPECT_EQ(server.send(envelopes::modify_address(0, "rZero")), "0\n");
@@ -105,7 +100,7 @@ TEST_F(AddressBook, ModifyOneEntry) {
   // A rewrite has no length limit.
   std::string long_address(300, 'z');
   EXPECT_EQ(server.send(envelopes::modify_address(std::stoi(id), long_address)),
-            modified(id, "rNew", long_address));
+            address_modified(id, "rNew", long_address));
   EXPECT_EQ(addresses(), (Rows{{id, long_address}, {other, "rOther"}}));
 }
 
@@ -136,14 +131,14 @@ TEST_F(AddressBook, ModifyEveryEntry) {
   EXPECT_EQ(addresses(), (Rows{{a, "rAll"}, {b, "rAll"}, {c, "rAll"}}));
   // Only the rewrite of every entry looks at the origin address.
   EXPECT_EQ(server.send(envelopes::modify_address(std::stoi(a), "rOne", "r(")),
-            modified(a, "rAll", "rOne"));
+            address_modified(a, "rAll", "rOne"));
 }
 
 TEST_F(AddressBook, ModifyRefusesABookOverTheLimit) {
   for (int i = 0; i < 10; ++i) add("r" + std::to_string(i));
   std::string first = addresses()[0][0];
   EXPECT_EQ(server.send(envelopes::modify_address(std::stoi(first), "rTen")),
-            modified(first, "r0", "rTen"));
+            address_modified(first, "r0", "rTen"));
   // More entries than an add admits can only come from elsewhere; the rewrite refuses them all.
   db.exec("INSERT INTO kv_addressbook VALUES(NULL, " + acc + ", 'XRP', 'rEleven', '1', 1);");
   EXPECT_EQ(server.send(envelopes::modify_address(std::stoi(first), "rMore")), "");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "server/startup.h"
 #include "support/test_db.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/test_db.h"
 
@@ -19,35 +20,10 @@ using Args = std::vector<std::string>;
 constexpr char kServerEnded[] = "korvane: the server ended the session\n";
 constexpr char kAt[] = "1700000000";  // 2023-11-14 22:13:20 UTC
 
-std::string base64(const std::string& in) {
-  static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    uint32_t v = uint8_t(in[i]) << 16;
-    if (i + 1 < in.size()) v |= uint8_t(in[i + 1]) << 8;
-    if (i + 2 < in.size()) v |= uint8_t(in[i + 2]);
-    out += k[v >> 18];
-    out += k[(v >> 12) & 63];
-    out += i + 1 < in.size() ? k[(v >> 6) & 63] : '=';
-    out += i + 2 < in.size() ? k[v & 63] : '=';
-  }
-  return out;
-}
-
-std::string signup_answer(const std::string& name, long id) {
-  return "acc_id: " + std::to_string(id) + "\n{\n \"username\": \"" + base64(name) +
-         "\",\n \"acc_id\": \"" + std::to_string(id) + "\"\n}\n\n";
-}
+using answers::signup;
 
 std::string my_info(long id, const std::string& name, long krw) {
-  return "idx: " + std::to_string(id) + "\nUsername: " + name + "\nAmount: " + std::to_string(krw) +
-         "\n";
-}
-
-std::string trade(const std::string& symbol, long price, long amount, bool buy) {
-  return "{\n \"symbol\": \"" + symbol + "\",\n \"coin_cur_price\": \"" + std::to_string(price) +
-         "\",\n \"amount\": \"" + std::to_string(amount) + "\",\n \"total_price\": \"" +
-         std::to_string(price * amount) + "\",\n \"flag\": " + (buy ? "true" : "false") + "\n}\n\n";
+  return answers::my_info(std::to_string(id), name, krw);
 }
 
 // The client's arguments: where the server is, then each command with -c.
@@ -73,7 +49,7 @@ class Client : public ::testing::Test {
     ClientRun r = run_client(with(server, {"signup " + name + " pw"}));
     long id = db.account_id(name);
     EXPECT_NE(id, 0);
-    EXPECT_EQ(r.out, signup_answer(name, id));
+    EXPECT_EQ(r.out, signup(name, id));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
     return id;
@@ -193,7 +169,7 @@ TEST_F(Client, RequestOfTheFullSizeArrivesWholeOverTcp) {
   ServedOverTcp served;
   std::string name = unique_name("big");
   ClientRun r = run_client(with(tcp(served), {"signup " + name + " " + password_for(name, 10240)}));
-  EXPECT_EQ(r.out, signup_answer(name, db.account_id(name)));  // not two requests
+  EXPECT_EQ(r.out, signup(name, db.account_id(name)));  // not two requests
   EXPECT_EQ(r.status, 0);
 
   std::string longer = unique_name("big");
@@ -214,15 +190,11 @@ void check_trading(TestDb& db, const Args& server) {
   ClientRun r = run_client(with(server, {"signup " + name + " pw"}));
   std::string id = std::to_string(db.account_id(name));
   r = run_client(with(server, {"signin " + name + " pw", std::string("buy xrp 2 --at ") + kAt}));
-  EXPECT_EQ(r.out, "100\n50\nUPDATE kv_uservault SET XRP_amount=XRP_amount+2 WHERE acc_id=" + id +
-                       "\nUPDATE kv_uservault SET KRW_amount=KRW_amount-250 WHERE acc_id=" + id +
-                       "\n" + trade("XRP", 100, 2, true));
+  EXPECT_EQ(r.out, answers::order("XRP", 100, 50, 2, true, id));
   EXPECT_EQ(r.status, 0);
   r = run_client(
       with(server, {"signin " + name + " pw", std::string("SELL Xrp 2 --at ") + kAt, "me"}));
-  EXPECT_EQ(r.out, "UPDATE kv_uservault SET XRP_amount=XRP_amount-2 WHERE acc_id=" + id +
-                       "\nUPDATE kv_uservault SET KRW_amount=KRW_amount+150 WHERE acc_id=" + id +
-                       "\n" + trade("XRP", 100, 2, false) +
+  EXPECT_EQ(r.out, answers::order("XRP", 100, 48, 2, false, id) +
                        my_info(std::stol(id), name, 100000000 - 250 + 150));
   EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='XRP'"), "50");
 }
@@ -243,12 +215,8 @@ TEST_F(Client, ShowsHistory) {
       db.value("SELECT id FROM kv_tradehistory WHERE acc_id=" + std::to_string(id));
   ClientRun r =
       run_client(on_pipes({"signin " + name + " pw", "history SOL buy", "history sol sell"}));
-  EXPECT_EQ(r.out, "{\n \"id\": \"" + trade_id +
-                       "\",\n \"symbol\": \"SOL\",\n \"price\": \"1000\",\n \"amount\": \"3\",\n"
-                       " \"total_price\": \"3000\",\n \"type\": true,\n \"trade_time\": \"" +
-                       std::string(kAt) +
-                       "\"\n"
-                       "}\n\n");  // no sells: nothing
+  EXPECT_EQ(r.out, answers::history_entry(trade_id, "SOL", "1000", "3", "3000", true,
+                                          kAt));  // no sells: nothing
   r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signin " + name + " pw", "-c",
                   "history sol buy"});
   EXPECT_EQ(r.out, "id: " + trade_id +
@@ -262,15 +230,13 @@ TEST_F(Client, KeepsAndRewritesAddresses) {
   std::string signin = "signin " + name + " pw";
   ClientRun r =
       run_client(on_pipes({signin, std::string("address add xrp 'rOne' 123 --at ") + kAt}));
-  EXPECT_EQ(r.out, "rOne\n123\n{\n \"symbol\": \"" + base64("XRP") + "\",\n \"address\": \"" +
-                       base64("rOne") + "\",\n \"memo\": \"" + base64("123") + "\"\n}\n\n");
+  EXPECT_EQ(r.out, answers::address_added("XRP", "rOne", "123"));
   std::string where = " FROM kv_addressbook WHERE acc_id=" + std::to_string(acc);
   EXPECT_EQ(db.value("SELECT create_at_ts" + where), kAt);
   std::string entry = db.value("SELECT id" + where);
 
   r = run_client(on_pipes({signin, "address set " + entry + " rTwo"}));
-  EXPECT_EQ(r.out, entry + "\n{\n \"id\": " + entry + ",\n \"origin_addr\": \"" + base64("rOne") +
-                       "\",\n \"new_addr\": \"" + base64("rTwo") + "\"\n}\n\n");
+  EXPECT_EQ(r.out, answers::address_modified(entry, "rOne", "rTwo"));
 
   r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", signin, "-c",
                   "address add sol sAddr 9", "-c", "address set-all rThree --from rTwo"});
@@ -281,34 +247,16 @@ TEST_F(Client, KeepsAndRewritesAddresses) {
             (std::vector<std::vector<std::string>>{{"rThree"}}));
 }
 
-std::string market_coin(const std::string& symbol, long price, long stock) {
-  return "{\n \"symbol\": \"" + symbol + "\",\n \"price\": \"" + std::to_string(price) +
-         "\",\n \"stock\": \"" + std::to_string(stock) + "\"\n}\n\n";
-}
-
-void set_known_market(TestDb& db) {
-  db.set_market("BTC", 1000, 10);
-  db.set_market("ETH", 200, 20);
-  db.set_market("XRP", 100, 50);
-  db.set_market("SOL", 300, 0);
-}
-
 TEST_F(Client, ShowsTheMarketAndTheBalances) {
-  set_known_market(db);
+  db.set_known_market();
   std::string name = unique_name("view");
   sign_up(name);
   ClientRun r = run_client(on_pipes({"market", "signin " + name + " pw", "balance",
                                      std::string("buy xrp 2 --at ") + kAt, "Balance"}));
   std::string id = std::to_string(db.account_id(name));
-  EXPECT_EQ(r.out, market_coin("BTC", 1000, 10) + market_coin("ETH", 200, 20) +
-                       market_coin("XRP", 100, 50) + market_coin("SOL", 300, 0) +
-                       "{\n \"krw\": \"100000000\",\n \"btc\": \"0\",\n \"eth\": \"0\",\n"
-                       " \"xrp\": \"0\",\n \"sol\": \"0\"\n}\n\n"
-                       "100\n50\nUPDATE kv_uservault SET XRP_amount=XRP_amount+2 WHERE acc_id=" +
-                       id + "\nUPDATE kv_uservault SET KRW_amount=KRW_amount-250 WHERE acc_id=" +
-                       id + "\n" + trade("XRP", 100, 2, true) +
-                       "{\n \"krw\": \"99999750\",\n \"btc\": \"0\",\n \"eth\": \"0\",\n"
-                       " \"xrp\": \"2\",\n \"sol\": \"0\"\n}\n\n");
+  EXPECT_EQ(r.out, answers::known_market() + answers::balances(100000000, 0, 0, 0, 0) +
+                       answers::order("XRP", 100, 50, 2, true, id) +
+                       answers::balances(99999750, 0, 0, 2, 0));
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
 
@@ -434,7 +382,7 @@ TEST_F(Client, ExecFindsTheDatabaseScriptsRunKeepsInTheCheckout) {
   rmdir(root.c_str());
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, signup_answer(name, db.account_id(name)));
+  EXPECT_EQ(r.out, signup(name, db.account_id(name)));
   EXPECT_NE(db.account_id(name), 0);
 }
 

@@ -10,10 +10,11 @@
 #include <tuple>
 #include <vector>
 
-#include "support/base64.h"
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/fault_proxy.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 // Names the cut in the parameters gtest prints.
@@ -48,34 +49,17 @@ constexpr int kMaxSteps = 40;
 
 std::string mode_name(Cut how) { return ::testing::PrintToString(how); }
 
-std::string trade_response(long amount, bool buy) {
-  return "{\n \"symbol\": \"BTC\",\n \"coin_cur_price\": \"" + std::to_string(kPrice) +
-         "\",\n \"amount\": \"" + std::to_string(amount) + "\",\n \"total_price\": \"" +
-         std::to_string(kPrice * amount) + "\",\n \"flag\": " + (buy ? "true" : "false") +
-         "\n}\n\n";
-}
-
 std::string added(const std::string& address) {
-  return address + "\n1\n{\n \"symbol\": \"" + base64("XRP") + "\",\n \"address\": \"" +
-         base64(address) + "\",\n \"memo\": \"" + base64("1") + "\"\n}\n\n";
-}
-
-std::string signup_answer(const std::string& name, long id) {
-  return "acc_id: " + std::to_string(id) + "\n{\n \"username\": \"" + base64(name) +
-         "\",\n \"acc_id\": \"" + std::to_string(id) + "\"\n}\n\n";
+  return answers::address_added("XRP", address, "1");
 }
 
 class ConnectionCut : public ::testing::Test {
  protected:
   // A server whose connections go through the proxy, signed in to a fresh account.
   std::unique_ptr<ServerProcess> start_session() {
-    auto server = std::make_unique<ServerProcess>(proxy.env());
-    EXPECT_EQ(server->read_until_prompt(), "");
     const std::string name = unique_name("cut");
-    server->send(envelopes::signup(name, "pw"));
+    auto server = signed_in_server(db, name, proxy.env());
     acc = std::to_string(db.account_id(name));
-    EXPECT_NE(acc, "0");
-    EXPECT_EQ(server->send(envelopes::signin(name, "pw")), "");
     return server;
   }
 
@@ -95,15 +79,7 @@ class OrderCut : public ConnectionCut, public ::testing::WithParamInterface<std:
 
   // What an executed order of `amount` BTC prints when the stock before it is `stock`.
   std::string answer(long amount, long stock) const {
-    const long value = kPrice * amount;
-    const std::string market =
-        buy() ? std::to_string(kPrice) + "\n" + std::to_string(stock) + "\n" : "";
-    return market + "UPDATE kv_uservault SET BTC_amount=BTC_amount" + (buy() ? "+" : "-") +
-           std::to_string(amount) + " WHERE acc_id=" + acc +
-           "\nUPDATE kv_uservault SET KRW_amount=KRW_amount" +
-           (buy() ? "-" + std::to_string(value + value / 4)
-                  : "+" + std::to_string(value - value / 4)) +
-           " WHERE acc_id=" + acc + "\n" + trade_response(amount, buy());
+    return answers::order("BTC", kPrice, stock, amount, buy(), acc);
   }
 
   // Stock, the trader's KRW and BTC, and the number of its trades.
@@ -181,7 +157,7 @@ TEST_F(ConnectionCut, SignUpWhoseCommitAnswerIsLostMakesOneAccountAndAnswersOnce
   const std::string counted = unique_name("cut"), name = unique_name("cut");
   proxy.arm(kOnlyCount, Cut::kAfterReply);
   const std::string whole = server.send(envelopes::signup(counted, "pw"));
-  ASSERT_EQ(whole, signup_answer(counted, db.account_id(counted)));
+  ASSERT_EQ(whole, answers::signup(counted, db.account_id(counted)));
   proxy.arm(proxy.statements_seen(), Cut::kAfterReply);
   const std::string accounts = db.value("SELECT COUNT(*) FROM kv_account");
 
@@ -190,7 +166,7 @@ TEST_F(ConnectionCut, SignUpWhoseCommitAnswerIsLostMakesOneAccountAndAnswersOnce
   EXPECT_TRUE(ends_with_commit(proxy.cut_statement())) << proxy.cut_statement();
   const long id = db.account_id(name);
   ASSERT_NE(id, 0);
-  EXPECT_EQ(answer, signup_answer(name, id));
+  EXPECT_EQ(answer, answers::signup(name, id));
   EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_account"), std::to_string(std::stol(accounts) + 1));
   EXPECT_EQ(db.rows("SELECT KRW_amount FROM kv_uservault WHERE acc_id=" + std::to_string(id)),
             (Rows{{"100000000"}}));
@@ -198,9 +174,7 @@ TEST_F(ConnectionCut, SignUpWhoseCommitAnswerIsLostMakesOneAccountAndAnswersOnce
   EXPECT_EQ(server.send(envelopes::signin(name, "pw")), "");
   db.set_market("BTC", kPrice, kStock);
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 1)),
-            "100\n50\nUPDATE kv_uservault SET BTC_amount=BTC_amount+1 WHERE acc_id=" +
-                std::to_string(id) + "\nUPDATE kv_uservault SET KRW_amount=KRW_amount-125 WHERE " +
-                "acc_id=" + std::to_string(id) + "\n" + trade_response(1, true));
+            answers::order("BTC", kPrice, kStock, 1, true, std::to_string(id)));
 }
 
 }  // namespace

@@ -13,10 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "support/base64.h"
+#include "support/answers.h"
 #include "support/db_control.h"
 #include "support/envelopes.h"
+#include "support/global_setting.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
@@ -37,17 +39,6 @@ constexpr char kWaitsEver[] = "INNODB_ROW_LOCK_WAITS";
 std::string status_query(const std::string& counter, long minus = 0) {
   return "SELECT CAST(VARIABLE_VALUE AS SIGNED) - " + std::to_string(minus) +
          " FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME='" + counter + "'";
-}
-
-std::string trade_response(uint64_t price, uint64_t amount, bool buy) {
-  return "{\n \"symbol\": \"BTC\",\n \"coin_cur_price\": \"" + std::to_string(price) +
-         "\",\n \"amount\": \"" + std::to_string(amount) + "\",\n \"total_price\": \"" +
-         std::to_string(price * amount) + "\",\n \"flag\": " + (buy ? "true" : "false") + "\n}\n\n";
-}
-
-std::string signup_answer(const std::string& name, long id) {
-  return "acc_id: " + std::to_string(id) + "\n{\n \"username\": \"" + base64(name) +
-         "\",\n \"acc_id\": \"" + std::to_string(id) + "\"\n}\n\n";
 }
 
 // Waits, up to `bound`, for the server process to end, leaving it for wait_exit() to collect.
@@ -86,27 +77,15 @@ class Faults : public ::testing::Test {
   }
 
   // A new server process signed in as the trader (signing up first when needed).
-  std::unique_ptr<ServerProcess> start_session() {
-    auto session = std::make_unique<ServerProcess>();
-    EXPECT_EQ(session->read_until_prompt(), "");
-    if (db->account_id(name) == 0) session->send(envelopes::signup(name, "pw"));
-    EXPECT_EQ(session->send(envelopes::signin(name, "pw")), "");
-    return session;
-  }
+  std::unique_ptr<ServerProcess> start_session() { return signed_in_server(*db, name); }
 
-  // What an executed buy of `amount` BTC prints before its response.
-  std::string buy_lines(long amount, long stock = 50) {
-    long value = 100 * amount;
-    return "100\n" + std::to_string(stock) + "\nUPDATE kv_uservault SET BTC_amount=BTC_amount+" +
-           std::to_string(amount) + " WHERE acc_id=" + id +
-           "\nUPDATE kv_uservault SET KRW_amount=KRW_amount-" + std::to_string(value + value / 4) +
-           " WHERE acc_id=" + id + "\n";
+  // What an executed buy of `amount` BTC prints, the stock being `stock` before it.
+  std::string bought_answer(long amount, long stock = 50) {
+    return answers::order("BTC", 100, stock, amount, true, id);
   }
 
   // The account display of the trader holding `krw`.
-  std::string info(long krw) {
-    return "idx: " + id + "\nUsername: " + name + "\nAmount: " + std::to_string(krw) + "\n";
-  }
+  std::string info(long krw) { return answers::my_info(id, name, krw); }
 
   // Everything an order changes: the stock, the trader's KRW and BTC, and its trade log.
   std::vector<std::string> snapshot() {
@@ -140,12 +119,12 @@ class Faults : public ::testing::Test {
 
 TEST_F(Faults, AnOrderSentWhileTheDatabaseIsDownWaitsForItAndTheSessionGoesOn) {
   if (!db_control::available()) GTEST_SKIP() << db_control::unavailable_reason();
-  ASSERT_EQ(server->send(envelopes::buy(kBTC, 2, 1)), buy_lines(2) + trade_response(100, 2, true));
+  ASSERT_EQ(server->send(envelopes::buy(kBTC, 2, 1)), bought_answer(2));
 
   db_control::stop();
   server->write_raw(envelopes::bytes_of(envelopes::buy(kBTC, 1, 2)));
   db_control::start();
-  EXPECT_EQ(server->read_until_prompt(), buy_lines(1, 48) + trade_response(100, 1, true));
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(1, 48));
   // Still signed in, and the balance is read from the database again.
   EXPECT_EQ(server->send(envelopes::my_info()), info(kStartingKrw - 375));
   db = std::make_unique<TestDb>();
@@ -171,7 +150,7 @@ TEST_F(Faults, SignInAndSignUpRightAfterARestartAnswerAsUsual) {
   db = std::make_unique<TestDb>();
   const long new_id = db->account_id(newcomer);
   ASSERT_NE(new_id, 0);
-  EXPECT_EQ(answer, signup_answer(newcomer, new_id));
+  EXPECT_EQ(answer, answers::signup(newcomer, new_id));
   EXPECT_EQ(db->value("SELECT KRW_amount FROM kv_uservault WHERE acc_id=" + std::to_string(new_id)),
             std::to_string(kStartingKrw));
 }
@@ -197,7 +176,7 @@ TEST_F(Faults, AnOrderCutOffByARestartRunsAgainAndTradesOnce) {
     db_control::stop();
   }
   db_control::start();
-  EXPECT_EQ(server->read_until_prompt(), buy_lines(2) + trade_response(100, 2, true));
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(2));
   db = std::make_unique<TestDb>();
   EXPECT_EQ(snapshot(), bought(2, 1));
 }
@@ -231,8 +210,7 @@ TEST_P(KilledServer, WhileItsOrderWaitsForALockLeavesItWholeOrNotAtAll) {
 
   // Nothing of it is left locked either.
   auto next = start_session();
-  EXPECT_EQ(next->send(envelopes::buy(kBTC, 1, 2)),
-            buy_lines(1, std::stol(snapshot()[0])) + trade_response(100, 1, true));
+  EXPECT_EQ(next->send(envelopes::buy(kBTC, 1, 2)), bought_answer(1, std::stol(snapshot()[0])));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, KilledServer, ::testing::Values(Hold::kMarketRow, Hold::kTradeLog),
@@ -247,12 +225,9 @@ class LockWaitTimeout : public Faults {
   void SetUp() override {
     Faults::SetUp();
     if (HasFatalFailure()) return;
-    TestDb root(TestDb::kRoot);
-    const std::string timeout = root.value("SELECT @@GLOBAL.innodb_lock_wait_timeout");
     // Connections copy the setting when they open: only the session started here waits 1 s.
-    root.exec("SET GLOBAL innodb_lock_wait_timeout=1");
+    GlobalSetting short_waits("innodb_lock_wait_timeout", "1");
     impatient = start_session();
-    root.exec("SET GLOBAL innodb_lock_wait_timeout=" + timeout);
   }
 
   std::unique_ptr<ServerProcess> impatient;
@@ -267,7 +242,7 @@ TEST_F(LockWaitTimeout, TheOrderRunsAgainAndTradesOnceTheLockIsFree) {
   ASSERT_TRUE(wait_for_value(root, status_query(kWaitsEver, waits), "2"));
   ASSERT_TRUE(wait_for_value(root, status_query(kWaitsNow), "1"));
   locker.exec("ROLLBACK");
-  EXPECT_EQ(impatient->read_until_prompt(), buy_lines(2) + trade_response(100, 2, true));
+  EXPECT_EQ(impatient->read_until_prompt(), bought_answer(2));
   EXPECT_EQ(snapshot(), bought(2, 1));
 }
 
@@ -290,8 +265,7 @@ TEST_F(LockWaitTimeout, ToTheLastAttemptRefusesTheOrderWhole) {
   EXPECT_EQ(snapshot(), before);
 
   // The session goes on normally.
-  EXPECT_EQ(impatient->send(envelopes::buy(kBTC, 2, 4)),
-            buy_lines(2) + trade_response(100, 2, true));
+  EXPECT_EQ(impatient->send(envelopes::buy(kBTC, 2, 4)), bought_answer(2));
 }
 
 TEST_F(Faults, ADeadlockedOrderRunsAgainAndTradesOnce) {
@@ -311,7 +285,7 @@ TEST_F(Faults, ADeadlockedOrderRunsAgainAndTradesOnce) {
             0u);
   EXPECT_EQ(root.value(status_query("INNODB_DEADLOCKS", deadlocks)), "1");
   locker.exec("ROLLBACK");
-  EXPECT_EQ(server->read_until_prompt(), buy_lines(2) + trade_response(100, 2, true));
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(2));
   EXPECT_EQ(snapshot(), bought(2, 1));
 }
 

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "account/sha256.h"
-#include "support/base64.h"
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
@@ -97,8 +98,7 @@ TEST(HostileSignUp, NamesAreStoredAsTheirBytesUpTo32AndEndTheProcessAt33) {
   const std::string id =
       db.value("SELECT acc_id FROM kv_account WHERE HEX(username)='" + hex(name) + "'");
   ASSERT_NE(id, "");
-  EXPECT_EQ(answer, "acc_id: " + id + "\n{\n \"username\": \"" + base64(name) +
-                        "\",\n \"acc_id\": \"" + id + "\"\n}\n\n");
+  EXPECT_EQ(answer, answers::signup(name, std::stol(id)));
 
   const Rows before = everything(db);
   server->write_raw(envelopes::bytes_of(envelopes::signup(sized_name(33, kHighBytes), "pw")));
@@ -149,33 +149,24 @@ TEST(HostileSignIn, EveryHostileNameIsRefusedAsItsCheckSays) {
   EXPECT_EQ(server->send(envelopes::signin(name, std::string("pw\xff", 3))), "");
   const std::string id =
       db.value("SELECT acc_id FROM kv_account WHERE HEX(username)='" + hex(name) + "'");
-  EXPECT_EQ(server->send(envelopes::my_info()),
-            "idx: " + id + "\nUsername: " + name + "\nAmount: 100000000\n");
+  EXPECT_EQ(server->send(envelopes::my_info()), answers::my_info(id, name, 100000000));
 }
 
 // A signed-in session with an address book.
 class HostileAddressBook : public ::testing::Test {
  protected:
   void SetUp() override {
-    server = fresh_server();
     const std::string name = unique_name("hostile");
-    server->send(envelopes::signup(name, "pw"));
+    server = signed_in_server(db, name);
     acc = std::to_string(db.account_id(name));
-    ASSERT_EQ(server->send(envelopes::signin(name, "pw")), "");
     ASSERT_EQ(server->send(envelopes::add_address(kXrp, "rFirst", "1", 1)), added("rFirst", "1"));
     first = db.value("SELECT id FROM kv_addressbook WHERE acc_id=" + acc);
   }
 
   static std::string added(const std::string& address, const std::string& memo) {
-    return address + "\n" + memo + "\n{\n \"symbol\": \"" + base64("XRP") +
-           "\",\n \"address\": \"" + base64(address) + "\",\n \"memo\": \"" + base64(memo) +
-           "\"\n}\n\n";
+    return answers::address_added("XRP", address, memo);
   }
-  static std::string modified(const std::string& id, const std::string& before,
-                              const std::string& after) {
-    return id + "\n{\n \"id\": " + id + ",\n \"origin_addr\": \"" + base64(before) +
-           "\",\n \"new_addr\": \"" + base64(after) + "\"\n}\n\n";
-  }
+
   // The account's entries as hex, so that any byte compares exactly.
   Rows book() {
     return db.rows("SELECT HEX(address), HEX(memo) FROM kv_addressbook WHERE acc_id=" + acc +
@@ -241,7 +232,7 @@ TEST_F(HostileAddressBook, RewriteRefusesFilteredNewAndOriginAddressesAndIgnores
   // The memo reaches no statement: a filtered one changes nothing.
   auto request = envelopes::modify_address(std::stoi(first), "rSecond");
   request.mutable_event_modify_addressbook()->set_memo(kFiltered + nul("a\0b"));
-  EXPECT_EQ(server->send(request), modified(first, "rFirst", "rSecond"));
+  EXPECT_EQ(server->send(request), answers::address_modified(first, "rFirst", "rSecond"));
 }
 
 TEST_F(HostileAddressBook, RewriteWithNulBytesWritesNothing) {
@@ -259,7 +250,7 @@ TEST_F(HostileAddressBook, RewriteWithNulBytesWritesNothing) {
 TEST_F(HostileAddressBook, RewriteStoresHighBytesAndHasNoLengthLimit) {
   const std::string address = kHighBytes + std::string(9000, 'z');
   EXPECT_EQ(server->send(envelopes::modify_address(std::stoi(first), address)),
-            modified(first, "rFirst", address));
+            answers::address_modified(first, "rFirst", address));
   EXPECT_EQ(book(), (Rows{{hex(address), hex("1")}}));
   // High bytes pass the filter in the origin address too.
   EXPECT_EQ(server->send(envelopes::modify_address(-1, "rAll", kHighBytes)), "-1\n" + first + "\n");
@@ -293,7 +284,7 @@ TEST_F(HostileAddressBook, ARequestOfExactlyTheReadSizeIsReadWhole) {
   korvane::KorvaneInterface envelope;
   ASSERT_TRUE(envelope.ParseFromString(request));
   const std::string& address = envelope.event_modify_addressbook().new_addr();
-  EXPECT_EQ(server->send(request), modified(first, "rFirst", address));
+  EXPECT_EQ(server->send(request), answers::address_modified(first, "rFirst", address));
   EXPECT_EQ(book(), (Rows{{hex(address), hex("1")}}));
 }
 

@@ -21,6 +21,7 @@
 #include "support/client.h"
 #include "support/envelopes.h"
 #include "support/net_session.h"
+#include "support/reaper.h"
 #include "support/server_process.h"
 #include "support/test_db.h"
 
@@ -398,8 +399,7 @@ class TlsTerminator {
     char tmpl[] = "/tmp/korvane-tls-run.XXXXXX";
     if (mkdtemp(tmpl) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     run_ = tmpl;
-    port_ = sessions_port + 1;
-    while (!port_free(port_)) ++port_;
+    port_ = free_local_port();
     env_ = {{"KORVANE_TLS_ADDR", "127.0.0.1:" + std::to_string(port_)},
             {"KORVANE_TLS_PEM", certificate.pem()},
             {"KORVANE_SESSIONS_ADDR", "127.0.0.1:" + std::to_string(sessions_port)},
@@ -413,6 +413,7 @@ class TlsTerminator {
             static_cast<char*>(nullptr));
       _exit(127);
     }
+    reaper_ = std::make_unique<Reaper>("kill -TERM " + std::to_string(pid_) + "; rm -rf " + run_);
     for (int i = 0; i < 500 && port_free(port_); ++i) usleep(20000);
   }
   ~TlsTerminator() {
@@ -437,6 +438,7 @@ class TlsTerminator {
   int port_ = 0;
   pid_t pid_ = -1;
   std::map<std::string, std::string> env_;
+  std::unique_ptr<Reaper> reaper_;  // stops HAProxy should the test die first
 };
 
 TEST_F(Serving, HaproxyTerminatesTlsInFrontOfTheSessions) {

@@ -13,9 +13,10 @@
 #include <memory>
 #include <string>
 
-#include "support/base64.h"
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
@@ -28,19 +29,7 @@ constexpr char kDepositAnswer[] = "Hello handle_sell\n> ";
 constexpr char kDeleteAnswer[] = "TODO\n> ";
 
 std::string buy_answer(const std::string& acc, long stock, long amount) {
-  const long value = 100 * amount;
-  return "100\n" + std::to_string(stock) + "\nUPDATE kv_uservault SET XRP_amount=XRP_amount+" +
-         std::to_string(amount) + " WHERE acc_id=" + acc +
-         "\nUPDATE kv_uservault SET KRW_amount=KRW_amount-" + std::to_string(value + value / 4) +
-         " WHERE acc_id=" + acc +
-         "\n{\n \"symbol\": \"XRP\",\n \"coin_cur_price\": \"100\",\n \"amount\": \"" +
-         std::to_string(amount) + "\",\n \"total_price\": \"" + std::to_string(value) +
-         "\",\n \"flag\": true\n}\n\n";
-}
-
-std::string add_answer(const std::string& address, const std::string& memo) {
-  return address + "\n" + memo + "\n{\n \"symbol\": \"" + base64("XRP") + "\",\n \"address\": \"" +
-         base64(address) + "\",\n \"memo\": \"" + base64(memo) + "\"\n}\n\n";
+  return answers::order("XRP", 100, stock, amount, true, acc);
 }
 
 // Sends one request and waits until the server has written `answer` (prompt included) after the
@@ -75,11 +64,7 @@ class SlowReader : public ::testing::Test {
 
   // A new server process signed in as `name`, signing up first when there is no such account.
   std::unique_ptr<ServerProcess> session(const std::string& name) {
-    auto server = std::make_unique<ServerProcess>();
-    EXPECT_EQ(server->read_until_prompt(), "");
-    if (db.account_id(name) == 0) server->send(envelopes::signup(name, "pw"));
-    EXPECT_EQ(server->send(envelopes::signin(name, "pw")), "");
-    return server;
+    return signed_in_server(db, name);
   }
 
   // Shrinks the session's output pipe to one page and fills it without reading; returns what
@@ -146,7 +131,7 @@ TEST_F(SlowReader, AnAddressBookAddWhoseAnswerCannotBeWrittenHoldsNoVaultRow) {
   EXPECT_EQ(other->send(envelopes::buy(kXrp, 1, 1)), buy_answer(acc(name), 50, 1));
   EXPECT_EQ(slow->output_waiting(), static_cast<int>(filled.size()));
 
-  const std::string answer = add_answer("rSlow", "1") + kPrompt;
+  const std::string answer = answers::address_added("XRP", "rSlow", "1") + kPrompt;
   EXPECT_EQ(read_bytes(*slow, filled.size() + answer.size()), filled + answer);
 }
 

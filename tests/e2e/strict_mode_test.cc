@@ -8,40 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "support/base64.h"
+#include "support/answers.h"
 #include "support/envelopes.h"
+#include "support/global_setting.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
 
 constexpr int kBtc = 0, kEth = 1, kXrp = 2;
 
-// Sets the database's global sql_mode, which every connection opened afterwards starts with,
-// and puts the previous one back at the end of the scope.
-class GlobalSqlMode {
- public:
-  explicit GlobalSqlMode(const std::string& mode)
-      : previous_(root_.value("SELECT @@GLOBAL.sql_mode")) {
-    root_.exec("SET GLOBAL sql_mode='" + mode + "'");
-  }
-  ~GlobalSqlMode() { root_.exec("SET GLOBAL sql_mode='" + previous_ + "'"); }
-  GlobalSqlMode(const GlobalSqlMode&) = delete;
-  GlobalSqlMode& operator=(const GlobalSqlMode&) = delete;
-
- private:
-  TestDb root_{TestDb::kRoot};
-  std::string previous_;
-};
-
 class StrictMode : public ::testing::Test {
  protected:
   // A new server process signed in as `name_`, signing up first when there is no such account.
   std::unique_ptr<ServerProcess> session() {
-    auto server = std::make_unique<ServerProcess>();
-    EXPECT_EQ(server->read_until_prompt(), "");
-    if (db.account_id(name_) == 0) server->send(envelopes::signup(name_, "pw"));
-    EXPECT_EQ(server->send(envelopes::signin(name_, "pw")), "");
+    auto server = signed_in_server(db, name_);
     acc = std::to_string(db.account_id(name_));
     return server;
   }
@@ -80,7 +62,8 @@ class StrictMode : public ::testing::Test {
 };
 
 TEST_F(StrictMode, LaxGlobalModeStoresNothingOutOfRange) {
-  GlobalSqlMode lax("");
+  // Sets the database's global sql_mode, which every connection opened afterwards starts with.
+  GlobalSetting lax("sql_mode", "''");
   auto server = session();
   expect_sell_past_the_krw_column_refused(*server);
 
@@ -96,10 +79,9 @@ TEST_F(StrictMode, TheDatabasesOwnModesStay) {
   // EMPTY_STRING_IS_NULL it is a NULL the column refuses.
   auto before = session();
   EXPECT_EQ(before->send(envelopes::add_address(kXrp, "", "1", 1)),
-            "\n1\n{\n \"symbol\": \"" + base64("XRP") + "\",\n \"address\": \"\",\n \"memo\": \"" +
-                base64("1") + "\"\n}\n\n");
+            answers::address_added("XRP", "", "1"));
 
-  GlobalSqlMode mode("EMPTY_STRING_IS_NULL");
+  GlobalSetting mode("sql_mode", "'EMPTY_STRING_IS_NULL'");
   auto after = session();
   EXPECT_EQ(after->send(envelopes::add_address(kXrp, "", "2", 1)), "");
   EXPECT_EQ(db.value("SELECT GROUP_CONCAT(memo) FROM kv_addressbook WHERE acc_id=" + acc), "1");

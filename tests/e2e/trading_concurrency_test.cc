@@ -15,9 +15,11 @@
 #include <utility>
 #include <vector>
 
+#include "support/answers.h"
 #include "support/db_control.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
@@ -53,13 +55,6 @@ struct Answered {
   uint64_t amount;
 };
 
-std::unique_ptr<ServerProcess> signed_in_session(const std::string& name) {
-  auto session = std::make_unique<ServerProcess>();
-  session->read_until_prompt();
-  EXPECT_EQ(session->send(envelopes::signin(name, "pw")), "");
-  return session;
-}
-
 // Runs the load of all sessions and checks what it left behind. The database is stopped and
 // started `restarts` times while orders are in flight; the sessions go on through each.
 void run_load(int restarts) {
@@ -83,7 +78,7 @@ void run_load(int restarts) {
   std::vector<int> siblings;  // index of each session among those of its account
   std::map<int, int> per_account;
   for (int account : kSessionAccount) {
-    sessions.push_back(signed_in_session(names[account]));
+    sessions.push_back(signed_in_server(db, names[account]));
     siblings.push_back(per_account[account]++);
   }
 
@@ -183,8 +178,7 @@ void run_load(int restarts) {
   for (size_t s = 0; s < sessions.size(); ++s) {
     const int a = kSessionAccount[s];
     EXPECT_EQ(sessions[s]->send(envelopes::my_info()),
-              "idx: " + ids[a] + "\nUsername: " + names[a] +
-                  "\nAmount: " + std::to_string(krw_of[a]) + "\n");
+              answers::my_info(ids[a], names[a], krw_of[a]));
   }
 }
 

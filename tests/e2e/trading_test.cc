@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
 #include "support/signed_in_test.h"
@@ -16,23 +17,14 @@ using Rows = std::vector<std::vector<std::string>>;
 
 constexpr int kBTC = 0, kETH = 1, kXRP = 2;
 
-std::string trade_response(const std::string& symbol, uint64_t price, uint64_t amount, bool buy) {
-  return "{\n \"symbol\": \"" + symbol + "\",\n \"coin_cur_price\": \"" + std::to_string(price) +
-         "\",\n \"amount\": \"" + std::to_string(amount) + "\",\n \"total_price\": \"" +
-         std::to_string(price * amount) + "\",\n \"flag\": " + (buy ? "true" : "false") + "\n}\n\n";
-}
-
 class Trading : public SignedInTest {
  protected:
   Trading() : SignedInTest("trader") {}
 
-  std::string coin_statement(const std::string& symbol, char sign, long amount) {
-    return "UPDATE kv_uservault SET " + symbol + "_amount=" + symbol + "_amount" + sign +
-           std::to_string(amount) + " WHERE acc_id=" + acc + "\n";
-  }
-  std::string krw_statement(char sign, long amount) {
-    return "UPDATE kv_uservault SET KRW_amount=KRW_amount" + std::string(1, sign) +
-           std::to_string(amount) + " WHERE acc_id=" + acc + "\n";
+  // What an executed order prints (answers::order) for this account.
+  std::string executed(const std::string& symbol, uint64_t price, uint64_t stock, uint64_t amount,
+                       bool buy) {
+    return answers::order(symbol, price, stock, amount, buy, acc);
   }
 
   // KRW, BTC, ETH, XRP of the account.
@@ -59,17 +51,13 @@ class Trading : public SignedInTest {
 
 TEST_F(Trading, BuyThenSellPrintTheirLinesAndMoveStockAndBalances) {
   db.set_market("BTC", 100, 50);
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1000)),
-            "100\n50\n" + coin_statement("BTC", '+', 2) + krw_statement('-', 250) +
-                trade_response("BTC", 100, 2, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1000)), executed("BTC", 100, 50, 2, true));
   EXPECT_EQ(stock("BTC"), "48");
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999750", "2", "0", "0"}));
   EXPECT_EQ(log(), (Rows{{"BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"}}));
 
   // A sell prints no market lines; it credits the value less the fee.
-  EXPECT_EQ(server.send(envelopes::sell(kBTC, 2, 1000)), coin_statement("BTC", '-', 2) +
-                                                             krw_statement('+', 150) +
-                                                             trade_response("BTC", 100, 2, false));
+  EXPECT_EQ(server.send(envelopes::sell(kBTC, 2, 1000)), executed("BTC", 100, 0, 2, false));
   EXPECT_EQ(stock("BTC"), "50");
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999900", "0", "0", "0"}));
   EXPECT_EQ(log(), (Rows{{"BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"},
@@ -78,34 +66,24 @@ TEST_F(Trading, BuyThenSellPrintTheirLinesAndMoveStockAndBalances) {
 
 TEST_F(Trading, FeeTruncates) {
   db.set_market("XRP", 3, 10);
-  EXPECT_EQ(server.send(envelopes::buy(kXRP, 1, 5)), "3\n10\n" + coin_statement("XRP", '+', 1) +
-                                                         krw_statement('-', 3) +
-                                                         trade_response("XRP", 3, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kXRP, 1, 5)), executed("XRP", 3, 10, 1, true));
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999997", "0", "0", "1"}));
 }
 
 TEST_F(Trading, BotGuardRefusesTheSameSymbolSideAndTime) {
   db.set_market("BTC", 10, 100);
   db.set_market("ETH", 20, 100);
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 77)), "10\n100\n" + coin_statement("BTC", '+', 1) +
-                                                          krw_statement('-', 12) +
-                                                          trade_response("BTC", 10, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 77)), executed("BTC", 10, 100, 1, true));
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 77)), "[-] DETECTED Trading Bot\n");
   EXPECT_EQ(stock("BTC"), "99");
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999988", "1", "0", "0"}));
 
   // Another side or another symbol at the same time is a different trade.
-  EXPECT_EQ(
-      server.send(envelopes::sell(kBTC, 1, 77)),
-      coin_statement("BTC", '-', 1) + krw_statement('+', 8) + trade_response("BTC", 10, 1, false));
-  EXPECT_EQ(server.send(envelopes::buy(kETH, 1, 77)), "20\n100\n" + coin_statement("ETH", '+', 1) +
-                                                          krw_statement('-', 25) +
-                                                          trade_response("ETH", 20, 1, true));
+  EXPECT_EQ(server.send(envelopes::sell(kBTC, 1, 77)), executed("BTC", 10, 0, 1, false));
+  EXPECT_EQ(server.send(envelopes::buy(kETH, 1, 77)), executed("ETH", 20, 100, 1, true));
 
   // Without a timestamp an order is logged at second 0, so the second such order collides.
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1)), "10\n100\n" + coin_statement("BTC", '+', 1) +
-                                                      krw_statement('-', 12) +
-                                                      trade_response("BTC", 10, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1)), executed("BTC", 10, 100, 1, true));
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 3)), "[-] DETECTED Trading Bot\n");
   EXPECT_EQ(log().back(),
             (std::vector<std::string>{"BTC", "10", "1", "10", "1", "1970-01-01 00:00:00"}));
@@ -115,8 +93,7 @@ TEST_F(Trading, BotGuardRefusesTheSameSymbolSideAndTime) {
 TEST_F(Trading, BuySymbolIsTheLow32BitsOfItsField) {
   db.set_market("ETH", 7, 30);
   EXPECT_EQ(server.send(envelopes::buy((int64_t{1} << 32) + 1, 1, 9)),
-            "7\n30\n" + coin_statement("ETH", '+', 1) + krw_statement('-', 8) +
-                trade_response("ETH", 7, 1, true));
+            executed("ETH", 7, 30, 1, true));
   EXPECT_EQ(server.send(envelopes::buy(4, 1, 10)), "");
   EXPECT_EQ(server.send(envelopes::buy(-1, 1, 11)), "");
   EXPECT_EQ(server.send(envelopes::buy(kETH, 0, 12)), "");
@@ -142,17 +119,34 @@ TEST_F(Trading, RefusalsPrintOnlyTheMarketLinesAndChangeNothing) {
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 6)), "101\n5\n");  // 126 needed
   // An exact balance passes and leaves nothing.
   db.set_market("BTC", 100, 5);
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 7)), "100\n5\n" + coin_statement("BTC", '+', 1) +
-                                                         krw_statement('-', 125) +
-                                                         trade_response("BTC", 100, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 7)), executed("BTC", 100, 5, 1, true));
   EXPECT_EQ(vault(), (std::vector<std::string>{"0", "1", "3", "0"}));
   // Selling exactly what is held passes too.
   db.set_market("ETH", 4, 0);
-  EXPECT_EQ(
-      server.send(envelopes::sell(kETH, 3, 8)),
-      coin_statement("ETH", '-', 3) + krw_statement('+', 9) + trade_response("ETH", 4, 3, false));
+  EXPECT_EQ(server.send(envelopes::sell(kETH, 3, 8)), executed("ETH", 4, 0, 3, false));
   EXPECT_EQ(vault(), (std::vector<std::string>{"9", "1", "0", "0"}));
   EXPECT_EQ(stock("ETH"), "3");
+}
+
+// Amounts no stock or balance can cover are refused whole: never cut to their low bits, never
+// taken as negative, and a cost past 2^64 is never wrapped into a cheap one.
+TEST_F(Trading, AbsurdAmountsAreRefusedNotWrapped) {
+  db.set_market("BTC", 4, 2147483647);
+  db.set_market("ETH", 1, 0);
+  set_vault("ETH_amount", 1);
+  // Below 2^63, yet 4 times them is 2^64 and 2^64 + 4: wrapped, costs of 0 and 5 KRW.
+  for (uint64_t amount : {uint64_t{1} << 62, (uint64_t{1} << 62) + 1}) {
+    EXPECT_EQ(server.send(envelopes::buy(kBTC, amount, 1)), "4\n2147483647\n") << amount;
+  }
+  // Sells of far more than the one coin held: low 32 bits of 1, and negative as signed numbers.
+  uint64_t at = 2;
+  for (uint64_t amount : {(uint64_t{1} << 32) + 1, (uint64_t{1} << 63) + 1, UINT64_MAX}) {
+    EXPECT_EQ(server.send(envelopes::sell(kETH, amount, at++)), "") << amount;
+  }
+  EXPECT_EQ(stock("BTC"), "2147483647");
+  EXPECT_EQ(stock("ETH"), "0");
+  EXPECT_EQ(vault(), (std::vector<std::string>{"100000000", "0", "1", "0"}));
+  EXPECT_TRUE(log().empty());
 }
 
 // A statement that fails inside an order undoes the order, and the client sees what a refused
@@ -176,9 +170,7 @@ TEST_F(Trading, AFailedStatementRollsTheWholeOrderBack) {
   EXPECT_TRUE(log().empty());
 
   // The session goes on normally afterwards.
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1)), "100\n50\n" + coin_statement("BTC", '+', 2) +
-                                                         krw_statement('-', 250) +
-                                                         trade_response("BTC", 100, 2, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1)), executed("BTC", 100, 50, 2, true));
   EXPECT_EQ(log().size(), 1u);
 }
 

@@ -10,6 +10,7 @@
 
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 
 namespace {
@@ -36,8 +37,7 @@ TEST(Valgrind, OneSessionIsClean) {
        "--leak-check=full", "--errors-for-leak-kinds=definite", std::string("--log-file=") + log});
   ASSERT_EQ(server.read_until_prompt(), "");
   const std::string name = unique_name("vg");
-  EXPECT_NE(server.send(envelopes::signup(name, "pw")), "");
-  EXPECT_EQ(server.send(envelopes::signin(name, "pw")), "");
+  sign_up_and_in(server, db, name);
   EXPECT_NE(server.send(envelopes::my_info()), "");
   EXPECT_NE(server.send(envelopes::buy(0, 2, 1)).find("\"flag\": true"), std::string::npos);
   EXPECT_NE(server.send(envelopes::sell(0, 1, 1)).find("\"flag\": false"), std::string::npos);

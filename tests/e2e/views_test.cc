@@ -4,6 +4,7 @@
 #include <string>
 
 #include "server/dispatch.h"
+#include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
 #include "support/signed_in_test.h"
@@ -14,28 +15,9 @@ namespace {
 constexpr int kXrp = 2;
 constexpr uint64_t kAt = 1700000000;
 
-std::string coin(const std::string& symbol, long price, long stock) {
-  return "{\n \"symbol\": \"" + symbol + "\",\n \"price\": \"" + std::to_string(price) +
-         "\",\n \"stock\": \"" + std::to_string(stock) + "\"\n}\n\n";
-}
-
-std::string balances(long krw, long btc, long eth, long xrp, long sol) {
-  return "{\n \"krw\": \"" + std::to_string(krw) + "\",\n \"btc\": \"" + std::to_string(btc) +
-         "\",\n \"eth\": \"" + std::to_string(eth) + "\",\n \"xrp\": \"" + std::to_string(xrp) +
-         "\",\n \"sol\": \"" + std::to_string(sol) + "\"\n}\n\n";
-}
-
-// A market of known values, one price and stock per coin.
-void set_known_market(TestDb& db) {
-  db.set_market("BTC", 1000, 10);
-  db.set_market("ETH", 200, 20);
-  db.set_market("XRP", 100, 50);
-  db.set_market("SOL", 300, 0);
-}
-
-std::string known_market() {
-  return coin("BTC", 1000, 10) + coin("ETH", 200, 20) + coin("XRP", 100, 50) + coin("SOL", 300, 0);
-}
+using answers::balances;
+using answers::known_market;
+using answers::market_coin;
 
 class Views : public SignedInTest {
  protected:
@@ -43,7 +25,7 @@ class Views : public SignedInTest {
 };
 
 TEST_F(Views, MarketShowsTheTradedCoinsOnlyInIdOrder) {
-  set_known_market(db);
+  db.set_known_market();
   // The table keeps its rows by symbol: AAA first and SOL before XRP.
   db.exec("INSERT INTO kv_coininfo VALUES('AAA', 7, 7)");
   std::string answer = server.send(envelopes::view_market());
@@ -52,11 +34,12 @@ TEST_F(Views, MarketShowsTheTradedCoinsOnlyInIdOrder) {
 }
 
 TEST_F(Views, ATradeShowsInBothViewsAndTheCoinsNeverTradedStayAsTheyWere) {
-  set_known_market(db);
+  db.set_known_market();
   server.send(envelopes::buy(kXrp, 2, kAt));  // 200 KRW worth, 250 with the fee
   EXPECT_EQ(server.send(envelopes::view_balance()), balances(100000000 - 250, 0, 0, 2, 0));
-  EXPECT_EQ(server.send(envelopes::view_market()), coin("BTC", 1000, 10) + coin("ETH", 200, 20) +
-                                                       coin("XRP", 100, 48) + coin("SOL", 300, 0));
+  EXPECT_EQ(server.send(envelopes::view_market()),
+            market_coin("BTC", 1000, 10) + market_coin("ETH", 200, 20) +
+                market_coin("XRP", 100, 48) + market_coin("SOL", 300, 0));
   // The views read; they never write.
   EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" + acc), "1");
   EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='XRP'"), "48");
@@ -82,7 +65,7 @@ TEST_F(Views, CodesBesideTheViewsStaySilent) {
 }
 
 TEST_F(Views, AfterSignOutTheMarketStillShowsAndTheBalanceIsSilent) {
-  set_known_market(db);
+  db.set_known_market();
   server.send(envelopes::signout());
   EXPECT_EQ(server.send(envelopes::view_balance()), "");
   EXPECT_EQ(server.send(envelopes::view_market()), known_market());
@@ -90,7 +73,7 @@ TEST_F(Views, AfterSignOutTheMarketStillShowsAndTheBalanceIsSilent) {
 
 TEST(ViewsSignedOut, MarketIsPublicAndBalanceIsSilent) {
   TestDb db;
-  set_known_market(db);
+  db.set_known_market();
   ServerProcess server;
   ASSERT_EQ(server.read_until_prompt(), "");
   EXPECT_EQ(server.send(envelopes::view_balance()), "");

@@ -1,6 +1,7 @@
 #include "support/client.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,15 +11,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <sstream>
-
-#include "support/envelopes.h"
-#include "support/server_process.h"
-#include "support/test_db.h"
 
 namespace {
 
@@ -26,29 +28,63 @@ constexpr int kDeadlineMs = 60000;
 
 int exit_status(int st) { return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st); }
 
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(a);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ADD_FAILURE() << "no free port";
-  }
-  close(fd);
-  return ntohs(a.sin_port);
+// The lowest port the kernel hands out as the local end of a connection.
+int first_ephemeral_port() {
+  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+  int low = 0;
+  range >> low;
+  return low > 1024 ? low : 32768;
 }
 
-bool accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-  close(fd);
-  return ok;
+// The inode of the socket listening on 127.0.0.1:`port` ("" when there is none), from the
+// kernel's table of TCP sockets.
+std::string listener_inode(int port) {
+  char local[16];
+  std::snprintf(local, sizeof(local), "0100007F:%04X", port);
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, address, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> address >> remote >> state >> queues >> timer >> retransmits >> uid >>
+        timeout >> inode;
+    if (address == local && state == "0A") return inode;  // 0A: listening
+  }
+  return "";
+}
+
+// True when a process of process group `group` has the socket with `inode` open.
+bool group_holds_socket(pid_t group, const std::string& inode) {
+  const std::string target = "socket:[" + inode + "]";
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return false;
+  bool held = false;
+  while (dirent* entry = readdir(proc)) {
+    const std::string pid = entry->d_name;
+    if (held || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    // After the command, which is in parentheses: the state, the parent, the process group.
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream after(text.substr(text.rfind(')') + 1));
+    std::string state;
+    long parent = 0, pgrp = 0;
+    if (!(after >> state >> parent >> pgrp) || pgrp != group) continue;
+    const std::string fds = "/proc/" + pid + "/fd";
+    DIR* dir = opendir(fds.c_str());
+    if (dir == nullptr) continue;
+    while (dirent* fd = readdir(dir)) {
+      char link[64];
+      ssize_t n = readlink((fds + "/" + fd->d_name).c_str(), link, sizeof(link));
+      if (n > 0 && target == std::string(link, static_cast<size_t>(n))) {
+        held = true;
+        break;
+      }
+    }
+    closedir(dir);
+  }
+  closedir(proc);
+  return held;
 }
 
 std::string shell_quote(const std::string& s) {
@@ -57,29 +93,35 @@ std::string shell_quote(const std::string& s) {
   return out + "'";
 }
 
+// The start of a bash script that uses the scripts' helpers.
+std::string helpers() {
+  return "source " + shell_quote(std::string(KORVANE_SOURCE_DIR) + "/scripts/lib/common.sh") + "; ";
+}
+
 int run_with_helpers(const std::string& script) {
-  std::string command =
-      "bash -c " +
-      shell_quote("set -euo pipefail; source " +
-                  shell_quote(std::string(KORVANE_SOURCE_DIR) + "/scripts/lib/common.sh") + "; " +
-                  script);
+  std::string command = "bash -c " + shell_quote("set -euo pipefail; " + helpers() + script);
   return std::system(command.c_str());
 }
 
-// A signed-in server on the test database, with XRP cheap and in stock.
-struct Probe {
-  Probe() {
-    db.set_market("XRP", 100, 1000000);
-    server.read_until_prompt();
-    std::string name = unique_name("probe");
-    server.send(envelopes::signup(name, "pw"));
-    server.send(envelopes::signin(name, "pw"));
-  }
-  TestDb db;
-  ServerProcess server;
-};
-
 }  // namespace
+
+int free_local_port() {
+  static std::mt19937 pick(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
+  const int high = first_ephemeral_port();
+  const int low = std::max(1025, high - 8192);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int port = low + static_cast<int>(pick() % static_cast<unsigned>(high - low));
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    close(fd);
+    if (free) return port;
+  }
+  return 0;
+}
 
 ClientRun run_client(const std::vector<std::string>& args, const std::string& input) {
   ClientRun run;
@@ -145,15 +187,7 @@ ClientRun run_client(const std::vector<std::string>& args, const std::string& in
 }
 
 ServedOverTcp::ServedOverTcp(const ServeOptions& options) {
-  port_ = free_port();
-  banner_file_ = testing::TempDir() + "korvane_serve_" + std::to_string(getpid()) + "_" +
-                 std::to_string(port_);
-  std::vector<std::string> args = {std::string(KORVANE_SOURCE_DIR) + "/scripts/serve",
-                                   "--port",
-                                   std::to_string(port_),
-                                   "--bind",
-                                   "127.0.0.1",
-                                   "--server",
+  std::vector<std::string> args = {"--bind", "127.0.0.1", "--server",
                                    options.server.empty() ? KORVANE_SERVER_PATH : options.server};
   if (!options.tls_cert.empty()) {
     args.insert(args.end(), {"--tls-cert", options.tls_cert, "--tls-key", options.tls_key});
@@ -165,6 +199,24 @@ ServedOverTcp::ServedOverTcp(const ServeOptions& options) {
     args.insert(args.end(), {"--max-per-source", std::to_string(options.max_per_source)});
   }
   if (options.backlog > 0) args.insert(args.end(), {"--backlog", std::to_string(options.backlog)});
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (start(args, options.env)) return;
+  }
+  ADD_FAILURE() << "scripts/serve listened on none of the ports it was given";
+}
+
+bool ServedOverTcp::start(const std::vector<std::string>& options,
+                          const std::map<std::string, std::string>& env) {
+  port_ = free_local_port();
+  if (port_ == 0) return false;
+  banner_file_ = testing::TempDir() + "korvane_serve_" + std::to_string(getpid()) + "_" +
+                 std::to_string(port_);
+  std::vector<std::string> args = {std::string(KORVANE_SOURCE_DIR) + "/scripts/serve", "--port",
+                                   std::to_string(port_)};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // socat's children too, so that all of them can be stopped at the end
@@ -172,17 +224,30 @@ ServedOverTcp::ServedOverTcp(const ServeOptions& options) {
     int banner = open(banner_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(devnull, 0);
     dup2(banner, 1);
-    for (const auto& [key, value] : options.env) setenv(key.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
     execv(argv[0], argv.data());
     _exit(127);
   }
   setpgid(pid_, pid_);
-  // Bounded wait for the listener; a probe connection just starts a server that sees the end of
-  // its input and exits (over TLS, not even that: the handshake fails).
-  for (int i = 0; i < 1000 && !accepts(port_); ++i) usleep(20000);
+  reaper_ = std::make_unique<Reaper>("kill -TERM -- -" + std::to_string(pid_));
+  // Bounded wait for the listener. The script ends at once when socat cannot bind the port.
+  for (int i = 0; i < 1000; ++i) {
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      break;
+    }
+    const std::string inode = listener_inode(port_);
+    if (!inode.empty() && group_holds_socket(pid_, inode)) return true;
+    usleep(20000);
+  }
+  if (pid_ > 0) {
+    kill(-pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  reaper_.reset();
+  unlink(banner_file_.c_str());
+  return false;
 }
 
 ServedOverTcp::~ServedOverTcp() {
@@ -199,14 +264,33 @@ std::string ServedOverTcp::banner() const {
   return text.str();
 }
 
-FreshDatabase::FreshDatabase() {
+FreshDatabase::FreshDatabase(const std::vector<std::string>& server_options) {
   char tmpl[] = "/tmp/korvane-fresh-db.XXXXXX";
   if (mkdtemp(tmpl) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed";
     return;
   }
   dir_ = tmpl;
-  EXPECT_EQ(run_with_helpers("db_start " + shell_quote(dir_)), 0);
+  std::string start = "set -euo pipefail; " + helpers() + "db_start " + shell_quote(dir_);
+  for (const std::string& option : server_options) start += " " + shell_quote(option);
+  // db_start runs in a process group of its own, which the database it starts stays in: should
+  // the test die, even half way through the start, the reaper kills everything in the group.
+  pid_t starter = fork();
+  if (starter == 0) {
+    setpgid(0, 0);
+    execl("/bin/bash", "bash", "-c", start.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (starter < 0) {
+    ADD_FAILURE() << "fork failed";
+    return;
+  }
+  setpgid(starter, starter);
+  reaper_ = std::make_unique<Reaper>("kill -KILL -- -" + std::to_string(starter) + "; rm -rf " +
+                                     shell_quote(dir_));
+  int status = 0;
+  waitpid(starter, &status, 0);
+  EXPECT_EQ(exit_status(status), 0) << "db_start failed; see " << dir_ << "/mysqld.err";
 }
 
 FreshDatabase::~FreshDatabase() {

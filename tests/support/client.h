@@ -7,8 +7,11 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/reaper.h"
 
 struct ClientRun {
   std::string out;  // standard output
@@ -19,6 +22,11 @@ struct ClientRun {
 // Runs the client with `args`, `input` on its standard input (a pipe, so it runs as a script),
 // and waits for it to end. A client that does not end within the deadline fails the test.
 ClientRun run_client(const std::vector<std::string>& args, const std::string& input = "");
+
+// A port of 127.0.0.1 that nobody has bound, below the kernel's range of ephemeral ports so that
+// no connection made from this machine is given it as its own end meanwhile; 0 when none is
+// found. Whoever binds it should still expect to lose a race with another listener.
+int free_local_port();
 
 // How scripts/serve is started; empty or 0 leaves the script's default.
 struct ServeOptions {
@@ -33,6 +41,10 @@ struct ServeOptions {
 };
 
 // scripts/serve on a free port of 127.0.0.1.
+//
+// The port comes from free_local_port(). One that another listener took meanwhile makes socat
+// fail, and another is tried; the listener counts as up only once the port's listening socket
+// is held by a process the script started, never by whoever else listens there.
 class ServedOverTcp {
  public:
   explicit ServedOverTcp(const ServeOptions& options);
@@ -56,15 +68,21 @@ class ServedOverTcp {
     return options;
   }
 
-  pid_t pid_ = -1;
+  // Starts scripts/serve on `port`; true once its listener is up, false when it ended first.
+  bool start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
+
+  pid_t pid_ = -1;  // the script's, which leads the process group of all it starts
   int port_ = 0;
   std::string banner_file_;
+  std::unique_ptr<Reaper> reaper_;  // stops the whole group should the test die first
 };
 
-// A private MariaDB that starts empty, made with the scripts' own helpers, removed at the end.
+// A private MariaDB that starts empty, made with the scripts' own helpers, removed at the end, or
+// when the test process dies, by a Reaper.
 class FreshDatabase {
  public:
-  FreshDatabase();
+  // `server_options` go to mariadbd, e.g. "--default-time-zone=+09:00".
+  explicit FreshDatabase(const std::vector<std::string>& server_options = {});
   ~FreshDatabase();
   FreshDatabase(const FreshDatabase&) = delete;
   FreshDatabase& operator=(const FreshDatabase&) = delete;
@@ -72,8 +90,12 @@ class FreshDatabase {
   // The environment that points the server at it.
   std::map<std::string, std::string> env() const;
 
+  // Its unix socket.
+  std::string socket() const { return dir_ + "/mysqld.sock"; }
+
  private:
   std::string dir_;
+  std::unique_ptr<Reaper> reaper_;
 };
 
 #endif  // KORVANE_TESTS_SUPPORT_CLIENT_H_

@@ -16,13 +16,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "support/prompt.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool ends_with_prompt(const std::string& s) {
-  return s.size() >= 2 && s.compare(s.size() - 2, 2, "> ") == 0;
-}
 
 int ms_left(Clock::time_point deadline) {
   auto left =
@@ -179,6 +177,7 @@ TestCertificate::TestCertificate(const std::string& names) {
     return;
   }
   dir_ = tmpl;
+  reaper_ = std::make_unique<Reaper>("rm -rf " + dir_);
   std::string command = "cd " + dir_ +
                         " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=korvane"
                         " -addext subjectAltName=" +

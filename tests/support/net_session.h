@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "support/reaper.h"
+
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
 
@@ -55,7 +57,8 @@ class NetSession {
 // is waited for) and returns how many of them were greeted with the prompt before the deadline.
 int greeted_at_once(int port, int clients, int deadline_ms);
 
-// A self-signed certificate and its key in a directory of their own, removed at the end.
+// A self-signed certificate and its key in a directory of their own, removed at the end (or when
+// the test process dies).
 class TestCertificate {
  public:
   // `names` is the subjectAltName value, e.g. "DNS:localhost,IP:127.0.0.1".
@@ -71,6 +74,7 @@ class TestCertificate {
 
  private:
   std::string dir_;
+  std::unique_ptr<Reaper> reaper_;  // removes the directory should the test die first
 };
 
 #endif  // KORVANE_TESTS_SUPPORT_NET_SESSION_H_

@@ -159,9 +159,7 @@ std::string ServerProcess::read_to_end() {
       ADD_FAILURE() << "server output did not end within the deadline";
       break;
     }
-    size_t before = pending_.size();
     if (!read_some(static_cast<int>(left.count()))) break;
-    (void)before;
   }
   return std::exchange(pending_, {});
 }

@@ -6,26 +6,31 @@
 #include <cstdlib>
 #include <thread>
 
-std::string bootstrap_command() {
-  return std::string("mysql -ukorvane -pwexolim < ") + KORVANE_INIT_SQL_PATH;
-}
+#include "db/statements.h"
+#include "server/startup.h"
 
-TestDb::TestDb(User as) {
+TestDb::TestDb(User as, const std::string& socket) {
   static bool bootstrapped = false;
-  if (std::getenv("MYSQL_UNIX_PORT") == nullptr) {
+  if (socket.empty() && std::getenv("MYSQL_UNIX_PORT") == nullptr) {
     ADD_FAILURE() << "MYSQL_UNIX_PORT is not set: run the tests through scripts/test";
   }
-  if (!bootstrapped) {
+  if (socket.empty() && !bootstrapped) {
     EXPECT_EQ(std::system(bootstrap_command().c_str()), 0);
     bootstrapped = true;
   }
   conn_ = mysql_init(nullptr);
+  // The server's own session settings, so that times and values mean here what they mean to the
+  // server. Two are put back: the database's default isolation, REPEATABLE READ, whose gap locks
+  // let a test hold the place where an order's trade would go; and no idle limit on a test's own
+  // transactions, which wait for a server as long as the test needs.
+  mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kSessionSettings);
   const bool root = as == kRoot;
   if (mysql_real_connect(conn_, "localhost", root ? "root" : "korvane", root ? "" : "wexolim",
-                         "korvane_db", 0, nullptr, 0) == nullptr) {
+                         "korvane_db", 0, socket.empty() ? nullptr : socket.c_str(),
+                         0) == nullptr) {
     ADD_FAILURE() << "cannot reach the test database: " << mysql_error(conn_);
   }
-  exec("SET time_zone='+00:00'");
+  exec("SET tx_isolation='REPEATABLE-READ', idle_transaction_timeout=0");
 }
 
 TestDb::~TestDb() { mysql_close(conn_); }
@@ -75,6 +80,13 @@ std::string TestDb::value(const std::string& query) {
 void TestDb::set_market(const std::string& symbol, long price, long stock) {
   exec("UPDATE kv_coininfo SET current_price=" + std::to_string(price) +
        ", qty=" + std::to_string(stock) + " WHERE symbol='" + symbol + "'");
+}
+
+void TestDb::set_known_market() {
+  set_market("BTC", 1000, 10);
+  set_market("ETH", 200, 20);
+  set_market("XRP", 100, 50);
+  set_market("SOL", 300, 0);
 }
 
 long TestDb::account_id(const std::string& name) {

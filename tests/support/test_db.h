@@ -1,7 +1,7 @@
 // Direct access to the tests' private database, for setting up and checking state.
 //
-// It connects as the server does (user korvane, through the socket in MYSQL_UNIX_PORT), after
-// running the bootstrap script once per test process.
+// It connects as the server does (user korvane, through the socket in MYSQL_UNIX_PORT, with the
+// server's session settings), after running the server's bootstrap command once per test process.
 #ifndef KORVANE_TESTS_SUPPORT_TEST_DB_H_
 #define KORVANE_TESTS_SUPPORT_TEST_DB_H_
 
@@ -16,7 +16,9 @@ class TestDb {
   // global settings, look at other connections' transactions.
   enum User { kServerUser, kRoot };
 
-  explicit TestDb(User as = kServerUser);
+  // `socket` names another database than the tests' (one a test started itself), which is
+  // taken to be bootstrapped already.
+  explicit TestDb(User as = kServerUser, const std::string& socket = {});
   ~TestDb();
   TestDb(const TestDb&) = delete;
   TestDb& operator=(const TestDb&) = delete;
@@ -36,6 +38,9 @@ class TestDb {
   // Sets a coin's price and stock.
   void set_market(const std::string& symbol, long price, long stock);
 
+  // A market of known values, one price and stock per coin (answers::known_market() shows it).
+  void set_known_market();
+
   // The account id of a user name (0 when there is none).
   long account_id(const std::string& name);
 
@@ -46,8 +51,5 @@ class TestDb {
 // Waits until column 0 of the first row of `query` reads `expected`, asking again and again.
 // Returns false, with a test failure, when it does not within a generous deadline.
 bool wait_for_value(TestDb& db, const std::string& query, const std::string& expected);
-
-// The bootstrap command the server itself runs, for tests that run it by hand.
-std::string bootstrap_command();
 
 #endif  // KORVANE_TESTS_SUPPORT_TEST_DB_H_

@@ -1,0 +1,49 @@
+#include "support/reaper.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kDismissed[] = "dismissed\n";
+
+}  // namespace
+
+Reaper::Reaper(const std::string& command) {
+  signal(SIGPIPE, SIG_IGN);  // a watcher that is gone already must not end the test
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return;
+  }
+  // Made before fork: the child of a threaded test may not allocate.
+  const std::string script =
+      "read -r word; [ \"$word\" = dismissed ] && exit 0; exec </dev/null; " + command;
+  const int devnull = open("/dev/null", O_RDWR | O_CLOEXEC);
+  pid_t child = fork();
+  if (child == 0) {
+    // A session of its own, and a grandchild that init adopts: neither the runner's kill of the
+    // test's process tree or group nor a Ctrl-C at the terminal reaches the watcher.
+    setsid();
+    if (fork() != 0) _exit(0);
+    dup2(ends[0], 0);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    execl("/bin/bash", "bash", "-c", script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ends[0]);
+  if (devnull >= 0) close(devnull);
+  if (child > 0) waitpid(child, nullptr, 0);
+  pipe_ = ends[1];
+}
+
+Reaper::~Reaper() {
+  if (pipe_ < 0) return;
+  ssize_t unused = write(pipe_, kDismissed, sizeof(kDismissed) - 1);
+  (void)unused;
+  close(pipe_);
+}

@@ -1,0 +1,27 @@
+// Cleanup that happens even when the test process does not get to do it: a crash, an abort, or
+// a kill by the test runner's timeout. For what a test starts that would otherwise outlive it (a
+// database of its own, a listener with its sessions).
+//
+// A watcher process, outside the test's process tree and session, holds the read end of a pipe
+// whose only write end is this object's. When the object goes away it says so on the pipe and
+// the watcher ends quietly; when the test process ends first, the kernel closes the write end,
+// the watcher reads the end of the pipe, and runs the command.
+#ifndef KORVANE_TESTS_SUPPORT_REAPER_H_
+#define KORVANE_TESTS_SUPPORT_REAPER_H_
+
+#include <string>
+
+class Reaper {
+ public:
+  // `command` is a bash command, run with standard input, output and error on /dev/null.
+  explicit Reaper(const std::string& command);
+  // Dismisses the watcher: the command does not run. The owner cleans up the normal way.
+  ~Reaper();
+  Reaper(const Reaper&) = delete;
+  Reaper& operator=(const Reaper&) = delete;
+
+ private:
+  int pipe_ = -1;  // the write end
+};
+
+#endif  // KORVANE_TESTS_SUPPORT_REAPER_H_

@@ -1,0 +1,21 @@
+// Signing a real server in, the way most end-to-end tests start.
+#ifndef KORVANE_TESTS_SUPPORT_SIGN_IN_H_
+#define KORVANE_TESTS_SUPPORT_SIGN_IN_H_
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "support/server_process.h"
+#include "support/test_db.h"
+
+// Signs `server`, which has printed its first prompt, in as `name` with password "pw", signing
+// up first when there is no such account, and returns the account's id as statements print it.
+// Records a test failure when an answer is not the usual one.
+std::string sign_up_and_in(ServerProcess& server, TestDb& db, const std::string& name);
+
+// A new server process (its environment with `env`) signed in as sign_up_and_in() does it.
+std::unique_ptr<ServerProcess> signed_in_server(TestDb& db, const std::string& name,
+                                                const std::map<std::string, std::string>& env = {});
+
+#endif  // KORVANE_TESTS_SUPPORT_SIGN_IN_H_
