@@ -1,6 +1,6 @@
 // What the fuzz targets share: the stand-ins that replace the database connection, the bytes
-// written to the client and the end of the process, so that the server's code runs in process and one input after
-// another.
+// written to the client and the end of the process, so that the server's code runs in process and
+// one input after another.
 //
 // The fuzz build links these instead of src/db/mysql_client.cc, src/server/client_stream.cc and
 // src/server/end_process.cc; everything else is the server's own code.
