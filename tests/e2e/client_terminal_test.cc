@@ -1,4 +1,5 @@
-// The client on a terminal: its prompt, password entry without echo, and the history file.
+// The client on a terminal: its prompt, password entry without echo (and Ctrl-D there, which
+// cancels the command and sends nothing), and the history file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr int kDeadlineMs = 60000;
+constexpr char kCtrlD = '\x04';
 
 // The client under a pseudo-terminal, started on pipes to a real server.
 class Terminal {
@@ -119,6 +121,35 @@ TEST(ClientTerminal, AsksForPasswordsWithoutEchoAndKeepsThemOutOfHistory) {
   EXPECT_NE(history.str().find("buy\\040doge"), std::string::npos) << history.str();
   EXPECT_EQ(history.str().find("secret"), std::string::npos) << history.str();
   unlink(histfile.c_str());
+}
+
+TEST(ClientPassword, CtrlDAtThePromptCancelsAndSendsNothing) {
+  TestDb db;
+  std::string name = unique_name("ctrld");
+  Terminal t("");  // no history file
+  t.read_until("korvane> ");
+  t.type("signup " + name + "\r");
+  t.read_until("Password: ");
+  t.type(std::string(1, kCtrlD));
+  EXPECT_NE(t.read_until("korvane> ").find("korvane: cancelled, nothing was sent"),
+            std::string::npos);
+  EXPECT_EQ(db.account_id(name), 0);
+
+  // The sign-in attempt of the connection is not spent by a cancelled one.
+  t.type("signup " + name + " pw\r");
+  t.read_until("korvane> ");
+  t.type("signin " + name + "\r");
+  t.read_until("Password: ");
+  t.type(std::string(1, kCtrlD));
+  t.read_until("korvane> ");
+  t.type("signin " + name + "\r");
+  t.read_until("Password: ");
+  t.type("pw\r");
+  t.read_until("korvane> ");
+  t.type("me\r");
+  EXPECT_NE(t.read_until("korvane> ").find("Username: " + name), std::string::npos);
+  t.type("quit\r");
+  EXPECT_EQ(t.wait_exit(), 0);
 }
 
 }  // namespace
