@@ -48,25 +48,24 @@ int64_t balance_value(const char* text) { return parse_decimal_prefix32(text); }
 
 bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 
-// What an order reads when it begins, with its rows locked.
-struct OrderReads {
-  ResultSet vault;   // KRW_amount, <coin>_amount
-  ResultSet market;  // current_price, qty
-  ResultSet same_trades;
-};
-
 // Begins the order's transaction with its locking reads and the bot guard's count, in one round
-// trip. False when a statement failed; `order` rolls back then.
-bool open_order(Transaction& order, const std::string& symbol, uint64_t trade_time, bool buy,
-                OrderReads* reads) {
+// trip, then applies the guard and takes the market row's price and stock into `exchange`. Leaves
+// the vault row (KRW_amount, <coin>_amount) in `vault`. False when the order stops here: a failed
+// statement, a trade the guard found (it has printed its line), or no market row; `order` rolls
+// back then.
+bool open_order(Exchange& exchange, Transaction& order, const std::string& symbol,
+                uint64_t trade_time, bool buy, ResultSet* vault) {
   std::vector<ResultSet> results =
       order.begin({fmt::format(sql::kLockVaultBalances, symbol, user->idx),
                    fmt::format(sql::kLockMarketRow, symbol),
                    fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0)});
   if (results.size() != 3) return false;
-  reads->vault = std::move(results[0]);
-  reads->market = std::move(results[1]);
-  reads->same_trades = std::move(results[2]);
+  if (exchange.check_trading_bot(results[2]) == 0) return false;
+  MYSQL_ROW market = results[1].first_row();
+  if (market == nullptr) return false;
+  exchange.cur_price = market_value(market[0]);
+  exchange.cur_qty = market_value(market[1]);
+  *vault = std::move(results[0]);
   return true;
 }
 
@@ -82,18 +81,12 @@ int Exchange::handle_buy(const korvane::Buy& request) {
   if (!symbol) return -1;
 
   Transaction order(client);
-  OrderReads reads;
-  if (!open_order(order, *symbol, trade_time, true, &reads)) return -1;
-  if (check_trading_bot(reads.same_trades) == 0) return -1;
-
-  MYSQL_ROW market = reads.market.first_row();
-  if (market == nullptr) return -1;
-  cur_price = market_value(market[0]);
-  cur_qty = market_value(market[1]);
+  ResultSet balances;
+  if (!open_order(*this, order, *symbol, trade_time, true, &balances)) return -1;
   // The two market lines, in one write.
   print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
   if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return -1;
-  MYSQL_ROW vault = reads.vault.first_row();
+  MYSQL_ROW vault = balances.first_row();
   if (vault == nullptr) return -1;
   // Both go as signed values: an amount of 2^63 or more, or a negative price, is refused here.
   if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(cur_price),
@@ -120,15 +113,9 @@ int Exchange::handle_sell(const korvane::Sell& request) {
   if (!symbol) return -1;
 
   Transaction order(client);
-  OrderReads reads;
-  if (!open_order(order, *symbol, trade_time, false, &reads)) return -1;
-  if (check_trading_bot(reads.same_trades) == 0) return -1;
-
-  MYSQL_ROW market = reads.market.first_row();
-  if (market == nullptr) return -1;
-  cur_price = market_value(market[0]);
-  cur_qty = market_value(market[1]);
-  MYSQL_ROW vault = reads.vault.first_row();
+  ResultSet balances;
+  if (!open_order(*this, order, *symbol, trade_time, false, &balances)) return -1;
+  MYSQL_ROW vault = balances.first_row();
   if (vault == nullptr) return -1;
   // An amount of 2^63 or more is negative as a signed value and refused here.
   if (!user->validate_user_qty(*symbol, static_cast<int64_t>(amount), balance_value(vault[1]))) {
