@@ -37,6 +37,12 @@ void discard_output_since(size_t mark);
 void flush_output();
 
 // Writes `bytes` to the client whole. The one place that touches standard output's descriptor.
+// A client that has gone loses the bytes. A client that takes no byte for as long as
+// limit_client_writes() says ends the session (end_process(0)), as an idle one does.
 void write_to_client(std::string_view bytes);
+
+// Sets how long write_to_client() waits for the client to take some bytes: `seconds`, 0 for no
+// limit. Until it is called there is none.
+void limit_client_writes(int seconds);
 
 #endif  // KORVANE_SERVER_OUTPUT_H_
