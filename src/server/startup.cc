@@ -20,7 +20,7 @@
 #include "server/output.h"
 #include "server/request_runner.h"
 #include "server/session.h"
-#include "server/stop_signals.h"
+#include "server/session_waits.h"
 
 User* user = nullptr;
 MySQLClient* client = nullptr;
@@ -38,7 +38,7 @@ constexpr char kPasswordVariable[] = "MYSQL_PWD";
 // An idle session still holds a database connection, so without a limit enough idle clients
 // would take every connection the database allows.
 constexpr int kIdleSeconds = KORVANE_IDLE_SECONDS;
-// The wait for a client to take output is a poll() in milliseconds, an int: 24 days at most.
+// The waits count it in milliseconds, in an int: 24 days at most.
 static_assert(kIdleSeconds >= 0 && kIdleSeconds <= 24 * 24 * 3600,
               "KORVANE_IDLE_SECONDS is 0 (no limit) or a number of seconds up to 24 days");
 
@@ -109,8 +109,7 @@ void init() {
   std::setvbuf(stdin, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   // First, so that a stop signal that comes during start-up waits for the first prompt.
-  hold_stop_signals();
-  limit_client_writes(kIdleSeconds);
+  set_up_waits(kIdleSeconds);
   struct stat out;
   if (fstat(1, &out) == 0 && S_ISSOCK(out.st_mode)) crash_fd = 2;
   // Its outcome is ignored on purpose: the connection below decides whether we can serve.
@@ -129,7 +128,7 @@ void serve_requests() {
     flush_output();
     // The limit ends a session that sends nothing as the end of input does, and so does a stop
     // signal: status 0, the database connection closed on the way out.
-    if (wait_for_request(0, kIdleSeconds) != RequestWait::kReadable) end_process(0);
+    if (wait_for_request(0) != RequestWait::kReadable) end_process(0);
     std::memset(buffer, 0, sizeof(buffer));
     ssize_t n;
     do {

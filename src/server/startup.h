@@ -4,8 +4,8 @@
 
 #include <string>
 
-// Creates the signed-out session, makes standard input and output unbuffered, holds the stop
-// signals (stop_signals.h), bounds writes to the client by the idle limit, runs the bootstrap
+// Creates the signed-out session, makes standard input and output unbuffered, sets up the
+// waits for requests and for the client with the idle limit (session_waits.h), runs the bootstrap
 // script through the mysql client, connects to the database (ending the process with status 255
 // when that fails) and installs the SIGSEGV handler, in that order.
 void init();

@@ -1,4 +1,4 @@
-#include "server/stop_signals.h"
+#include "server/session_waits.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -9,19 +9,30 @@
 namespace {
 
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// How long a write waits for a client to take bytes once a stop signal has come. systemd waits
+// 90 s by default before it kills what is left of a stopping service.
+constexpr int kStopWriteMs = 5000;
 
 volatile sig_atomic_t stop_requested = 0;
-// The mask the process started with, and the same without the stop signals: the one the wait
-// for a request lets them in with.
+int idle_ms = -1;  // no limit
+// The mask the process started with, and the same without the stop signals: the one the waits
+// let them in with.
 sigset_t started_mask;
 sigset_t waiting_mask;
-bool held = false;
+bool set_up = false;
 
 void on_stop(int) { stop_requested = 1; }
 
+// ppoll() on one descriptor for at most `ms` (-1: no limit), with the stop signals let in.
+int wait_once(pollfd* p, int ms) {
+  const timespec limit{ms / 1000, (ms % 1000) * 1000000L};
+  return ppoll(p, 1, ms < 0 ? nullptr : &limit, set_up ? &waiting_mask : nullptr);
+}
+
 }  // namespace
 
-void hold_stop_signals() {
+void set_up_waits(int idle_seconds) {
+  idle_ms = idle_seconds == 0 ? -1 : idle_seconds * 1000;
   sigset_t stop;
   sigemptyset(&stop);
   for (int s : kStopSignals) sigaddset(&stop, s);
@@ -34,22 +45,33 @@ void hold_stop_signals() {
   sigemptyset(&on.sa_mask);
   for (int s : kStopSignals) sigaction(s, &on, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  held = true;
+  set_up = true;
 }
 
-RequestWait wait_for_request(int fd, int idle_seconds) {
-  const timespec limit{idle_seconds, 0};
+RequestWait wait_for_request(int fd) {
   pollfd in{fd, POLLIN, 0};
   int rc;
   do {
-    rc = ppoll(&in, 1, idle_seconds == 0 ? nullptr : &limit, &waiting_mask);
+    rc = wait_once(&in, idle_ms);
   } while (rc < 0 && errno == EINTR && stop_requested == 0);
   if (stop_requested != 0) return RequestWait::kStop;
   return rc == 0 ? RequestWait::kIdle : RequestWait::kReadable;
 }
 
+bool wait_for_room(int fd) {
+  pollfd out{fd, POLLOUT, 0};
+  for (;;) {
+    int ms = idle_ms;
+    if (stop_requested != 0 && (ms < 0 || ms > kStopWriteMs)) ms = kStopWriteMs;
+    const int rc = wait_once(&out, ms);
+    if (rc >= 0) return rc > 0;
+    // A stop signal shortens the wait from now on.
+    if (errno != EINTR) return true;
+  }
+}
+
 void restore_signals_in_child(posix_spawnattr_t* attr) {
-  if (!held) return;  // a test process runs the bootstrap as it is
+  if (!set_up) return;  // a test process runs the bootstrap as it is
   sigset_t reset;
   sigemptyset(&reset);
   for (int s : kStopSignals) sigaddset(&reset, s);
