@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/client.h"
+#include "support/db_watch.h"
 #include "support/envelopes.h"
 #include "support/net_session.h"
 #include "support/reaper.h"
@@ -306,10 +307,7 @@ std::vector<std::string> short_idle_server(const std::string& stderr_file) {
 }
 
 TEST_F(Serving, IdleSessionEndsAfterTheLimitAndClosesItsDatabaseConnection) {
-  std::string aborted =
-      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
-      "WHERE VARIABLE_NAME='ABORTED_CLIENTS'";
-  std::string before = db.value(aborted);
+  std::string before = aborted_clients(db);
   std::string err = testing::TempDir() + "korvane_idle_err_" + std::to_string(getpid());
   ServerProcess server({}, short_idle_server(err));
   server.read_until_prompt();
@@ -321,11 +319,8 @@ TEST_F(Serving, IdleSessionEndsAfterTheLimitAndClosesItsDatabaseConnection) {
   unlink(err.c_str());
   // The database saw the connection closed, not dropped. Its count is updated when it has read
   // the close, so wait until the session's connection is gone from the process list.
-  EXPECT_TRUE(wait_for_value(db,
-                             "SELECT COUNT(*) FROM information_schema.PROCESSLIST "
-                             "WHERE USER='korvane' AND ID<>CONNECTION_ID()",
-                             "0"));
-  EXPECT_EQ(db.value(aborted), before);
+  EXPECT_TRUE(wait_for_no_server_connections(db));
+  EXPECT_EQ(aborted_clients(db), before);
 
   // Over the network the client sees the session end.
   ServeOptions options;
@@ -339,10 +334,7 @@ TEST_F(Serving, IdleSessionEndsAfterTheLimitAndClosesItsDatabaseConnection) {
 }
 
 TEST_F(Serving, SessionEndsLeaveNoAbortedClientAndNoLibraryLog) {
-  std::string aborted =
-      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
-      "WHERE VARIABLE_NAME='ABORTED_CLIENTS'";
-  std::string before = db.value(aborted);
+  std::string before = aborted_clients(db);
   std::string err = testing::TempDir() + "korvane_log_err_" + std::to_string(getpid());
   {
     // Undecodable requests: a sign-up without its required password, and then the end of
@@ -363,11 +355,8 @@ TEST_F(Serving, SessionEndsLeaveNoAbortedClientAndNoLibraryLog) {
   ClientRun r =
       run_client({"--exec", KORVANE_SERVER_PATH, "-c", "signup " + std::string(33, 'x') + " pw"});
   EXPECT_EQ(r.err, kServerEnded);
-  EXPECT_TRUE(wait_for_value(db,
-                             "SELECT COUNT(*) FROM information_schema.PROCESSLIST "
-                             "WHERE USER='korvane' AND ID<>CONNECTION_ID()",
-                             "0"));
-  EXPECT_EQ(db.value(aborted), before);
+  EXPECT_TRUE(wait_for_no_server_connections(db));
+  EXPECT_EQ(aborted_clients(db), before);
 }
 
 // The systemd units as systemd reads them: no unknown setting, no bad value.
