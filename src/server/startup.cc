@@ -64,13 +64,11 @@ std::string bootstrap_command() { return bootstrap_command(db_params::kInitScrip
 
 int run_bootstrap(const std::string& script) {
   std::string command = bootstrap_command(script);
-  const std::string password = std::string(kPasswordVariable) + "=" + db_params::kPassword;
+  const std::string name = std::string(kPasswordVariable) + "=";
+  const std::string password = name + db_params::kPassword;
   std::vector<char*> envp;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, kPasswordVariable, sizeof(kPasswordVariable) - 1) != 0 ||
-        (*entry)[sizeof(kPasswordVariable) - 1] != '=') {
-      envp.push_back(*entry);
-    }
+    if (std::strncmp(*entry, name.c_str(), name.size()) != 0) envp.push_back(*entry);
   }
   envp.push_back(const_cast<char*>(password.c_str()));
   envp.push_back(nullptr);
