@@ -1,8 +1,7 @@
 // What the server says to its client. A request's output is gathered here while the request runs
 // and reaches the client in one write, together with the next prompt, once the request's database
-// work has ended: no
-// row lock is ever held while a slow client keeps the server waiting in a write, and output of an
-// attempt that the server runs again never reaches the client.
+// work has ended: no row lock is ever held while a slow client keeps the server waiting in a
+// write, and output of an attempt that the server runs again never reaches the client.
 //
 // Lines that tell of a write inside an open transaction (an echoed UPDATE, the entry an insert
 // is about to store) are uncommitted: they stay only when the transaction commits, so a client
