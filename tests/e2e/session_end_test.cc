@@ -37,6 +37,25 @@ class SessionEnd : public ::testing::Test {
     EXPECT_TRUE(wait_for_value(root, "SELECT COUNT(*) FROM information_schema.INNODB_TRX", "0"));
   }
 
+  // Signs `server`, which has printed its first prompt, in as an account with a long trade
+  // history, shrinks its output pipe to one page and asks for the history: several pages, which
+  // the server then blocks writing. Returns the account's id.
+  std::string stall(ServerProcess& server) {
+    const std::string name = unique_name("stalled");
+    signed_in_server(db, name).reset();
+    const std::string acc = std::to_string(db.account_id(name));
+    std::string trades = "INSERT INTO kv_tradehistory VALUES";
+    for (int i = 0; i < 200; ++i) {
+      trades += std::string(i == 0 ? "" : ",") + "(NULL, " + acc + ", 'XRP', 7, 3, 21, true, NULL)";
+    }
+    db.exec(trades);
+    server.read_until_prompt();
+    sign_up_and_in(server, db, name);
+    EXPECT_EQ(server.shrink_output_pipe(4096), 4096);
+    server.write_raw(envelopes::bytes_of(envelopes::history(kXrp, 1)));
+    return acc;
+  }
+
   TestDb db;
   TestDb root{TestDb::kRoot};
   std::string aborted_before;
@@ -83,26 +102,23 @@ TEST_F(SessionEnd, StopSignalMidOrderEndsAfterTheOrderIsAnswered) {
 // The short-idle build's writes give up after its idle limit. The pipe to the test holds one page
 // and the history answer is several, so the server blocks writing it and the test never reads.
 TEST_F(SessionEnd, ClientThatStopsReadingEndsItsSessionAtTheIdleLimit) {
-  const std::string name = unique_name("stalled");
-  signed_in_server(db, name).reset();
-  const std::string acc = std::to_string(db.account_id(name));
-  std::string trades = "INSERT INTO kv_tradehistory VALUES";
-  for (int i = 0; i < 200; ++i) {
-    trades += std::string(i == 0 ? "" : ",") + "(NULL, " + acc + ", 'XRP', 7, 3, 21, true, NULL)";
-  }
-  db.exec(trades);
-
   ServerProcess server({}, {}, KORVANE_SHORT_IDLE_SERVER_PATH);
-  server.read_until_prompt();
-  sign_up_and_in(server, db, name);
-  const int capacity = server.shrink_output_pipe(4096);
-  server.write_raw(envelopes::bytes_of(envelopes::history(kXrp, 1)));
+  const std::string acc = stall(server);
   EXPECT_EQ(server.wait_exit(), 0);
-  EXPECT_EQ(server.output_waiting(), capacity);  // the answer stopped where the pipe was full
+  EXPECT_EQ(server.output_waiting(), 4096);  // the answer stopped where the pipe was full
   expect_closed_cleanly();
   EXPECT_EQ(
       db.try_exec("SELECT KRW_amount FROM kv_uservault WHERE acc_id=" + acc + " FOR UPDATE NOWAIT"),
       0u);
+}
+
+// With the idle limit of an hour, a stop signal cuts the wait for a client that does not read.
+TEST_F(SessionEnd, StopSignalEndsAWriteTheClientDoesNotTake) {
+  ServerProcess server;
+  stall(server);
+  kill(server.pid(), SIGTERM);
+  EXPECT_EQ(server.wait_exit(), 0);
+  expect_closed_cleanly();
 }
 
 // A server whose standard input and output are one end of a socket pair, as a served session's
