@@ -37,10 +37,8 @@ class SessionEnd : public ::testing::Test {
     EXPECT_TRUE(wait_for_value(root, "SELECT COUNT(*) FROM information_schema.INNODB_TRX", "0"));
   }
 
-  // Signs `server`, which has printed its first prompt, in as an account with a long trade
-  // history, shrinks its output pipe to one page and asks for the history: several pages, which
-  // the server then blocks writing. Returns the account's id.
-  std::string stall(ServerProcess& server) {
+  // A new account with a long trade history (several pages of answer); returns its name.
+  std::string account_with_long_history() {
     const std::string name = unique_name("stalled");
     signed_in_server(db, name).reset();
     const std::string acc = std::to_string(db.account_id(name));
@@ -49,8 +47,14 @@ class SessionEnd : public ::testing::Test {
       trades += std::string(i == 0 ? "" : ",") + "(NULL, " + acc + ", 'XRP', 7, 3, 21, true, NULL)";
     }
     db.exec(trades);
+    return name;
+  }
+
+  // Signs `server`, just started, in as `name`, shrinks its output pipe to one page and asks for
+  // the history, which the server then blocks writing. Returns the account's id.
+  std::string stall(ServerProcess& server, const std::string& name) {
     server.read_until_prompt();
-    sign_up_and_in(server, db, name);
+    const std::string acc = sign_up_and_in(server, db, name);
     EXPECT_EQ(server.shrink_output_pipe(4096), 4096);
     server.write_raw(envelopes::bytes_of(envelopes::history(kXrp, 1)));
     return acc;
@@ -102,8 +106,9 @@ TEST_F(SessionEnd, StopSignalMidOrderEndsAfterTheOrderIsAnswered) {
 // The short-idle build's writes give up after its idle limit. The pipe to the test holds one page
 // and the history answer is several, so the server blocks writing it and the test never reads.
 TEST_F(SessionEnd, ClientThatStopsReadingEndsItsSessionAtTheIdleLimit) {
+  const std::string name = account_with_long_history();
   ServerProcess server({}, {}, KORVANE_SHORT_IDLE_SERVER_PATH);
-  const std::string acc = stall(server);
+  const std::string acc = stall(server, name);
   EXPECT_EQ(server.wait_exit(), 0);
   EXPECT_EQ(server.output_waiting(), 4096);  // the answer stopped where the pipe was full
   expect_closed_cleanly();
@@ -114,8 +119,9 @@ TEST_F(SessionEnd, ClientThatStopsReadingEndsItsSessionAtTheIdleLimit) {
 
 // With the idle limit of an hour, a stop signal cuts the wait for a client that does not read.
 TEST_F(SessionEnd, StopSignalEndsAWriteTheClientDoesNotTake) {
+  const std::string name = account_with_long_history();
   ServerProcess server;
-  stall(server);
+  stall(server, name);
   kill(server.pid(), SIGTERM);
   EXPECT_EQ(server.wait_exit(), 0);
   expect_closed_cleanly();
