@@ -1,6 +1,7 @@
 #include "server/output.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -47,6 +48,8 @@ void flush_output() {
   Gathered& g = gathered();
   g.uncommitted = std::string::npos;
   if (g.text.empty()) return;
-  write_to_client(g.text);
+  // Taken out first: a write that gives up ends the process, which flushes again.
+  const std::string text = std::move(g.text);
   g.text.clear();
+  write_to_client(text);
 }

@@ -1,7 +1,8 @@
 // What the server says to its client. A request's output is gathered here while the request runs
 // and reaches the client in one write, together with the next prompt, once the request's database
-// work has ended: no row lock is ever held while a slow client keeps the server waiting in a
-// write, and output of an attempt that the server runs again never reaches the client.
+// work has ended: no
+// row lock is ever held while a slow client keeps the server waiting in a write, and output of an
+// attempt that the server runs again never reaches the client.
 //
 // Lines that tell of a write inside an open transaction (an echoed UPDATE, the entry an insert
 // is about to store) are uncommitted: they stay only when the transaction commits, so a client
@@ -33,10 +34,12 @@ size_t output_size();
 // Forgets everything gathered after `mark` (an attempt at a request that runs again).
 void discard_output_since(size_t mark);
 
-// Writes everything gathered to standard output in one write and empties the gathering.
+// Writes everything gathered to the client (write_to_client) and empties the gathering.
 void flush_output();
 
 // Writes `bytes` to the client whole. The one place that touches standard output's descriptor.
+// A client that has gone loses the bytes. A client that takes no byte for as long as the idle
+// limit (session_waits.h) ends the session (end_process(0)), as an idle one does.
 void write_to_client(std::string_view bytes);
 
 #endif  // KORVANE_SERVER_OUTPUT_H_

@@ -1,7 +1,9 @@
 #include "server/startup.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "db/connection_params.h"
 #include "korvane_config.h"
@@ -17,6 +20,7 @@
 #include "server/output.h"
 #include "server/request_runner.h"
 #include "server/session.h"
+#include "server/session_waits.h"
 
 User* user = nullptr;
 MySQLClient* client = nullptr;
@@ -26,49 +30,74 @@ namespace {
 
 constexpr size_t kBufferSize = 10240;
 constexpr char kPrompt[] = "> ";
+// The mysql client takes its password from this variable of its environment when neither its
+// command line nor an option file gives one. A command line shows in `ps` to every user of the
+// machine; a process's environment only to its own user and root.
+constexpr char kPasswordVariable[] = "MYSQL_PWD";
 // How long a session may sit at the prompt before it ends (KORVANE_IDLE_SECONDS; 0: forever).
 // An idle session still holds a database connection, so without a limit enough idle clients
 // would take every connection the database allows.
 constexpr int kIdleSeconds = KORVANE_IDLE_SECONDS;
-// poll() takes the wait in milliseconds as an int: 24 days at most.
+// The waits count it in milliseconds, in an int: 24 days at most.
 static_assert(kIdleSeconds >= 0 && kIdleSeconds <= 24 * 24 * 3600,
               "KORVANE_IDLE_SECONDS is 0 (no limit) or a number of seconds up to 24 days");
 
 // Static so the crash handler needs no allocation.
 char crash_buffer[kBufferSize];
-
-// Waits for the next request for at most the idle limit. True when standard input has something
-// to read (a request, the end of input or an error, all of which the read then tells apart).
-bool request_arrives_in_time() {
-  if (kIdleSeconds == 0) return true;
-  pollfd in{0, POLLIN, 0};
-  int rc;
-  do {
-    rc = poll(&in, 1, kIdleSeconds * 1000);
-  } while (rc < 0 && errno == EINTR);
-  return rc != 0;
-}
+// Where the crash handler writes, chosen at start-up: standard output, unless that is a socket.
+// A served session's socket is its network client, which must not see the process's memory
+// map; standard error then goes to the service's journal instead.
+int crash_fd = 1;
 
 }  // namespace
 
-// The password follows its option letter with no blank, as the mysql client requires; the
-// command names no database, since the script creates it.
+// The command names no database, since the script creates it.
 std::string bootstrap_command(const std::string& script) {
   // A port of 0 leaves the mysql client its own default, as it leaves the library's.
   const std::string port =
       db_params::kPort == 0 ? std::string() : " -P" + std::to_string(db_params::kPort);
-  return std::string("mysql -h") + db_params::kHost + port + " -u" + db_params::kUser + " -p" +
-         db_params::kPassword + " < " + script;
+  return std::string("mysql -h") + db_params::kHost + port + " -u" + db_params::kUser + " < " +
+         script;
 }
 
 std::string bootstrap_command() { return bootstrap_command(db_params::kInitScript); }
+
+int run_bootstrap(const std::string& script) {
+  std::string command = bootstrap_command(script);
+  const std::string password = std::string(kPasswordVariable) + "=" + db_params::kPassword;
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, kPasswordVariable, sizeof(kPasswordVariable) - 1) != 0 ||
+        (*entry)[sizeof(kPasswordVariable) - 1] != '=') {
+      envp.push_back(*entry);
+    }
+  }
+  envp.push_back(const_cast<char*>(password.c_str()));
+  envp.push_back(nullptr);
+  char sh[] = "sh", dash_c[] = "-c";
+  char* argv[] = {sh, dash_c, command.data(), nullptr};
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  restore_signals_in_child(&attr);
+  pid_t pid;
+  const int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, envp.data());
+  posix_spawnattr_destroy(&attr);
+  if (spawned != 0) return -1;
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+int run_bootstrap() { return run_bootstrap(db_params::kInitScript); }
 
 void handler(int) {
   int fd = open("/proc/self/maps", O_RDONLY);
   if (fd >= 0) {
     ssize_t n = read(fd, crash_buffer, sizeof(crash_buffer));
     if (n > 0) {
-      ssize_t unused = write(1, crash_buffer, static_cast<size_t>(n));
+      ssize_t unused = write(crash_fd, crash_buffer, static_cast<size_t>(n));
       (void)unused;
     }
   }
@@ -79,9 +108,12 @@ void init() {
   user = new User();
   std::setvbuf(stdin, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // First, so that a stop signal that comes during start-up waits for the first prompt.
+  set_up_waits(kIdleSeconds);
+  struct stat out;
+  if (fstat(1, &out) == 0 && S_ISSOCK(out.st_mode)) crash_fd = 2;
   // Its outcome is ignored on purpose: the connection below decides whether we can serve.
-  int unused = std::system(bootstrap_command().c_str());
-  (void)unused;
+  run_bootstrap();
   client = new MySQLClient();
   client->init_mysql_connect();
   std::signal(SIGSEGV, handler);
@@ -94,9 +126,9 @@ void serve_requests() {
     // request's transactions have ended, so a client that does not read blocks nobody else.
     print_text(kPrompt);
     flush_output();
-    // The limit ends a session that sends nothing as the end of input does: status 0, the
-    // database connection closed on the way out.
-    if (!request_arrives_in_time()) end_process(0);
+    // The limit ends a session that sends nothing as the end of input does, and so does a stop
+    // signal: status 0, the database connection closed on the way out.
+    if (wait_for_request(0) != RequestWait::kReadable) end_process(0);
     std::memset(buffer, 0, sizeof(buffer));
     ssize_t n;
     do {

@@ -5,12 +5,21 @@
 #include <cstdlib>
 #include <string>
 
+#include "db/connection_params.h"
 #include "server/startup.h"
 #include "support/test_db.h"
 
 namespace {
 
-int run_bootstrap() { return std::system(bootstrap_command().c_str()); }
+// A command line shows in `ps` to everyone on the machine while the client runs, at every start.
+// The command alone cannot sign in; run_bootstrap() gives the client the password another way.
+TEST(Bootstrap, CommandLineHoldsNoPassword) {
+  const std::string command = bootstrap_command();
+  EXPECT_EQ(command.find(db_params::kPassword), std::string::npos) << command;
+  EXPECT_EQ(command.find(" -p"), std::string::npos) << command;
+  EXPECT_NE(std::system((command + " 2>/dev/null").c_str()), 0);
+  EXPECT_EQ(run_bootstrap(), 0);
+}
 
 TEST(Bootstrap, AddsMissingCoinRowsAndKeepsTheOthersAsTheyAre) {
   TestDb db;

@@ -15,7 +15,7 @@ TestDb::TestDb(User as, const std::string& socket) {
     ADD_FAILURE() << "MYSQL_UNIX_PORT is not set: run the tests through scripts/test";
   }
   if (socket.empty() && !bootstrapped) {
-    EXPECT_EQ(std::system(bootstrap_command().c_str()), 0);
+    EXPECT_EQ(run_bootstrap(), 0);
     bootstrapped = true;
   }
   conn_ = mysql_init(nullptr);

@@ -1,0 +1,21 @@
+// What the database sees of the servers' connections, for tests of how sessions end and wait.
+#ifndef KORVANE_TESTS_SUPPORT_DB_WATCH_H_
+#define KORVANE_TESTS_SUPPORT_DB_WATCH_H_
+
+#include <string>
+
+#include "support/test_db.h"
+
+// The database's count of connections that ended without being closed (a process that died or
+// exited without closing its connection). A session that ends cleanly leaves it as it was.
+std::string aborted_clients(TestDb& db);
+
+// Waits until no connection of the server's user is left but `db`'s own (the database counts an
+// aborted client by the time its connection is gone). `db` connects as the server's user.
+bool wait_for_no_server_connections(TestDb& db);
+
+// Waits until exactly `count` transactions wait for a row lock. `root` connects as kRoot, which
+// sees every connection's transactions.
+bool wait_for_lock_waits(TestDb& root, int count);
+
+#endif  // KORVANE_TESTS_SUPPORT_DB_WATCH_H_
