@@ -42,13 +42,14 @@ std::string slurp(const std::string& path) {
   return text.str();
 }
 
-// scripts/serve as a child of the test, in a process group of its own, with what it prints
-// kept: for tests of how the script starts, what it says and how it stops.
+// scripts/serve (or scripts/run, which becomes it) as a child of the test, in a process group of
+// its own, with what it prints kept: for tests of how the script starts, what it says and how it
+// stops.
 class ServeScript {
  public:
-  // Runs scripts/serve with `args` and waits until it says it serves, or ends. Unless `args`
-  // name a port, a free one is added, and should another listener take it first, another.
-  explicit ServeScript(Args args) {
+  // Runs the script with `args` and waits until it says it serves, or ends. Unless `args` name
+  // a port, a free one is added, and should another listener take it first, another.
+  explicit ServeScript(Args args, const std::string& script = "scripts/serve") : script_(script) {
     const bool given_port = std::find(args.begin(), args.end(), "--port") != args.end();
     for (int attempt = 0; attempt < 5; ++attempt) {
       Args run = args;
@@ -103,7 +104,7 @@ class ServeScript {
     err_file_ = testing::TempDir() + "korvane_serve_script_err_" + std::to_string(getpid());
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
-    Args argv_text = {std::string(KORVANE_SOURCE_DIR) + "/scripts/serve"};
+    Args argv_text = {std::string(KORVANE_SOURCE_DIR) + "/" + script_};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argv_text) argv.push_back(a.data());
@@ -142,6 +143,7 @@ class ServeScript {
     return printed_.find("  stop:") != std::string::npos;
   }
 
+  std::string script_;
   pid_t pid_ = -1;
   pid_t group_ = -1;
   int port_ = 0;
@@ -248,9 +250,7 @@ NetOptions tls_options(bool tls) {
 
 class ServeScriptTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    aborted_before = aborted_clients(db);
-  }
+  void SetUp() override { aborted_before = aborted_clients(db); }
 
   // Every session closed its database connection rather than dropping it.
   void expect_closed_cleanly() {
@@ -316,6 +316,26 @@ TEST_F(ServeScriptTest, ASignalToTheScriptEndsEverySessionAndThenTheScript) {
     EXPECT_TRUE(group_ends(served.group()));
     expect_closed_cleanly();
   }
+}
+
+// scripts/run builds (nothing, here), finds the tests' database in the environment and becomes
+// scripts/serve: a signal to it stops the serving the same way.
+TEST_F(ServeScriptTest, ScriptsRunStopsTheSameWay) {
+  if (std::string(KORVANE_SERVER_PATH) !=
+      std::string(KORVANE_SOURCE_DIR) + "/build/korvane-server") {
+    GTEST_SKIP() << "scripts/run builds build/, and these tests run another build";
+  }
+  ServeScript served({"--bind", "127.0.0.1"}, "scripts/run");
+  ASSERT_TRUE(served.serving()) << served.err();
+  std::unique_ptr<NetSession> session = signed_in_session(db, served.port(), {});
+  served.signal(SIGTERM);
+  std::string text;
+  EXPECT_TRUE(session->read_to_end(&text));
+  EXPECT_EQ(text, "");
+  session.reset();
+  EXPECT_EQ(served.wait_exit(), 128 + SIGTERM) << served.err();
+  EXPECT_TRUE(group_ends(served.group()));
+  expect_closed_cleanly();
 }
 
 // A client that half-closes right after a request whose answer takes long still gets all of it,
