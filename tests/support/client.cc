@@ -258,10 +258,19 @@ ServedOverTcp::~ServedOverTcp() {
 }
 
 std::string ServedOverTcp::banner() const {
-  std::ifstream in(banner_file_);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  // The script prints it once it finds its listener up, which may be just after the test did:
+  // wait for its last line.
+  std::string text;
+  for (int i = 0; i < 1000; ++i) {
+    std::ifstream in(banner_file_);
+    std::stringstream read;
+    read << in.rdbuf();
+    text = read.str();
+    const size_t stop = text.find("\n  stop:");
+    if (stop != std::string::npos && text.find('\n', stop + 1) != std::string::npos) break;
+    usleep(20000);
+  }
+  return text;
 }
 
 FreshDatabase::FreshDatabase(const std::vector<std::string>& server_options) {

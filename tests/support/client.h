@@ -58,7 +58,7 @@ class ServedOverTcp {
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   int port() const { return port_; }
 
-  // What the script printed on standard output.
+  // What the script printed on standard output, once it has printed all of its banner.
   std::string banner() const;
 
  private:

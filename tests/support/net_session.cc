@@ -134,6 +134,12 @@ bool NetSession::send(const std::string& bytes) {
   return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
+bool NetSession::close_write() {
+  if (fd_ < 0) return false;
+  if (tls_ != nullptr && SSL_shutdown(tls_) < 0) return false;
+  return shutdown(fd_, SHUT_WR) == 0;
+}
+
 int greeted_at_once(int port, int clients, int deadline_ms) {
   std::vector<pollfd> fds;
   std::vector<std::string> seen(static_cast<size_t>(clients));

@@ -43,6 +43,10 @@ class NetSession {
   // Writes `bytes` with one write (one TLS record).
   bool send(const std::string& bytes);
 
+  // Ends the client's side of the stream and goes on reading (a half-close): over TLS the
+  // close_notify alert, then the end of the TCP stream.
+  bool close_write();
+
  private:
   // Reads what is there within the deadline; 0 at the end of the stream, -1 on timeout.
   long read_some(char* buf, size_t size, int timeout_ms);
