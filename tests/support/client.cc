@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +21,9 @@
 #include <ctime>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -82,32 +86,38 @@ long group_of(const std::string& pid) {
   return after >> state >> parent >> pgrp ? pgrp : -1;
 }
 
-// True when a process of process group `group` has the socket with `inode` open. A process that
-// ends during the scan is passed over.
-bool group_holds_socket(pid_t group, const std::string& inode) {
-  const std::string target = "socket:[" + inode + "]";
+// The paths (/proc/PID/fd/N) of the descriptors open in processes of process group `group`.
+// A process that ends during the scan is passed over.
+std::vector<std::string> group_descriptors(pid_t group) {
+  std::vector<std::string> paths;
   DIR* proc = opendir("/proc");
-  if (proc == nullptr) return false;
-  bool held = false;
+  if (proc == nullptr) return paths;
   while (dirent* entry = readdir(proc)) {
     const std::string pid = entry->d_name;
-    if (held || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    if (group_of(pid) != group) continue;
-    const std::string fds = "/proc/" + pid + "/fd";
+    if (pid.find_first_not_of("0123456789") != std::string::npos || group_of(pid) != group) {
+      continue;
+    }
+    const std::string fds = "/proc/" + pid + "/fd/";
     DIR* dir = opendir(fds.c_str());
     if (dir == nullptr) continue;
     while (dirent* fd = readdir(dir)) {
-      char link[64];
-      ssize_t n = readlink((fds + "/" + fd->d_name).c_str(), link, sizeof(link));
-      if (n > 0 && target == std::string(link, static_cast<size_t>(n))) {
-        held = true;
-        break;
-      }
+      if (fd->d_name[0] != '.') paths.push_back(fds + fd->d_name);
     }
     closedir(dir);
   }
   closedir(proc);
-  return held;
+  return paths;
+}
+
+// True when a process of process group `group` has the socket with `inode` open.
+bool group_holds_socket(pid_t group, const std::string& inode) {
+  const std::string target = "socket:[" + inode + "]";
+  for (const std::string& path : group_descriptors(group)) {
+    char link[64];
+    ssize_t n = readlink(path.c_str(), link, sizeof(link));
+    if (n > 0 && target == std::string(link, static_cast<size_t>(n))) return true;
+  }
+  return false;
 }
 
 std::string shell_quote(const std::string& s) {
@@ -274,21 +284,31 @@ ServedOverTcp::~ServedOverTcp() {
 }
 
 int ServedOverTcp::sessions() const {
-  // A line of /proc/locks: "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF".
+  // The files locked with flock, as /proc/locks names them: a line is
+  // "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF". The pid there is the locker's, which may
+  // be a flock(1) that has ended, so a lock counts when a process of the group has its file open.
   std::string text;
   if (group_ == nullptr || !read_small_file("/proc/locks", &text)) return -1;
+  std::set<std::string> locked;
   std::istringstream lines(text);
   std::string line;
-  int held = 0;
   while (std::getline(lines, line)) {
     std::istringstream fields(line);
-    std::string slot, kind, advisory, mode, pid;
-    if (fields >> slot >> kind >> advisory >> mode >> pid && kind == "FLOCK" &&
-        group_of(pid) == group_->leader()) {
-      ++held;
+    std::string slot, kind, advisory, mode, pid, file;
+    if (fields >> slot >> kind >> advisory >> mode >> pid >> file && kind == "FLOCK") {
+      locked.insert(file);
     }
   }
-  return held;
+  std::set<std::string> held;
+  for (const std::string& path : group_descriptors(group_->leader())) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) continue;
+    char file[64];
+    std::snprintf(file, sizeof(file), "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    if (locked.count(file) != 0) held.insert(file);
+  }
+  return static_cast<int>(held.size());
 }
 
 std::string ServedOverTcp::banner() const {
