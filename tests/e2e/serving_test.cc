@@ -522,10 +522,10 @@ TEST_F(Serving, HaproxyTerminatesTlsInFrontOfTheSessions) {
   EXPECT_EQ(text, "");
 
   // The frontend counts the connections above until their servers have ended.
-  auto sessions = [&] { return terminator.sessions(); };
-  ASSERT_TRUE(wait_for_sessions(sessions, 0));
+  auto in_progress = [&] { return terminator.sessions(); };
+  ASSERT_TRUE(wait_for_sessions(in_progress, 0));
   check_whole_requests_over_small_segments(db, terminator.port());
-  check_per_source_cap(terminator.port(), true, sessions);
+  check_per_source_cap(terminator.port(), true, in_progress);
 }
 
 }  // namespace
