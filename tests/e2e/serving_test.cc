@@ -1,17 +1,18 @@
 // Serving on a network: TLS with scripts/serve and with the HAProxy terminator of deploy/, the
 // listen backlog, whole requests over small segments, the session caps, the idle limit, and what
 // a session leaves behind in the database and the journal when it ends.
-#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -77,16 +78,16 @@ NetOptions from(const std::string& source, bool tls) {
   return options;
 }
 
-// Whether a listener could bind `port` on 127.0.0.1 now.
-bool port_free(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-  close(fd);
-  return free;
+// Waits until `sessions` counts `n` sessions in progress (those of clients that have gone count
+// until their servers have ended); false, with a test failure, when it never does.
+bool wait_for_sessions(const std::function<int()>& sessions, int n) {
+  int now = -1;
+  for (int i = 0; i < 3000; ++i) {
+    if ((now = sessions()) == n) return true;
+    usleep(10000);
+  }
+  ADD_FAILURE() << now << " sessions in progress, never " << n;
+  return false;
 }
 
 ServeOptions tls_serving(const TestCertificate& certificate) {
@@ -261,27 +262,16 @@ TEST_F(Serving, ConnectionsBeyondTheHostCapWaitUntilASessionEnds) {
   EXPECT_EQ(text.substr(0, text.find('\n')), signup_answer(db, name));
 }
 
-// A session that has been greeted. A connection may find its source's slots still held by
-// sessions that are ending (the listener's readiness probe, say): it is tried again until those
-// have.
-std::unique_ptr<NetSession> greeted_session(int port, const NetOptions& options) {
-  std::string text;
-  for (int i = 0; i < 100; ++i) {
-    auto session = std::make_unique<NetSession>(port, options);
-    if (session->read_until_prompt(&text)) return session;
-    usleep(50000);
-  }
-  ADD_FAILURE() << "no session was greeted";
-  return nullptr;
-}
-
 // A source that has its share of sessions gets its next connection closed at once; other
-// sources are served, and the source is again once one of its sessions has ended.
-void check_per_source_cap(int port, bool tls) {
-  std::unique_ptr<NetSession> first = greeted_session(port, from("127.0.0.1", tls));
-  std::unique_ptr<NetSession> second = greeted_session(port, from("127.0.0.1", tls));
-  ASSERT_TRUE(first != nullptr && second != nullptr);
+// sources are served, and the source is again once one of its sessions has ended. `sessions`
+// counts the sessions that hold a share.
+void check_per_source_cap(int port, bool tls, const std::function<int()>& sessions) {
+  ASSERT_TRUE(wait_for_sessions(sessions, 0));  // earlier connections have ended
   std::string text;
+  auto first = std::make_unique<NetSession>(port, from("127.0.0.1", tls));
+  NetSession second(port, from("127.0.0.1", tls));
+  ASSERT_TRUE(first->read_until_prompt(&text));
+  ASSERT_TRUE(second.read_until_prompt(&text));
   {
     NetSession third(port, from("127.0.0.1", tls));
     EXPECT_FALSE(third.read_until_prompt(&text));  // closed, not waiting
@@ -291,14 +281,16 @@ void check_per_source_cap(int port, bool tls) {
   EXPECT_TRUE(other.read_until_prompt(&text));
 
   first.reset();  // once its server has exited, the source may start another
-  EXPECT_TRUE(greeted_session(port, from("127.0.0.1", tls)) != nullptr);
+  ASSERT_TRUE(wait_for_sessions(sessions, 2));
+  NetSession again(port, from("127.0.0.1", tls));
+  EXPECT_TRUE(again.read_until_prompt(&text));
 }
 
 TEST_F(Serving, PerSourceCapClosesTheExtraConnectionOnly) {
   ServeOptions options;
   options.max_per_source = 2;
   ServedOverTcp served(options);
-  check_per_source_cap(served.port(), false);
+  check_per_source_cap(served.port(), false, [&] { return served.sessions(); });
 }
 
 // The server built with an idle limit of 2 seconds, run on pipes with its standard error kept.
@@ -381,35 +373,32 @@ TEST(Deploy, UnitsPassSystemdVerify) {
 }
 
 // HAProxy with deploy/haproxy/korvane-tls.cfg in front of scripts/serve (standing in for
-// korvane.socket), as docs/deploy.md sets it up.
+// korvane.socket), as docs/deploy.md sets it up, plus a command socket for the test to read its
+// session counts from. It counts as started once its own process holds the listening socket.
 class TlsTerminator {
  public:
   TlsTerminator(const TestCertificate& certificate, int sessions_port) {
     char tmpl[] = "/tmp/korvane-tls-run.XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    run_ = tmpl;
-    port_ = free_local_port();
-    env_ = {{"KORVANE_TLS_ADDR", "127.0.0.1:" + std::to_string(port_)},
-            {"KORVANE_TLS_PEM", certificate.pem()},
-            {"KORVANE_SESSIONS_ADDR", "127.0.0.1:" + std::to_string(sessions_port)},
-            {"KORVANE_MAX_SESSIONS", "8"},
-            {"KORVANE_MAX_PER_SOURCE", "2"},
-            {"KORVANE_TLS_RUN", run_}};
-    pid_ = fork();
-    if (pid_ == 0) {
-      for (const auto& [key, value] : env_) setenv(key.c_str(), value.c_str(), 1);
-      execl("/usr/sbin/haproxy", "haproxy", "-db", "-q", "-f", config().c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
+    if (mkdtemp(tmpl) == nullptr) {
+      ADD_FAILURE() << "mkdtemp failed";
+      return;
     }
-    reaper_ = std::make_unique<Reaper>("kill -TERM " + std::to_string(pid_) + "; rm -rf " + run_);
-    for (int i = 0; i < 500 && port_free(port_); ++i) usleep(20000);
+    run_ = tmpl;
+    remover_ = std::make_unique<Reaper>("rm -rf " + run_);
+    std::ofstream(run_ + "/cli.cfg") << "global\n    stats socket \"" << cli() << "\"\n";
+    // The port may be taken by another listener before HAProxy binds it; another is tried then.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      if (start(certificate, sessions_port)) return;
+      if (errors().find("Address already in use") == std::string::npos) break;
+    }
+    ADD_FAILURE() << "HAProxy did not start:\n" << errors();
   }
   ~TlsTerminator() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    int unused = system(("rm -rf " + run_).c_str());
-    (void)unused;
+    if (group_ != nullptr && group_->leader_ended()) {
+      ADD_FAILURE() << "HAProxy ended before the test did:\n" << errors();
+    }
+    group_.reset();
+    if (!run_.empty()) std::filesystem::remove_all(run_);
   }
 
   static std::string config() {
@@ -422,12 +411,76 @@ class TlsTerminator {
   }
   int port() const { return port_; }
 
+  // Connections in progress, as the frontend counts them for its per-source cap (a connection
+  // counts until both its client and its server have closed); -1 when HAProxy does not answer.
+  int sessions() const {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    cli().copy(address.sun_path, sizeof(address.sun_path) - 1);
+    const std::string command = "show table korvane-tls\n";
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        write(fd, command.data(), command.size()) != static_cast<ssize_t>(command.size())) {
+      close(fd);
+      return -1;
+    }
+    std::string table;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof(buf))) > 0) table.append(buf, static_cast<size_t>(n));
+    close(fd);
+    if (table.rfind("# table: korvane-tls", 0) != 0) return -1;
+    // One line per source: "0x...: key=::ffff:127.0.0.1 use=0 exp=0 conn_cur=1".
+    int count = 0;
+    for (size_t at = table.find(" conn_cur="); at != std::string::npos;
+         at = table.find(" conn_cur=", at + 1)) {
+      count += std::atoi(table.c_str() + at + 10);
+    }
+    return count;
+  }
+
+  // What HAProxy printed.
+  std::string errors() const { return read_file(run_ + "/haproxy.out"); }
+
  private:
+  std::string cli() const { return run_ + "/cli.sock"; }
+
+  // Starts HAProxy on a free port; true once it listens there, false when it ended first.
+  bool start(const TestCertificate& certificate, int sessions_port) {
+    port_ = free_local_port();
+    env_ = {{"KORVANE_TLS_ADDR", "127.0.0.1:" + std::to_string(port_)},
+            {"KORVANE_TLS_PEM", certificate.pem()},
+            {"KORVANE_SESSIONS_ADDR", "127.0.0.1:" + std::to_string(sessions_port)},
+            {"KORVANE_MAX_SESSIONS", "8"},
+            {"KORVANE_MAX_PER_SOURCE", "2"},
+            {"KORVANE_TLS_RUN", run_}};
+    const std::string out = run_ + "/haproxy.out", cli_config = run_ + "/cli.cfg";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      int log = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(log, 1);
+      dup2(log, 2);
+      for (const auto& [key, value] : env_) setenv(key.c_str(), value.c_str(), 1);
+      execl("/usr/sbin/haproxy", "haproxy", "-db", "-f", config().c_str(), "-f", cli_config.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    setpgid(pid, pid);
+    group_ = std::make_unique<StartedGroup>(pid);
+    for (int i = 0; i < 3000 && !group_->leader_ended(); ++i) {
+      if (group_listens(pid, port_) && sessions() >= 0) return true;
+      usleep(10000);
+    }
+    group_.reset();
+    return false;
+  }
+
   std::string run_;
   int port_ = 0;
-  pid_t pid_ = -1;
   std::map<std::string, std::string> env_;
-  std::unique_ptr<Reaper> reaper_;  // stops HAProxy should the test die first
+  std::unique_ptr<Reaper> remover_;      // removes run_ should the test die first
+  std::unique_ptr<StartedGroup> group_;  // HAProxy
 };
 
 TEST_F(Serving, HaproxyTerminatesTlsInFrontOfTheSessions) {
@@ -457,8 +510,11 @@ TEST_F(Serving, HaproxyTerminatesTlsInFrontOfTheSessions) {
   EXPECT_TRUE(plain.read_to_end(&text));
   EXPECT_EQ(text, "");
 
+  // The frontend counts the connections above until their servers have ended.
+  auto in_progress = [&] { return terminator.sessions(); };
+  ASSERT_TRUE(wait_for_sessions(in_progress, 0));
   check_whole_requests_over_small_segments(db, terminator.port());
-  check_per_source_cap(terminator.port(), true);
+  check_per_source_cap(terminator.port(), true, in_progress);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,9 +20,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <random>
+#include <set>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -54,37 +57,67 @@ std::string listener_inode(int port) {
   return "";
 }
 
-// True when a process of process group `group` has the socket with `inode` open.
-bool group_holds_socket(pid_t group, const std::string& inode) {
-  const std::string target = "socket:[" + inode + "]";
+// The whole of a small file, read with plain system calls: a /proc file of a process that ends
+// meanwhile reads as an error (ESRCH), which a C++ stream would throw. False when it cannot be
+// read.
+bool read_small_file(const std::string& path, std::string* text) {
+  text->clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof(buf))) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) text->append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return n == 0;
+}
+
+// The process group of process `pid` (a decimal string), or -1 when it has ended.
+long group_of(const std::string& pid) {
+  std::string text;
+  if (!read_small_file("/proc/" + pid + "/stat", &text)) return -1;
+  // After the command, which is in parentheses: the state, the parent, the process group.
+  const size_t end = text.rfind(')');
+  if (end == std::string::npos) return -1;
+  std::istringstream after(text.substr(end + 1));
+  std::string state;
+  long parent = 0, pgrp = -1;
+  return after >> state >> parent >> pgrp ? pgrp : -1;
+}
+
+// The paths (/proc/PID/fd/N) of the descriptors open in processes of process group `group`.
+// A process that ends during the scan is passed over.
+std::vector<std::string> group_descriptors(pid_t group) {
+  std::vector<std::string> paths;
   DIR* proc = opendir("/proc");
-  if (proc == nullptr) return false;
-  bool held = false;
+  if (proc == nullptr) return paths;
   while (dirent* entry = readdir(proc)) {
     const std::string pid = entry->d_name;
-    if (held || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    // After the command, which is in parentheses: the state, the parent, the process group.
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream after(text.substr(text.rfind(')') + 1));
-    std::string state;
-    long parent = 0, pgrp = 0;
-    if (!(after >> state >> parent >> pgrp) || pgrp != group) continue;
-    const std::string fds = "/proc/" + pid + "/fd";
+    if (pid.find_first_not_of("0123456789") != std::string::npos || group_of(pid) != group) {
+      continue;
+    }
+    const std::string fds = "/proc/" + pid + "/fd/";
     DIR* dir = opendir(fds.c_str());
     if (dir == nullptr) continue;
     while (dirent* fd = readdir(dir)) {
-      char link[64];
-      ssize_t n = readlink((fds + "/" + fd->d_name).c_str(), link, sizeof(link));
-      if (n > 0 && target == std::string(link, static_cast<size_t>(n))) {
-        held = true;
-        break;
-      }
+      if (fd->d_name[0] != '.') paths.push_back(fds + fd->d_name);
     }
     closedir(dir);
   }
   closedir(proc);
-  return held;
+  return paths;
+}
+
+// True when a process of process group `group` has the socket with `inode` open.
+bool group_holds_socket(pid_t group, const std::string& inode) {
+  const std::string target = "socket:[" + inode + "]";
+  for (const std::string& path : group_descriptors(group)) {
+    char link[64];
+    ssize_t n = readlink(path.c_str(), link, sizeof(link));
+    if (n > 0 && target == std::string(link, static_cast<size_t>(n))) return true;
+  }
+  return false;
 }
 
 std::string shell_quote(const std::string& s) {
@@ -104,6 +137,11 @@ int run_with_helpers(const std::string& script) {
 }
 
 }  // namespace
+
+bool group_listens(pid_t group, int port) {
+  const std::string inode = listener_inode(port);
+  return !inode.empty() && group_holds_socket(group, inode);
+}
 
 int free_local_port() {
   static std::mt19937 pick(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
@@ -217,8 +255,8 @@ bool ServedOverTcp::start(const std::vector<std::string>& options,
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
     setpgid(0, 0);  // socat's children too, so that all of them can be stopped at the end
     int devnull = open("/dev/null", O_RDWR);
     int banner = open(banner_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -228,33 +266,49 @@ bool ServedOverTcp::start(const std::vector<std::string>& options,
     execv(argv[0], argv.data());
     _exit(127);
   }
-  setpgid(pid_, pid_);
-  reaper_ = std::make_unique<Reaper>("kill -TERM -- -" + std::to_string(pid_));
+  setpgid(pid, pid);
+  group_ = std::make_unique<StartedGroup>(pid);
   // Bounded wait for the listener. The script ends at once when socat cannot bind the port.
-  for (int i = 0; i < 1000; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      break;
-    }
-    const std::string inode = listener_inode(port_);
-    if (!inode.empty() && group_holds_socket(pid_, inode)) return true;
+  for (int i = 0; i < 1000 && !group_->leader_ended(); ++i) {
+    if (group_listens(pid, port_)) return true;
     usleep(20000);
   }
-  if (pid_ > 0) {
-    kill(-pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  reaper_.reset();
+  group_.reset();
   unlink(banner_file_.c_str());
   return false;
 }
 
 ServedOverTcp::~ServedOverTcp() {
+  group_.reset();
   unlink(banner_file_.c_str());
-  if (pid_ <= 0) return;
-  kill(-pid_, SIGTERM);
-  waitpid(pid_, nullptr, 0);
+}
+
+int ServedOverTcp::sessions() const {
+  // The files locked with flock, as /proc/locks names them: a line is
+  // "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF". The pid there is the locker's, which may
+  // be a flock(1) that has ended, so a lock counts when a process of the group has its file open.
+  std::string text;
+  if (group_ == nullptr || !read_small_file("/proc/locks", &text)) return -1;
+  std::set<std::string> locked;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string slot, kind, advisory, mode, pid, file;
+    if (fields >> slot >> kind >> advisory >> mode >> pid >> file && kind == "FLOCK") {
+      locked.insert(file);
+    }
+  }
+  std::set<std::string> held;
+  for (const std::string& path : group_descriptors(group_->leader())) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) continue;
+    char file[64];
+    std::snprintf(file, sizeof(file), "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    if (locked.count(file) != 0) held.insert(file);
+  }
+  return static_cast<int>(held.size());
 }
 
 std::string ServedOverTcp::banner() const {

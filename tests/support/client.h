@@ -28,6 +28,11 @@ ClientRun run_client(const std::vector<std::string>& args, const std::string& in
 // found. Whoever binds it should still expect to lose a race with another listener.
 int free_local_port();
 
+// True when a process of process group `group` holds the socket listening on 127.0.0.1:`port`:
+// the listener is up and is that group's, not whoever else listens there. Processes that end
+// meanwhile are passed over.
+bool group_listens(pid_t group, int port);
+
 // How scripts/serve is started; empty or 0 leaves the script's default.
 struct ServeOptions {
   // Added to the environment of the script and so of every server it starts.
@@ -61,6 +66,12 @@ class ServedOverTcp {
   // What the script printed on standard output, once it has printed all of its banner.
   std::string banner() const;
 
+  // Sessions that count against the per-source cap now: the slot locks held by the sessions'
+  // servers. A slot is freed only when its server has ended, a while after its client has gone;
+  // a test waits for this count before it counts on the slot. -1 when it cannot be read.
+  // REQUIRES: a per-source cap (max_per_source not 0).
+  int sessions() const;
+
  private:
   static ServeOptions with_env(const std::map<std::string, std::string>& env) {
     ServeOptions options;
@@ -71,10 +82,10 @@ class ServedOverTcp {
   // Starts scripts/serve on `port`; true once its listener is up, false when it ended first.
   bool start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
 
-  pid_t pid_ = -1;  // the script's, which leads the process group of all it starts
   int port_ = 0;
   std::string banner_file_;
-  std::unique_ptr<Reaper> reaper_;  // stops the whole group should the test die first
+  // The script, which leads the process group of all it starts; stopped with all of them.
+  std::unique_ptr<StartedGroup> group_;
 };
 
 // A private MariaDB that starts empty, made with the scripts' own helpers, removed at the end, or

@@ -116,6 +116,14 @@ Cluster::Cluster() {
     run("down --wipe", &output);
     std::filesystem::create_directory(dir_);
   }
+  // The logs the script points to go with the nodes' directories at the end: show them now.
+  for (int node = 1; node <= 3; ++node) {
+    const std::string log = dir_ + "/node" + std::to_string(node) + "/install.log";
+    std::string text;
+    if (run_command("tail -n 30 " + shell_quote(log) + " 2>/dev/null", &text) == 0) {
+      output += log + ":\n" + text;
+    }
+  }
   ADD_FAILURE() << "scripts/cluster up " << dir_ << " failed:\n" << output;
 }
 

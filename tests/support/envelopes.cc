@@ -1,6 +1,7 @@
 #include "support/envelopes.h"
 
-#include <unistd.h>
+#include <cstdint>
+#include <random>
 
 #include "server/dispatch.h"
 
@@ -101,7 +102,16 @@ std::string bytes_of(const korvane::KorvaneInterface& envelope) {
 }  // namespace envelopes
 
 std::string unique_name(const std::string& prefix) {
+  // Not the process id: a database outlives the test processes (both passes of scripts/test
+  // share one, and rounds of --repeat too), and ids come round again within minutes here.
+  static const std::string process = [] {
+    std::random_device seed;
+    uint64_t bits = (uint64_t{seed()} << 32) | seed();
+    std::string text;
+    for (; bits != 0; bits /= 36) text += "0123456789abcdefghijklmnopqrstuvwxyz"[bits % 36];
+    return text;
+  }();
   static int counter = 0;
-  std::string name = prefix + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+  std::string name = prefix + "_" + process + "_" + std::to_string(++counter);
   return name.size() <= 32 ? name : name.substr(name.size() - 32);
 }

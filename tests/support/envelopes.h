@@ -36,7 +36,8 @@ std::string bytes_of(const korvane::KorvaneInterface& envelope);
 
 }  // namespace envelopes
 
-// A user name unique to this test process and call, at most 32 bytes.
+// A user name unique to this test process and call, and not used by an earlier process on the
+// same database; at most 32 bytes.
 std::string unique_name(const std::string& prefix);
 
 #endif  // KORVANE_TESTS_SUPPORT_ENVELOPES_H_

@@ -47,3 +47,16 @@ Reaper::~Reaper() {
   (void)unused;
   close(pipe_);
 }
+
+StartedGroup::StartedGroup(pid_t leader)
+    : leader_(leader), reaper_("kill -TERM -- -" + std::to_string(leader)) {}
+
+StartedGroup::~StartedGroup() {
+  kill(-leader_, SIGTERM);
+  if (!collected_) waitpid(leader_, nullptr, 0);
+}
+
+bool StartedGroup::leader_ended() {
+  if (!collected_) collected_ = waitpid(leader_, nullptr, WNOHANG) == leader_;
+  return collected_;
+}

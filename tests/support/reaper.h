@@ -9,6 +9,8 @@
 #ifndef KORVANE_TESTS_SUPPORT_REAPER_H_
 #define KORVANE_TESTS_SUPPORT_REAPER_H_
 
+#include <sys/types.h>
+
 #include <string>
 
 class Reaper {
@@ -22,6 +24,29 @@ class Reaper {
 
  private:
   int pipe_ = -1;  // the write end
+};
+
+// A process group the test started, led by `leader`. When the object goes away, however its
+// owner ends (a constructor that throws half way included), the group gets SIGTERM and the leader
+// is waited for; when the test process dies first, a Reaper sends the SIGTERM.
+class StartedGroup {
+ public:
+  // REQUIRES: `leader` is a child of this process and leads its own process group.
+  explicit StartedGroup(pid_t leader);
+  ~StartedGroup();
+  StartedGroup(const StartedGroup&) = delete;
+  StartedGroup& operator=(const StartedGroup&) = delete;
+
+  pid_t leader() const { return leader_; }
+
+  // True once the leader has ended; it is then collected, and the rest of the group is still
+  // stopped at the end.
+  bool leader_ended();
+
+ private:
+  pid_t leader_;
+  bool collected_ = false;
+  Reaper reaper_;
 };
 
 #endif  // KORVANE_TESTS_SUPPORT_REAPER_H_
