@@ -58,6 +58,16 @@ RequestWait wait_for_request(int fd) {
   return rc == 0 ? RequestWait::kIdle : RequestWait::kReadable;
 }
 
+bool stop_has_come() {
+  if (stop_requested != 0) return true;
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return false;
+  for (int s : kStopSignals) {
+    if (sigismember(&pending, s) == 1) return true;
+  }
+  return false;
+}
+
 bool wait_for_room(int fd) {
   pollfd out{fd, POLLOUT, 0};
   for (;;) {

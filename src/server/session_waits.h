@@ -30,6 +30,9 @@ enum class RequestWait { kReadable, kIdle, kStop };
 // the idle limit. kStop when a stop signal has come, even if input came as well.
 RequestWait wait_for_request(int fd);
 
+// True when a stop signal has come, or is waiting to be let in, outside a wait.
+bool stop_has_come();
+
 // Waits until `fd` can take bytes, for at most the idle limit and, once a stop signal has come,
 // for at most a few seconds. True when it can (or has an error that a write will report), false
 // when the wait ran out.

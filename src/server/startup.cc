@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/connection_params.h"
 #include "korvane_config.h"
 #include "server/end_process.h"
+#include "server/envelopes.h"
 #include "server/output.h"
 #include "server/request_runner.h"
 #include "server/session.h"
@@ -119,21 +121,32 @@ void init() {
 
 void serve_requests() {
   static char buffer[kBufferSize];
+  // The envelopes of the last read, run one by one, each answered with its own prompt.
+  std::vector<std::string_view> requests;
+  size_t next = 0;
   for (;;) {
     // The request's output and the prompt reach the client in one write, and only now: the
     // request's transactions have ended, so a client that does not read blocks nobody else.
     print_text(kPrompt);
     flush_output();
-    // The limit ends a session that sends nothing as the end of input does, and so does a stop
-    // signal: status 0, the database connection closed on the way out.
-    if (wait_for_request(0) != RequestWait::kReadable) end_process(0);
-    std::memset(buffer, 0, sizeof(buffer));
-    ssize_t n;
-    do {
-      n = read(0, buffer, sizeof(buffer));
-    } while (n < 0 && errno == EINTR);
-    if (n == 0) end_process(0);   // the client closed its side
-    if (n < 0) end_process(255);  // the input is broken; nothing more can be read
-    run_request(buffer, static_cast<int32_t>(n));
+    if (next < requests.size()) {
+      // More of the same read: a stop signal still ends the session between two of them.
+      if (stop_has_come()) end_process(0);
+    } else {
+      // The limit ends a session that sends nothing as the end of input does, and so does a
+      // stop signal: status 0, the database connection closed on the way out.
+      if (wait_for_request(0) != RequestWait::kReadable) end_process(0);
+      std::memset(buffer, 0, sizeof(buffer));
+      ssize_t n;
+      do {
+        n = read(0, buffer, sizeof(buffer));
+      } while (n < 0 && errno == EINTR);
+      if (n == 0) end_process(0);   // the client closed its side
+      if (n < 0) end_process(255);  // the input is broken; nothing more can be read
+      requests = split_envelopes(std::string_view(buffer, static_cast<size_t>(n)));
+      next = 0;
+    }
+    const std::string_view request = requests[next++];
+    run_request(request.data(), static_cast<int32_t>(request.size()));
   }
 }

@@ -92,18 +92,6 @@ TEST_F(FrontEnd, SegmentationFaultPrintsTheMemoryMapAndExits255) {
   EXPECT_NE(map.find("korvane-server"), std::string::npos);
 }
 
-// Whatever one read brings is one request: two envelopes in one write decode as one merged
-// envelope, whose later code wins. Each half alone would print something, so a server that read
-// them as two requests would show the market first.
-TEST_F(FrontEnd, OneReadIsOneRequest) {
-  db.set_known_market();
-  std::string two = envelopes::bytes_of(envelopes::view_market()) +
-                    envelopes::bytes_of(envelopes::signin("nobody_here_at_all", "pw"));
-  EXPECT_EQ(server.send(two), "There is no username, password\n");
-  // Nothing of it is left over for the next request.
-  EXPECT_EQ(server.send(envelopes::view_market()), answers::known_market());
-}
-
 TEST(FrontEndStartup, UnreachableDatabaseEndsBeforeThePrompt) {
   char dir[] = "/tmp/korvane-nodb.XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);

@@ -1,0 +1,77 @@
+// A read cut into the envelopes it holds.
+#include "server/envelopes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "korvane.pb.h"
+
+namespace {
+
+std::string buy(int64_t symbol) {
+  korvane::KorvaneInterface e;
+  e.set_event_id(0x20000000);
+  e.mutable_event_buy()->set_symbol(symbol);
+  e.mutable_event_buy()->set_amount(100);
+  return e.SerializeAsString();
+}
+
+std::string market() {
+  korvane::KorvaneInterface e;
+  e.set_event_id(0x10000100);
+  return e.SerializeAsString();
+}
+
+std::vector<std::string> split(const std::string& bytes) {
+  std::vector<std::string> out;
+  for (std::string_view piece : split_envelopes(bytes)) out.emplace_back(piece);
+  return out;
+}
+
+TEST(Envelopes, EachEventCodeAtTheTopStartsOne) {
+  const std::string a = buy(2), b = buy(3), m = market();
+  std::vector<std::string> hundred;
+  for (int i = 0; i < 100; ++i) hundred.push_back(i % 2 ? a : m);
+  for (const std::vector<std::string>& pieces :
+       {std::vector<std::string>{a}, {a, b}, {m, a, b}, {m, m}, hundred}) {
+    std::string bytes;
+    for (const std::string& p : pieces) bytes += p;
+    EXPECT_EQ(split(bytes), pieces);
+  }
+}
+
+TEST(Envelopes, FieldsOutOfOrderAreStillOneEnvelope) {
+  // The nested buy (field 5) before the code (field 1): one code, one request.
+  const std::string a = buy(2);
+  korvane::KorvaneInterface nested;
+  nested.mutable_event_buy()->set_symbol(1);
+  nested.mutable_event_buy()->set_amount(7);
+  std::string bytes =
+      nested.SerializePartialAsString() + std::string("\x08\x80\x80\x80\x80\x02", 6);
+  EXPECT_EQ(split(bytes), std::vector<std::string>{bytes});
+  // The code inside a nested message is not at the top: a buy's symbol is its field 1.
+  EXPECT_EQ(split(a), std::vector<std::string>{a});
+}
+
+TEST(Envelopes, BytesThatAreNoEnvelopeStayWithTheLastPiece) {
+  const std::string a = buy(2), m = market();
+  const std::string junk = "\xff\xff\xff";
+  const std::string cut = a.substr(0, a.size() - 1);  // a length that runs past the end
+  struct Case {
+    std::string bytes;
+    std::vector<std::string> pieces;
+  } cases[] = {
+      {a + junk, {a + junk}},
+      {m + a + junk, {m, a + junk}},
+      {a + cut, {a, cut}},
+      {cut, {cut}},
+      {junk, {junk}},
+      {std::string("\x08", 1), {std::string("\x08", 1)}},
+      {a + std::string("\x08", 1), {a, std::string("\x08", 1)}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(split(c.bytes), c.pieces);
+}
+
+}  // namespace
