@@ -111,8 +111,8 @@ class MySQLClient {
   // The error number that decided the outcome; 0 while it is kDone.
   unsigned int outcome_error() const { return outcome_error_; }
 
-  // Sleeps a short random time before attempt `attempt` + 1, longer for later attempts, so that
-  // two orders that deadlocked do not meet again at once.
+  // Sleeps a short random time before attempt `attempt` + 1, longer for later attempts up to a
+  // third of a second, so that two orders that deadlocked do not meet again at once.
   void pause_before_retry(int attempt);
 
  private:

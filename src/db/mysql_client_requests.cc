@@ -1,6 +1,7 @@
 // The half of MySQLClient that decides what the database's answers mean for the request that
 // runs: statements, transactions, and what a lost connection, a deadlock or a lock wait timeout
 // does to the current attempt.
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -89,7 +90,9 @@ void MySQLClient::begin_attempt() {
 void MySQLClient::pause_before_retry(int attempt) {
   static std::minstd_rand random(
       static_cast<unsigned int>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  const int most_ms = 20 * attempt;
+  // Up to 20 ms more per attempt, to at most a third of a second: a request may retry deadlocks
+  // for seconds, and the pauses must not use up that time on their own.
+  const int most_ms = std::min(20 * std::max(attempt, 1), 320);
   pause_ms(5 + static_cast<int>(random() % static_cast<unsigned int>(most_ms)));
 }
 
