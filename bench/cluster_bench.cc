@@ -5,9 +5,10 @@
 //
 //   korvane_cluster_bench --server PATH --single-port P --proxy-port P --cluster DIR --out FILE
 //       [--sessions N] [--orders N] [--runs N] [--failovers N] [--churn-orders N]
-//       [--churn-every-ms N]
+//       [--churn-every-ms N] [--churn-runs N] [--findings FILE]
 //
-// A count of 0 skips that part (--runs, --failovers, --churn-orders).
+// A count of 0 skips that part (--runs, --failovers, --churn-orders). FILE's text, notes written
+// by hand, ends the fragment.
 // Every session is its own server process with an account of its own, so no order waits for
 // another's rows, and every order is affordable with a time of its own: each ends as a trade, and
 // the figures are those of the database path alone. Writes a markdown fragment to FILE.
@@ -45,10 +46,10 @@ constexpr int kSOL = 3;
 constexpr long kPrice = 100;
 
 struct Options {
-  std::string server, cluster, out;
+  std::string server, cluster, out, findings;
   int single_port = 0, proxy_port = 0;
   int sessions = 4, orders = 300, runs = 3, failovers = 3;
-  int churn_orders = 300, churn_every_ms = 100;
+  int churn_orders = 1000, churn_every_ms = 100, churn_runs = 3;
 };
 
 [[noreturn]] void fail(const std::string& why) {
@@ -308,6 +309,10 @@ Options parse(int argc, char** argv) {
       o.churn_orders = std::stoi(value);
     else if (arg == "--churn-every-ms")
       o.churn_every_ms = std::stoi(value);
+    else if (arg == "--churn-runs")
+      o.churn_runs = std::stoi(value);
+    else if (arg == "--findings")
+      o.findings = value;
     else
       fail("unknown option " + arg);
   }
@@ -338,15 +343,23 @@ int main(int argc, char** argv) {
     std::cerr << "failover " << r + 1 << ": first answer after " << fixed(min, 2)
               << " s, every session after " << fixed(max, 2) << " s\n";
   }
+  // Alternating again; the schema statements are counted on the node in front, which the new
+  // clients' bootstrap reaches through the proxy.
+  const std::string schema_statements =
+      "SELECT SUM(VARIABLE_VALUE) FROM information_schema.GLOBAL_STATUS "
+      "WHERE VARIABLE_NAME IN ('COM_CREATE_DB', 'COM_CREATE_TABLE')";
   std::vector<double> calm, churned;
   int starts = 0;
-  if (o.churn_orders > 0) {
-    int none = 0;
-    calm = latencies(o, false, &none);
-    churned = latencies(o, true, &starts);
-    std::cerr << "order p99 " << fixed(bench::quantile(calm, 0.99), 1) << " ms alone, "
-              << fixed(bench::quantile(churned, 0.99), 1) << " ms with " << starts
-              << " new clients\n";
+  long ddl = 0;
+  for (int r = 0; r < (o.churn_orders > 0 ? o.churn_runs : 0); ++r) {
+    int none = 0, started = 0;
+    calm.push_back(bench::quantile(latencies(o, false, &none), 0.99));
+    const long before = std::atol(sql_value(o.proxy_port, schema_statements).c_str());
+    churned.push_back(bench::quantile(latencies(o, true, &started), 0.99));
+    ddl += std::atol(sql_value(o.proxy_port, schema_statements).c_str()) - before;
+    starts += started;
+    std::cerr << "order p99 " << fixed(calm.back(), 1) << " ms alone, " << fixed(churned.back(), 1)
+              << " ms with " << started << " new clients\n";
   }
 
   std::ostringstream md;
@@ -385,18 +398,20 @@ int main(int argc, char** argv) {
     for (double v : last) md << " " << fixed(v, 2);
     md << " |\n\n";
   }
-  if (o.churn_orders > 0) {
-    md << "| Order latency through the proxy | p50 | p99 | max |\n|---|---:|---:|---:|\n";
-    for (const auto& [what, v] :
-         {std::make_pair(std::string("Sessions trading alone"), &calm),
-          std::make_pair("While a new client starts every " + std::to_string(o.churn_every_ms) +
-                             " ms (" + std::to_string(starts) + " started)",
-                         &churned)}) {
-      md << "| " << what << " | " << fixed(bench::quantile(*v, 0.5), 1) << " ms | "
-         << fixed(bench::quantile(*v, 0.99), 1) << " ms | " << fixed(bench::quantile(*v, 1), 1)
-         << " ms |\n";
+  if (!calm.empty()) {
+    md << "| Order latency through the proxy, p99 | Median of " << calm.size() << " | Runs |\n"
+       << "|---|---:|---|\n";
+    for (const auto& [what, v] : {std::make_pair(std::string("Sessions trading alone"), &calm),
+                                  std::make_pair("While a new client starts every " +
+                                                     std::to_string(o.churn_every_ms) + " ms",
+                                                 &churned)}) {
+      md << "| " << what << " | " << fixed(median(*v), 1) << " ms |";
+      for (double p : *v) md << " " << fixed(p, 1);
+      md << " |\n";
     }
-    md << "\n";
+    md << "\n"
+       << starts << " new clients started in all; they ran " << ddl
+       << " schema statements (`CREATE DATABASE`, `CREATE TABLE`) on the node in front.\n\n";
   }
   md << "Method: " << o.sessions << " sessions at once, each its own server process signed in to "
      << "an account of its own, each sending " << o.orders << " SOL orders (buys and sells in "
@@ -411,9 +426,15 @@ int main(int argc, char** argv) {
      << "`evs.suspect_timeout`, 5 s): that wait is most of the pause. The killed node is started "
      << "again between failovers. For the latency the same number of sessions, on new "
      << "accounts, send " << o.churn_orders << " orders each through the proxy, each timed from "
-     << "its request to its answer; once alone, once while a new server process starts through "
-     << "the proxy every " << o.churn_every_ms << " ms and ends at its prompt (it runs the "
-     << "bootstrap, `sql/init.sql`, and connects). `scripts/bench-cluster` runs it all.\n";
+     << "its request to its answer, and the p99 of all their orders is taken; alternately alone "
+     << "and while a new server process starts through the proxy every " << o.churn_every_ms
+     << " ms and ends at its prompt (it runs the bootstrap, `sql/init.sql`, and connects; a "
+     << "start that takes longer delays the next). `scripts/bench-cluster` runs it all.\n";
+  if (!o.findings.empty()) {
+    std::ifstream findings(o.findings);
+    if (!findings) fail("cannot read " + o.findings);
+    md << "\n" << findings.rdbuf();
+  }
   std::ofstream out(o.out);
   out << md.str();
   if (!out) fail("cannot write " + o.out);
