@@ -25,6 +25,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -283,38 +284,30 @@ std::string fixed(double v, int digits) {
 
 Options parse(int argc, char** argv) {
   Options o;
+  const std::map<std::string, std::string*> texts = {{"--server", &o.server},
+                                                     {"--cluster", &o.cluster},
+                                                     {"--out", &o.out},
+                                                     {"--findings", &o.findings}};
+  const std::map<std::string, int*> numbers = {{"--single-port", &o.single_port},
+                                               {"--proxy-port", &o.proxy_port},
+                                               {"--sessions", &o.sessions},
+                                               {"--orders", &o.orders},
+                                               {"--runs", &o.runs},
+                                               {"--failovers", &o.failovers},
+                                               {"--churn-orders", &o.churn_orders},
+                                               {"--churn-every-ms", &o.churn_every_ms},
+                                               {"--churn-runs", &o.churn_runs}};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) fail("a value is missing after " + arg);
     const std::string value = argv[++i];
-    if (arg == "--server")
-      o.server = value;
-    else if (arg == "--cluster")
-      o.cluster = value;
-    else if (arg == "--out")
-      o.out = value;
-    else if (arg == "--single-port")
-      o.single_port = std::stoi(value);
-    else if (arg == "--proxy-port")
-      o.proxy_port = std::stoi(value);
-    else if (arg == "--sessions")
-      o.sessions = std::stoi(value);
-    else if (arg == "--orders")
-      o.orders = std::stoi(value);
-    else if (arg == "--runs")
-      o.runs = std::stoi(value);
-    else if (arg == "--failovers")
-      o.failovers = std::stoi(value);
-    else if (arg == "--churn-orders")
-      o.churn_orders = std::stoi(value);
-    else if (arg == "--churn-every-ms")
-      o.churn_every_ms = std::stoi(value);
-    else if (arg == "--churn-runs")
-      o.churn_runs = std::stoi(value);
-    else if (arg == "--findings")
-      o.findings = value;
-    else
+    if (auto text = texts.find(arg); text != texts.end()) {
+      *text->second = value;
+    } else if (auto number = numbers.find(arg); number != numbers.end()) {
+      *number->second = std::stoi(value);
+    } else {
       fail("unknown option " + arg);
+    }
   }
   if (o.server.empty() || o.cluster.empty() || o.out.empty() || o.single_port == 0 ||
       o.proxy_port == 0) {
