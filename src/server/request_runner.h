@@ -9,11 +9,10 @@
 // first. They are cheap to try again, and on a cluster with several writers they come in runs
 // that can outlast any small count. The attempt that stands ends as it ended, a refusal. An
 // attempt cut off by a lost connection committed nothing and runs again once the connection is
-// back. Before each new
-// attempt the session is put back as it was before the request and the attempt's output is
-// forgotten, so the client sees exactly one answer: that of the attempt that counted. A connection
-// that cannot be made again ends the process with "[MySQL] Connection Error" and status 255, never
-// with a guess.
+// back. Before each new attempt the session is put back as it was before the request and the
+// attempt's output is forgotten, so the client sees exactly one answer: that of the attempt that
+// counted. A connection that cannot be made again ends the process with "[MySQL] Connection
+// Error" and status 255, never with a guess.
 #ifndef KORVANE_SERVER_REQUEST_RUNNER_H_
 #define KORVANE_SERVER_REQUEST_RUNNER_H_
 
