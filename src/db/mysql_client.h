@@ -126,6 +126,10 @@ class MySQLClient {
   std::vector<ResultSet> send_batch(const std::string& batch, size_t count);
   // send_batch() one statement per round trip, for a database that cannot be given batches.
   std::vector<ResultSet> send_each(const std::string& batch, size_t count);
+  // Galera node only (see the .cc). After send(): a statement answered without error outside the
+  // transaction that START TRANSACTION opened, or a read answered without its result, means the
+  // node undid the transaction; wire_error_ then says so.
+  void watch_transaction(const std::string& statement);
   uint64_t wire_insert_id();
   static void pause_ms(int ms);
 
@@ -133,6 +137,10 @@ class MySQLClient {
   ResultSet run(const std::string& statement);
   void note_error(unsigned int error);
   bool settle_lost_commit(const Proof& proof);
+  // Runs `proof` (and rolls back its locks): whether the transaction it asks about was applied;
+  // kUnknown, with wire_error_ set, when the proof could not be read.
+  enum class Applied { kYes, kNo, kUnknown };
+  Applied ask_proof(const Proof& proof);
 
   MYSQL handle_;
   const char* host_;
@@ -140,7 +148,8 @@ class MySQLClient {
   const char* password_;
   const char* database_;
   bool connected_ = false;
-  bool one_at_a_time_ = false;  // a Galera node: batches go one statement at a time
+  bool one_at_a_time_ = false;   // a Galera node: batches go one statement at a time
+  bool in_transaction_ = false;  // one_at_a_time_ only: a transaction was begun and not ended
   unsigned int wire_error_ = 0;
   unsigned int last_error_ = 0;
   Outcome outcome_ = Outcome::kDone;
