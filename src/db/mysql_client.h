@@ -8,10 +8,11 @@
 // one statement whose loss is ambiguous is COMMIT: commit() then finds out on a new connection
 // whether the transaction was applied (see there).
 //
-// Within one attempt, the first statement that fails with a lost connection, a deadlock or a
-// lock wait timeout decides the attempt's outcome, and every later statement of the attempt fails
-// the same way without reaching the database: the handler unwinds through its ordinary refusal
-// paths, and the runner decides what happens next.
+// Within one attempt, the first statement that fails with a lost connection, a deadlock, a lock
+// wait timeout or an interruption (or, on a Galera node, whose answer shows the transaction undone
+// without an error: see mysql_client.cc) decides the attempt's outcome, and every later statement
+// of the attempt fails the same way without reaching the database: the handler unwinds through its
+// ordinary refusal paths, and the runner decides what happens next.
 //
 // The library's connection record is the first member, so the object is what every library
 // call receives as the connection.
@@ -31,7 +32,7 @@ class MySQLClient {
   // How the current attempt at a request ended, as far as the database is concerned.
   enum class Outcome {
     kDone,   // every statement was answered, successes and refusals alike
-    kRetry,  // a deadlock or lock wait timeout undid the attempt: run it again after a pause
+    kRetry,  // a deadlock, lock wait timeout or interruption undid it: run it again after a pause
     kLost,   // the connection broke before anything was committed: reconnect, run it again
     kRerun,  // a commit's answer was lost and it was not applied; reconnected: run it again
     kGone,   // the connection broke and could not be made again within the bound
@@ -92,7 +93,9 @@ class MySQLClient {
   // When the connection breaks before the answers come, the commit may or may not have been
   // applied: `proof` settles it. Applied gives true, as if the answer had come; not applied
   // gives false with the outcome kRerun. Without a proof a lost answer counts as kLost: only for
-  // requests that leave the same state and print the same when run twice.
+  // requests that leave the same state and print the same when run twice. An interrupted COMMIT
+  // is settled the same way. On a Galera node the proof also confirms a COMMIT answered OK, which
+  // the node gives as well when it had undone the transaction: not applied gives kRetry.
   bool commit(const std::vector<std::string>& writes = {}, const Proof& proof = {});
 
   // Undoes the open transaction; never fails loudly. Nothing is sent when the
