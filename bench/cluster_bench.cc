@@ -1,10 +1,14 @@
 // korvane on a three-node Galera cluster behind HAProxy, against one MariaDB: orders per second
-// through each, and how long the sessions pause when the node behind the proxy is killed.
+// through each, how long the sessions pause when the node behind the proxy is killed, and what
+// new clients starting at a steady rate do to the order latency of the sessions trading.
 // scripts/bench-cluster starts both databases and the server built for TCP, and runs this.
 //
 //   korvane_cluster_bench --server PATH --single-port P --proxy-port P --cluster DIR --out FILE
-//       [--sessions N] [--orders N] [--runs N] [--failovers N]
+//       [--sessions N] [--orders N] [--runs N] [--failovers N] [--churn-orders N]
+//       [--churn-every-ms N] [--churn-runs N] [--findings FILE]
 //
+// A count of 0 skips that part (--runs, --failovers, --churn-orders). FILE's text, notes written
+// by hand, ends the fragment.
 // Every session is its own server process with an account of its own, so no order waits for
 // another's rows, and every order is affordable with a time of its own: each ends as a trade, and
 // the figures are those of the database path alone. Writes a markdown fragment to FILE.
@@ -21,6 +25,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -30,19 +35,22 @@
 #include "korvane.pb.h"
 #include "server/dispatch.h"
 #include "server_proc.h"
+#include "stats.h"
 #include "workload.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
 
 constexpr int kSOL = 3;
 constexpr long kPrice = 100;
 
 struct Options {
-  std::string server, cluster, out;
+  std::string server, cluster, out, findings;
   int single_port = 0, proxy_port = 0;
   int sessions = 4, orders = 300, runs = 3, failovers = 3;
+  int churn_orders = 1000, churn_every_ms = 100, churn_runs = 3;
 };
 
 [[noreturn]] void fail(const std::string& why) {
@@ -160,9 +168,49 @@ double throughput(const Options& o, int port) {
   return o.sessions * o.orders / seconds;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+// Order latencies in ms of all sessions sending `churn_orders` each through the proxy at once;
+// with `churn`, meanwhile a new server process starts through the proxy every churn_every_ms
+// and ends as soon as it has shown its prompt, as a client that connects and leaves. *starts
+// gets how many did (a start that takes longer than the interval delays the next).
+std::vector<double> latencies(const Options& o, bool churn, int* starts) {
+  auto sessions = open_sessions(o, o.proxy_port);
+  std::atomic<bool> go{false}, stop{false};
+  std::vector<std::vector<double>> each(sessions.size());
+  std::vector<std::thread> threads;
+  for (size_t s = 0; s < sessions.size(); ++s) {
+    threads.emplace_back([&, s] {
+      while (!go.load()) std::this_thread::yield();
+      std::string answer;
+      for (int i = 0; i < o.churn_orders; ++i) {
+        const auto start = Clock::now();
+        if (!sessions[s]->request(order(i), &answer)) fail("a session ended");
+        each[s].push_back(bench::micros_since(start) / 1000);
+        if (!traded(answer)) fail("an order was refused: " + answer);
+      }
+    });
+  }
+  *starts = 0;
+  std::thread starter([&] {
+    if (!churn) return;
+    auto next = Clock::now();
+    while (!stop.load()) {
+      bench::ServerProc client;
+      std::string answer;
+      if (!client.start(o.server) || !client.read_prompt(&answer)) fail("a new client failed");
+      client.finish();
+      ++*starts;
+      next += std::chrono::milliseconds(o.churn_every_ms);
+      std::this_thread::sleep_until(next);
+    }
+  });
+  go = true;
+  for (auto& t : threads) t.join();
+  stop = true;
+  starter.join();
+  for (auto& session : sessions) session->finish();
+  std::vector<double> all;
+  for (const auto& v : each) all.insert(all.end(), v.begin(), v.end());
+  return all;
 }
 
 // One failover: the sessions send orders without pause through the proxy, the node behind it is
@@ -236,30 +284,30 @@ std::string fixed(double v, int digits) {
 
 Options parse(int argc, char** argv) {
   Options o;
+  const std::map<std::string, std::string*> texts = {{"--server", &o.server},
+                                                     {"--cluster", &o.cluster},
+                                                     {"--out", &o.out},
+                                                     {"--findings", &o.findings}};
+  const std::map<std::string, int*> numbers = {{"--single-port", &o.single_port},
+                                               {"--proxy-port", &o.proxy_port},
+                                               {"--sessions", &o.sessions},
+                                               {"--orders", &o.orders},
+                                               {"--runs", &o.runs},
+                                               {"--failovers", &o.failovers},
+                                               {"--churn-orders", &o.churn_orders},
+                                               {"--churn-every-ms", &o.churn_every_ms},
+                                               {"--churn-runs", &o.churn_runs}};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) fail("a value is missing after " + arg);
     const std::string value = argv[++i];
-    if (arg == "--server")
-      o.server = value;
-    else if (arg == "--cluster")
-      o.cluster = value;
-    else if (arg == "--out")
-      o.out = value;
-    else if (arg == "--single-port")
-      o.single_port = std::stoi(value);
-    else if (arg == "--proxy-port")
-      o.proxy_port = std::stoi(value);
-    else if (arg == "--sessions")
-      o.sessions = std::stoi(value);
-    else if (arg == "--orders")
-      o.orders = std::stoi(value);
-    else if (arg == "--runs")
-      o.runs = std::stoi(value);
-    else if (arg == "--failovers")
-      o.failovers = std::stoi(value);
-    else
+    if (auto text = texts.find(arg); text != texts.end()) {
+      *text->second = value;
+    } else if (auto number = numbers.find(arg); number != numbers.end()) {
+      *number->second = std::stoi(value);
+    } else {
       fail("unknown option " + arg);
+    }
   }
   if (o.server.empty() || o.cluster.empty() || o.out.empty() || o.single_port == 0 ||
       o.proxy_port == 0) {
@@ -288,6 +336,24 @@ int main(int argc, char** argv) {
     std::cerr << "failover " << r + 1 << ": first answer after " << fixed(min, 2)
               << " s, every session after " << fixed(max, 2) << " s\n";
   }
+  // Alternating again; the schema statements are counted on the node in front, which the new
+  // clients' bootstrap reaches through the proxy.
+  const std::string schema_statements =
+      "SELECT SUM(VARIABLE_VALUE) FROM information_schema.GLOBAL_STATUS "
+      "WHERE VARIABLE_NAME IN ('COM_CREATE_DB', 'COM_CREATE_TABLE')";
+  std::vector<double> calm, churned;
+  int starts = 0;
+  long ddl = 0;
+  for (int r = 0; r < (o.churn_orders > 0 ? o.churn_runs : 0); ++r) {
+    int none = 0, started = 0;
+    calm.push_back(bench::quantile(latencies(o, false, &none), 0.99));
+    const long before = std::atol(sql_value(o.proxy_port, schema_statements).c_str());
+    churned.push_back(bench::quantile(latencies(o, true, &started), 0.99));
+    ddl += std::atol(sql_value(o.proxy_port, schema_statements).c_str()) - before;
+    starts += started;
+    std::cerr << "order p99 " << fixed(calm.back(), 1) << " ms alone, " << fixed(churned.back(), 1)
+              << " ms with " << started << " new clients\n";
+  }
 
   std::ostringstream md;
   char date[32];
@@ -302,25 +368,45 @@ int main(int argc, char** argv) {
      << "settings of `deploy/galera/korvane-galera.cnf`, `deploy/haproxy/korvane-db.cfg`) "
      << "against one MariaDB 10.11 with the same buffer sizes and a flush at every commit, both "
      << "over TCP on 127.0.0.1, served by the same server build "
-        "(`-DKORVANE_DB_HOST=127.0.0.1`).\n\n"
-     << "| Database | Orders per second (median of " << o.runs << ") | Runs |\n"
-     << "|---|---:|---|\n"
-     << "| One MariaDB | " << fixed(s, 0) << " |";
-  for (double v : single) md << " " << fixed(v, 0);
-  md << " |\n| Galera cluster through HAProxy | " << fixed(c, 0) << " (" << fixed(100 * c / s, 0)
-     << " %) |";
-  for (double v : cluster) md << " " << fixed(v, 0);
-  md << " |\n\n"
-     << "| Failover (SIGKILL of the node behind the proxy) | Median of " << o.failovers
-     << " | Each |\n"
-     << "|---|---:|---|\n"
-     << "| Until the first session's next order is answered | " << fixed(median(first), 1)
-     << " s |";
-  for (double v : first) md << " " << fixed(v, 2);
-  md << " |\n| Until every session's next order is answered | " << fixed(median(last), 1) << " s |";
-  for (double v : last) md << " " << fixed(v, 2);
-  md << " |\n\n"
-     << "Method: " << o.sessions << " sessions at once, each its own server process signed in to "
+        "(`-DKORVANE_DB_HOST=127.0.0.1`).\n\n";
+  if (o.runs > 0) {
+    md << "| Database | Orders per second (median of " << o.runs << ") | Runs |\n"
+       << "|---|---:|---|\n"
+       << "| One MariaDB | " << fixed(s, 0) << " |";
+    for (double v : single) md << " " << fixed(v, 0);
+    md << " |\n| Galera cluster through HAProxy | " << fixed(c, 0) << " (" << fixed(100 * c / s, 0)
+       << " %) |";
+    for (double v : cluster) md << " " << fixed(v, 0);
+    md << " |\n\n";
+  }
+  if (o.failovers > 0) {
+    md << "| Failover (SIGKILL of the node behind the proxy) | Median of " << o.failovers
+       << " | Each |\n"
+       << "|---|---:|---|\n"
+       << "| Until the first session's next order is answered | " << fixed(median(first), 1)
+       << " s |";
+    for (double v : first) md << " " << fixed(v, 2);
+    md << " |\n| Until every session's next order is answered | " << fixed(median(last), 1)
+       << " s |";
+    for (double v : last) md << " " << fixed(v, 2);
+    md << " |\n\n";
+  }
+  if (!calm.empty()) {
+    md << "| Order latency through the proxy, p99 | Median of " << calm.size() << " | Runs |\n"
+       << "|---|---:|---|\n";
+    for (const auto& [what, v] : {std::make_pair(std::string("Sessions trading alone"), &calm),
+                                  std::make_pair("While a new client starts every " +
+                                                     std::to_string(o.churn_every_ms) + " ms",
+                                                 &churned)}) {
+      md << "| " << what << " | " << fixed(median(*v), 1) << " ms |";
+      for (double p : *v) md << " " << fixed(p, 1);
+      md << " |\n";
+    }
+    md << "\n"
+       << starts << " new clients started in all; they ran " << ddl
+       << " schema statements (`CREATE DATABASE`, `CREATE TABLE`) on the node in front.\n\n";
+  }
+  md << "Method: " << o.sessions << " sessions at once, each its own server process signed in to "
      << "an account of its own, each sending " << o.orders << " SOL orders (buys and sells in "
      << "pairs, every one affordable and with a time of its own, so every one trades and no two "
      << "sessions touch the same vault; all share the coin's market row). Orders per second is "
@@ -331,7 +417,17 @@ int main(int argc, char** argv) {
      << "once it has marked the node down (checks every 500 ms, two failures), and the surviving "
      << "nodes commit again once they have timed the dead one out (Galera's "
      << "`evs.suspect_timeout`, 5 s): that wait is most of the pause. The killed node is started "
-     << "again between failovers. `scripts/bench-cluster` runs it all.\n";
+     << "again between failovers. For the latency the same number of sessions, on new "
+     << "accounts, send " << o.churn_orders << " orders each through the proxy, each timed from "
+     << "its request to its answer, and the p99 of all their orders is taken; alternately alone "
+     << "and while a new server process starts through the proxy every " << o.churn_every_ms
+     << " ms and ends at its prompt (it runs the bootstrap, `sql/init.sql`, and connects; a "
+     << "start that takes longer delays the next). `scripts/bench-cluster` runs it all.\n";
+  if (!o.findings.empty()) {
+    std::ifstream findings(o.findings);
+    if (!findings) fail("cannot read " + o.findings);
+    md << "\n" << findings.rdbuf();
+  }
   std::ofstream out(o.out);
   out << md.str();
   if (!out) fail("cannot write " + o.out);

@@ -4,6 +4,7 @@
 // stand-in can replace this file alone.
 #include "db/mysql_client.h"
 
+#include <fmt/format.h>
 #include <time.h>
 
 #include "db/connection_params.h"
@@ -14,6 +15,28 @@ namespace {
 // A batch that ended without an error before all its statements ran: only a NUL byte in a text
 // does that (the batch ends there). Counted as the parse error the cut statement would give.
 constexpr unsigned int kBatchCutShort = 1064;
+
+// A transaction that a Galera node undid without saying so (see send_each): counted as the
+// deadlock error the node gives when it does say so, and run again like one.
+constexpr unsigned int kTransactionUndone = 1213;
+
+// Every statement that reads starts so (statements.h); none that writes does.
+bool is_read(const std::string& statement) { return statement.compare(0, 6, "SELECT") == 0; }
+
+// `statement` changed, if it writes, so that it changes no row unless it runs inside a
+// transaction (see watch_transaction).
+std::string only_in_transaction(const std::string& statement) {
+  if (statement.compare(0, 7, "UPDATE ") == 0) return statement + sql::kOnlyInTransaction;
+  const size_t values = statement.find(" VALUES(");
+  const size_t end = statement.rfind(')');
+  if (statement.compare(0, 12, "INSERT INTO ") != 0 || values == std::string::npos ||
+      end == std::string::npos || end < values) {
+    return statement;
+  }
+  const size_t first = values + 8;  // past " VALUES("
+  return fmt::format(sql::kInsertOnlyInTransaction, statement.substr(0, values),
+                     statement.substr(first, end - first));
+}
 
 }  // namespace
 
@@ -49,10 +72,17 @@ bool MySQLClient::connect_once() {
   }
   // A Galera node may abort a transaction between two statements of a batch (a conflict with a
   // write replicated from another node) and run the rest of the batch, its COMMIT included,
-  // without it: an order would be answered that was undone. Sent one at a time, every statement
-  // after such an abort fails with the deadlock error instead.
+  // without it: an order would be answered that was undone. Sent one at a time, the statements
+  // are watched instead (watch_transaction). A connection that cannot say which kind of database
+  // it reached is not used.
   one_at_a_time_ = false;
-  if (mysql_query(&handle_, sql::kIsClusterNode) == 0) {
+  in_transaction_ = false;
+  if (mysql_query(&handle_, sql::kIsClusterNode) != 0) {
+    mysql_close(&handle_);
+    connected_ = false;
+    return false;
+  }
+  {
     ResultSet node(mysql_store_result(&handle_));
     MYSQL_ROW row = node.first_row();
     one_at_a_time_ = row != nullptr && row[0] != nullptr && row[0][0] == '1';
@@ -70,7 +100,9 @@ ResultSet MySQLClient::send(const std::string& statement) {
   // there, inside its quotes, so such a statement fails instead of running cut short.
   mysql_query(&handle_, statement.c_str());
   wire_error_ = mysql_errno(&handle_);
-  return ResultSet(mysql_store_result(&handle_));
+  ResultSet result(mysql_store_result(&handle_));
+  if (one_at_a_time_) watch_transaction(statement);
+  return result;
 }
 
 std::vector<ResultSet> MySQLClient::send_batch(const std::string& batch, size_t count) {
@@ -103,12 +135,37 @@ std::vector<ResultSet> MySQLClient::send_each(const std::string& batch, size_t c
   for (size_t start = 0; start < text.size() && wire_error_ == 0;) {
     size_t end = text.find(';', start);
     if (end == std::string::npos) end = text.size();
-    ResultSet result = send(text.substr(start, end - start));
+    const std::string statement = text.substr(start, end - start);
+    ResultSet result = send(in_transaction_ ? only_in_transaction(statement) : statement);
     if (wire_error_ == 0) results.push_back(std::move(result));
     start = end + 1;
   }
   if (wire_error_ == 0 && results.size() < count) wire_error_ = kBatchCutShort;
   return results;
+}
+
+// A Galera node may undo a transaction without saying so: another node's write that aborts it
+// while a read runs can leave the read answered with no result and no error, and an abort
+// between two statements can leave the next one run outside any transaction, committed on its
+// own. So inside a transaction each write is sent in a form that changes nothing outside one
+// (only_in_transaction), and the status of each answer is watched: a transaction that closed
+// without COMMIT or ROLLBACK, or a read without its result, means it was undone.
+void MySQLClient::watch_transaction(const std::string& statement) {
+  const bool open = (handle_.server_status & SERVER_STATUS_IN_TRANS) != 0;
+  const bool rows = mysql_field_count(&handle_) > 0;
+  if (statement == sql::kBeginTransaction) {
+    in_transaction_ = wire_error_ == 0 && open;
+    return;
+  }
+  if (statement == sql::kCommit || statement == sql::kRollback || wire_error_ != 0) {
+    in_transaction_ = false;
+    return;
+  }
+  if (!in_transaction_) return;
+  if (!open || (is_read(statement) && !rows)) {
+    wire_error_ = kTransactionUndone;
+    in_transaction_ = false;
+  }
 }
 
 uint64_t MySQLClient::wire_insert_id() { return mysql_insert_id(&handle_); }

@@ -8,10 +8,11 @@
 // one statement whose loss is ambiguous is COMMIT: commit() then finds out on a new connection
 // whether the transaction was applied (see there).
 //
-// Within one attempt, the first statement that fails with a lost connection, a deadlock or a
-// lock wait timeout decides the attempt's outcome, and every later statement of the attempt fails
-// the same way without reaching the database: the handler unwinds through its ordinary refusal
-// paths, and the runner decides what happens next.
+// Within one attempt, the first statement that fails with a lost connection, a deadlock, a lock
+// wait timeout or an interruption (or, on a Galera node, whose answer shows the transaction undone
+// without an error: see mysql_client.cc) decides the attempt's outcome, and every later statement
+// of the attempt fails the same way without reaching the database: the handler unwinds through its
+// ordinary refusal paths, and the runner decides what happens next.
 //
 // The library's connection record is the first member, so the object is what every library
 // call receives as the connection.
@@ -31,7 +32,7 @@ class MySQLClient {
   // How the current attempt at a request ended, as far as the database is concerned.
   enum class Outcome {
     kDone,   // every statement was answered, successes and refusals alike
-    kRetry,  // a deadlock or lock wait timeout undid the attempt: run it again after a pause
+    kRetry,  // a deadlock, lock wait timeout or interruption undid it: run it again after a pause
     kLost,   // the connection broke before anything was committed: reconnect, run it again
     kRerun,  // a commit's answer was lost and it was not applied; reconnected: run it again
     kGone,   // the connection broke and could not be made again within the bound
@@ -92,7 +93,9 @@ class MySQLClient {
   // When the connection breaks before the answers come, the commit may or may not have been
   // applied: `proof` settles it. Applied gives true, as if the answer had come; not applied
   // gives false with the outcome kRerun. Without a proof a lost answer counts as kLost: only for
-  // requests that leave the same state and print the same when run twice.
+  // requests that leave the same state and print the same when run twice. An interrupted COMMIT
+  // is settled the same way. On a Galera node the proof also confirms a COMMIT answered OK, which
+  // the node gives as well when it had undone the transaction: not applied gives kRetry.
   bool commit(const std::vector<std::string>& writes = {}, const Proof& proof = {});
 
   // Undoes the open transaction; never fails loudly. Nothing is sent when the
@@ -111,8 +114,8 @@ class MySQLClient {
   // The error number that decided the outcome; 0 while it is kDone.
   unsigned int outcome_error() const { return outcome_error_; }
 
-  // Sleeps a short random time before attempt `attempt` + 1, longer for later attempts, so that
-  // two orders that deadlocked do not meet again at once.
+  // Sleeps a short random time before attempt `attempt` + 1, longer for later attempts up to a
+  // third of a second, so that two orders that deadlocked do not meet again at once.
   void pause_before_retry(int attempt);
 
  private:
@@ -126,6 +129,10 @@ class MySQLClient {
   std::vector<ResultSet> send_batch(const std::string& batch, size_t count);
   // send_batch() one statement per round trip, for a database that cannot be given batches.
   std::vector<ResultSet> send_each(const std::string& batch, size_t count);
+  // Galera node only (see the .cc). After send(): a statement answered without error outside the
+  // transaction that START TRANSACTION opened, or a read answered without its result, means the
+  // node undid the transaction; wire_error_ then says so.
+  void watch_transaction(const std::string& statement);
   uint64_t wire_insert_id();
   static void pause_ms(int ms);
 
@@ -133,6 +140,10 @@ class MySQLClient {
   ResultSet run(const std::string& statement);
   void note_error(unsigned int error);
   bool settle_lost_commit(const Proof& proof);
+  // Runs `proof` (and rolls back its locks): whether the transaction it asks about was applied;
+  // kUnknown, with wire_error_ set, when the proof could not be read.
+  enum class Applied { kYes, kNo, kUnknown };
+  Applied ask_proof(const Proof& proof);
 
   MYSQL handle_;
   const char* host_;
@@ -140,7 +151,8 @@ class MySQLClient {
   const char* password_;
   const char* database_;
   bool connected_ = false;
-  bool one_at_a_time_ = false;  // a Galera node: batches go one statement at a time
+  bool one_at_a_time_ = false;   // a Galera node: batches go one statement at a time
+  bool in_transaction_ = false;  // one_at_a_time_ only: a transaction was begun and not ended
   unsigned int wire_error_ = 0;
   unsigned int last_error_ = 0;
   Outcome outcome_ = Outcome::kDone;

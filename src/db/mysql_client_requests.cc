@@ -1,6 +1,7 @@
 // The half of MySQLClient that decides what the database's answers mean for the request that
 // runs: statements, transactions, and what a lost connection, a deadlock or a lock wait timeout
 // does to the current attempt.
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -19,6 +20,7 @@ constexpr char kConnectionError[] = "[MySQL] Connection Error";
 constexpr unsigned int kServerShutdown = 1053;  // the server is going down
 constexpr unsigned int kLockWaitTimeout = 1205;
 constexpr unsigned int kDeadlock = 1213;           // also a cluster's certification conflict
+constexpr unsigned int kQueryInterrupted = 1317;   // e.g. a Galera node's replicated write
 constexpr unsigned int kConnectionKilled = 1927;   // e.g. by the idle-transaction timeout
 constexpr unsigned int kCannotConnect = 2002;      // unix socket
 constexpr unsigned int kCannotConnectHost = 2003;  // TCP
@@ -45,7 +47,20 @@ bool connection_lost(unsigned int error) {
   }
 }
 
-bool worth_retrying(unsigned int error) { return error == kDeadlock || error == kLockWaitTimeout; }
+// Errors that undo the attempt's transaction (or leave it to be rolled back) and may not recur:
+// - a deadlock, or a Galera node's certification conflict or abort by another node's write;
+// - a lock wait timeout;
+// - an interrupted statement: a Galera node answers so when another node's write aborts the
+//   statement's transaction while it runs.
+bool worth_retrying(unsigned int error) {
+  return error == kDeadlock || error == kLockWaitTimeout || error == kQueryInterrupted;
+}
+
+// Errors after which a COMMIT may or may not have been applied: the connection broke, or the
+// statement was interrupted (on a Galera node, perhaps once the commit was certified).
+bool commit_uncertain(unsigned int error) {
+  return connection_lost(error) || error == kQueryInterrupted;
+}
 
 // The statements as one text, each ended by a semicolon (those texts that carry their own keep
 // just that one). An empty statement ends the process, as it does on its own.
@@ -89,7 +104,9 @@ void MySQLClient::begin_attempt() {
 void MySQLClient::pause_before_retry(int attempt) {
   static std::minstd_rand random(
       static_cast<unsigned int>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  const int most_ms = 20 * attempt;
+  // Up to 20 ms more per attempt, to at most a third of a second: a request may retry deadlocks
+  // for seconds, and the pauses must not use up that time on their own.
+  const int most_ms = std::min(20 * std::max(attempt, 1), 320);
   pause_ms(5 + static_cast<int>(random() % static_cast<unsigned int>(most_ms)));
 }
 
@@ -147,10 +164,25 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
   batch.push_back(sql::kCommit);
   send_batch(batch_text(batch), batch.size());
   last_error_ = wire_error_;
-  if (last_error_ == 0) return true;
+  if (last_error_ == 0 && (!one_at_a_time_ || proof.empty())) return true;
+  if (last_error_ == 0) {
+    // A Galera node may have undone the transaction just before its COMMIT and answered that
+    // COMMIT, which then had nothing to commit, with OK: the proof says what happened.
+    switch (ask_proof(proof)) {
+      case Applied::kYes:
+        return true;
+      case Applied::kNo:
+        outcome_ = Outcome::kRetry;
+        outcome_error_ = last_error_ = kDeadlock;
+        return false;
+      case Applied::kUnknown:
+        last_error_ = wire_error_;  // asked again on a new connection
+        return settle_lost_commit(proof);
+    }
+  }
   // A write that failed (a value out of range, a time the database cannot store) stops the batch
   // before the commit; so does a deadlock, which has also rolled the transaction back.
-  if (!connection_lost(last_error_)) {
+  if (!commit_uncertain(last_error_)) {
     note_error(last_error_);
     return false;
   }
@@ -168,25 +200,33 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
   // wrote with a locking read, which waits for a live transaction to end either way.
   for (int i = 0; i < kProofAttempts; ++i) {
     if (!reconnect()) break;
-    std::vector<ResultSet> results = send_batch(batch_text(proof), proof.size());
-    const unsigned int error = wire_error_;
-    MYSQL_ROW row = results.size() == proof.size() ? results.back().first_row() : nullptr;
-    send(sql::kRollback);  // the proof's locks
-    if (error == 0 && row != nullptr) {
-      if (parse_decimal_prefix64(row[0]) > 0) {
-        last_error_ = 0;
-        return true;
-      }
+    const Applied applied = ask_proof(proof);
+    if (applied == Applied::kYes) {
+      last_error_ = 0;
+      return true;
+    }
+    if (applied == Applied::kNo) {
       outcome_ = Outcome::kRerun;
       outcome_error_ = lost;
       return false;
     }
+    const unsigned int error = wire_error_;
     if (error != 0 && !connection_lost(error) && !worth_retrying(error)) break;
   }
   // The database cannot tell whether the order was applied: better to end than to guess.
   outcome_ = Outcome::kGone;
   outcome_error_ = lost;
   return false;
+}
+
+MySQLClient::Applied MySQLClient::ask_proof(const Proof& proof) {
+  std::vector<ResultSet> results = send_batch(batch_text(proof), proof.size());
+  const unsigned int error = wire_error_;
+  MYSQL_ROW row = results.size() == proof.size() ? results.back().first_row() : nullptr;
+  send(sql::kRollback);  // the proof's locks
+  wire_error_ = error;
+  if (error != 0 || row == nullptr) return Applied::kUnknown;
+  return parse_decimal_prefix64(row[0]) > 0 ? Applied::kYes : Applied::kNo;
 }
 
 void MySQLClient::rollback() {

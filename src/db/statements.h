@@ -39,6 +39,11 @@ constexpr char kSessionSettings[] =
     "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
     "idle_transaction_timeout=30, wsrep_sync_wait=1";
 
+// On a Galera node a write inside a transaction is sent so that it changes nothing should it run
+// outside one (see mysql_client.cc): an UPDATE (whose condition holds no OR) with this added, an
+// INSERT ... VALUES(v) as INSERT ... SELECT v with this condition.
+constexpr char kOnlyInTransaction[] = " AND @@in_transaction";
+constexpr char kInsertOnlyInTransaction[] = "{} SELECT {} FROM DUAL WHERE @@in_transaction";
 // Asked once a connection is made: 1 on a Galera node, which is sent one statement at a time.
 constexpr char kIsClusterNode[] = "SELECT @@wsrep_on";
 

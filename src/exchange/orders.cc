@@ -23,7 +23,8 @@
 // the same as if the order ran alone, and reaches it only after the transaction has ended, so a
 // client that stops reading holds no lock. The echoed updates are shown only when the order
 // commits: an order the database undid shows what a refused one shows. A deadlock, a lock wait
-// timeout or a lost connection runs the order again from the start (server/request_runner.h).
+// timeout, an interrupted statement, a transaction a Galera node undid or a lost connection runs
+// the order again from the start (server/request_runner.h).
 #include <fmt/format.h>
 
 #include "account/money.h"

@@ -1,5 +1,6 @@
 #include "server/request_runner.h"
 
+#include <chrono>
 #include <string>
 
 #include "server/dispatch.h"
@@ -49,8 +50,13 @@ class SessionState {
 // Error number of a lock wait timeout; every other retried error is a deadlock or conflict.
 constexpr unsigned int kLockWaitTimeout = 1205;
 
-int attempts_allowed(unsigned int error) {
-  return error == kLockWaitTimeout ? kMaxAttemptsAfterLockWaits : kMaxAttemptsAfterDeadlocks;
+using Clock = std::chrono::steady_clock;
+
+// Whether an attempt undone by `error` stands as the request's answer: the lock waits' count or
+// the deadlocks' time is used up.
+bool undone_attempt_stands(unsigned int error, int lock_waits, Clock::time_point first_attempt) {
+  if (error == kLockWaitTimeout) return lock_waits >= kMaxAttemptsAfterLockWaits;
+  return Clock::now() - first_attempt >= std::chrono::milliseconds(kDeadlockRetryBudgetMs);
 }
 
 [[noreturn]] void give_up(size_t output_mark) {
@@ -64,7 +70,8 @@ int attempts_allowed(unsigned int error) {
 void run_request(const char* data, int32_t length) {
   const size_t output_mark = output_size();
   const SessionState before;
-  int undone = 0, reconnects = 0;
+  const Clock::time_point first_attempt = Clock::now();
+  int undone = 0, lock_waits = 0, reconnects = 0;
   for (;;) {
     client->begin_attempt();
     parse_handler(data, length);
@@ -72,9 +79,13 @@ void run_request(const char* data, int32_t length) {
     switch (outcome) {
       case MySQLClient::Outcome::kDone:
         return;
-      case MySQLClient::Outcome::kRetry:
-        if (++undone >= attempts_allowed(client->outcome_error())) return;  // refused as it stands
+      case MySQLClient::Outcome::kRetry: {
+        const unsigned int error = client->outcome_error();
+        ++undone;
+        if (error == kLockWaitTimeout) ++lock_waits;
+        if (undone_attempt_stands(error, lock_waits, first_attempt)) return;  // refused as it is
         break;
+      }
       case MySQLClient::Outcome::kLost:
       case MySQLClient::Outcome::kRerun:
         if (++reconnects > kMaxReconnects) give_up(output_mark);

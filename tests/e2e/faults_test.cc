@@ -1,8 +1,8 @@
 // The database's worst day, end to end: stopped and started under a session and under an order
 // that waits for a lock, gone for good, a server killed while its order waits for a row lock,
-// lock wait timeouts and deadlocks inside an order. A session outlives a restart as the same
-// signed-in session; an order is applied whole and exactly once, or not at all; and the client
-// sees one answer per request, that of the attempt that counted.
+// lock wait timeouts, deadlocks and interrupted statements inside an order. A session outlives a
+// restart as the same signed-in session; an order is applied whole and exactly once, or not at all;
+// and the client sees one answer per request, that of the attempt that counted.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -58,6 +58,10 @@ bool ends_within(const ServerProcess& server, std::chrono::seconds bound) {
 // waits before it writes anything), or the trader's place in the trade log (the order has moved
 // stock and balances and waits to log the trade).
 enum class Hold { kMarketRow, kTradeLog };
+
+std::string hold_name(const ::testing::TestParamInfo<Hold>& info) {
+  return info.param == Hold::kMarketRow ? "BeforeItWrites" : "AfterItWrites";
+}
 
 // A signed-in trader of BTC at price 100 with stock 50.
 class Faults : public ::testing::Test {
@@ -214,10 +218,25 @@ TEST_P(KilledServer, WhileItsOrderWaitsForALockLeavesItWholeOrNotAtAll) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, KilledServer, ::testing::Values(Hold::kMarketRow, Hold::kTradeLog),
-                         [](const auto& info) {
-                           return info.param == Hold::kMarketRow ? "BeforeItWrites"
-                                                                 : "AfterItWrites";
-                         });
+                         hold_name);
+
+// A statement of the order interrupted while it waits for a lock (as a Galera node interrupts one
+// when another node's write aborts its transaction): the order runs again and trades once.
+class InterruptedOrder : public Faults, public ::testing::WithParamInterface<Hold> {};
+
+TEST_P(InterruptedOrder, RunsAgainAndTradesOnce) {
+  TestDb locker, root(TestDb::kRoot);
+  hold(locker, GetParam());
+  server->write_raw(envelopes::bytes_of(envelopes::buy(kBTC, 2, 1)));
+  ASSERT_TRUE(wait_for_value(root, status_query(kWaitsNow), "1"));
+  root.exec("KILL QUERY " + root.value(kLockWaiter));
+  locker.exec("ROLLBACK");
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(2));
+  EXPECT_EQ(snapshot(), bought(2, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, InterruptedOrder,
+                         ::testing::Values(Hold::kMarketRow, Hold::kTradeLog), hold_name);
 
 // A trader session whose waits for a row lock give up after 1 s.
 class LockWaitTimeout : public Faults {

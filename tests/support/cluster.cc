@@ -195,6 +195,10 @@ int Cluster::proxy_node() {
   return std::atoi(row[0] + 4);
 }
 
+void Cluster::wait_proxy_sees(int node, bool up) {
+  run_or_fail("proxy-sees " + std::to_string(node) + (up ? " up" : " down"));
+}
+
 void Cluster::exec(int node, const std::string& statement) { value(node, statement); }
 
 bool Cluster::run(const std::string& args, std::string* output) {

@@ -2,9 +2,10 @@
 // for one test by scripts/cluster in a directory of its own and gone again with the object.
 //
 // For tests of what the server does when the database node behind the proxy dies: point the
-// server at proxy_port(), kill() the node the proxy sends to, and read every node's data
-// directly with value(). The proxy sends every connection to one node (node1 first) and does not
-// fail back; scripts/cluster and deploy/haproxy/korvane-db.cfg say how.
+// server at proxy_port(), kill() the node the proxy sends to (or take it out of the Synced
+// state), and read every node's data directly with value(). The proxy sends every connection to
+// one node (node1 first) and does not fail back; scripts/cluster and deploy/haproxy/korvane-db.cfg
+// say how.
 #ifndef KORVANE_TESTS_SUPPORT_CLUSTER_H_
 #define KORVANE_TESTS_SUPPORT_CLUSTER_H_
 
@@ -52,6 +53,10 @@ class Cluster {
 
   // The node the proxy sends new connections to (0, with a test failure, when none answers).
   int proxy_node();
+
+  // Returns once the proxy has marked the node up (`up`) or down: it marks a node down when it
+  // dies or leaves the Synced state. Records a test failure when that does not happen in time.
+  void wait_proxy_sees(int node, bool up);
 
   // Runs a statement on the node as root; records a test failure when it fails.
   void exec(int node, const std::string& statement);
