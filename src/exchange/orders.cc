@@ -15,8 +15,10 @@
 //   succeeded. A trade without its log entry does not exist.
 //
 // An order takes two round trips to the database: the locking reads begin the transaction in
-// one batch; the writes and the commit go in a second (a refused order sends its rollback
-// instead). The database stops a batch at its first failing statement, so a commit after a
+// one batch, together with the trade's log entry (so that the entry's id is known before the
+// commit: it proves the order applied should the commit's answer be lost); the other writes and
+// the commit go in a second (a refused order sends its rollback instead, and the entry goes with
+// it). The database stops a batch at its first failing statement, so a commit after a
 // failed write never runs.
 //
 // What the client sees of one order (price and stock lines, echoed updates, the response) is

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,9 @@ const DelayedCase kDelayedCases[] = {
      [](const Session&) { return Rows{{"rLate"}}; }},
 };
 
+// Names the case in the parameters gtest prints.
+void PrintTo(const DelayedCase& c, std::ostream* out) { *out << c.name; }
+
 class DelayedBatch : public LateCommit, public ::testing::WithParamInterface<DelayedCase> {};
 
 TEST_P(DelayedBatch, LandsAfterTheProofAndTheAnswerMatchesTheDatabase) {
@@ -146,6 +150,8 @@ const RaceCase kRaceCases[] = {
     {"DroppedWrites", Cut::kBeforeSending, false},
     {"LostCommitAnswer", Cut::kAfterReply, true},
 };
+
+void PrintTo(const RaceCase& c, std::ostream* out) { *out << c.name; }
 
 class IdenticalOrder : public LateCommit, public ::testing::WithParamInterface<RaceCase> {};
 
