@@ -53,8 +53,9 @@ bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 // Begins the order's transaction with its locking reads, the bot guard's count and the trade's
 // log entry, in one round trip, then applies the guard and takes the market row's price and stock
 // into `exchange`. Leaves the vault row (KRW_amount, <coin>_amount) in `vault` and the logged
-// trade's id in `trade_id` (0 when the log entry failed: the order is refused after its checks,
-// where a failed write refuses it). False when the order stops here: a failed read, a trade the
+// trade's id in `trade_id` (0 when the log entry failed, a lock wait timeout or a lost connection
+// included: the order is refused after its checks, where a failed write refuses it, and the
+// attempt's outcome decides the rest). False when the order stops here: a failed read, a trade the
 // guard found (it has printed its line), or no market row; `order` rolls back then, the entry
 // with it.
 bool open_order(Exchange& exchange, Transaction& order, const std::string& symbol, uint64_t amount,
@@ -66,8 +67,9 @@ bool open_order(Exchange& exchange, Transaction& order, const std::string& symbo
                    fmt::format(sql::kInsertTradeAtMarket, user->idx, symbol, symbol, amount, symbol,
                                amount, buy, trade_time),
                    sql::kSelectInsertId});
+  // The reads stand even when the log entry failed (a lock wait timeout, say): the order shows
+  // what it showed when the entry went with the writes, and is refused where they would fail.
   if (results.size() < 3) return false;
-  if (client->attempt_outcome() != MySQLClient::Outcome::kDone) return false;
   if (exchange.check_trading_bot(results[2]) == 0) return false;
   MYSQL_ROW market = results[1].first_row();
   if (market == nullptr) return false;

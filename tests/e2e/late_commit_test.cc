@@ -52,6 +52,8 @@ struct DelayedCase {
   void (*prepare)(ServerProcess&, Session&);
   korvane::KorvaneInterface (*request)(const Session&);
   std::string (*answer)(const Session&);
+  // A LIKE pattern of the proof's statement that waits for the old transaction.
+  std::string (*proof)(const Session&);
   // What the database holds of the request, and what it must hold.
   Rows (*stored)(Session&);
   Rows (*expected)(const Session&);
@@ -61,6 +63,7 @@ const DelayedCase kDelayedCases[] = {
     {"SignUp", false, "INSERT INTO kv_uservault", [](ServerProcess&, Session&) {},
      [](const Session& s) { return envelopes::signup(s.name, "pw"); },
      [](const Session& s) { return answers::signup(s.name, s.db.account_id(s.name)); },
+     [](const Session&) { return std::string("%FROM kv_account WHERE acc_id=% FOR UPDATE%"); },
      [](Session& s) {
        return s.db.rows(
            "SELECT v.KRW_amount FROM kv_uservault v JOIN kv_account a "
@@ -72,6 +75,7 @@ const DelayedCase kDelayedCases[] = {
      [](ServerProcess&, Session& s) { s.db.set_market("XRP", kPrice, kStock); },
      [](const Session&) { return envelopes::buy(kXRP, 2, kAt); },
      [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, true, s.acc); },
+     [](const Session& s) { return "%FROM kv_uservault WHERE acc_id=" + s.acc + " FOR UPDATE%"; },
      [](Session& s) {
        return s.db.rows(
            "SELECT COUNT(*), MIN(v.XRP_amount) FROM kv_tradehistory t JOIN "
@@ -89,6 +93,9 @@ const DelayedCase kDelayedCases[] = {
      },
      [](const Session& s) { return envelopes::modify_address(std::stoi(s.entry), "rNew"); },
      [](const Session& s) { return answers::address_modified(s.entry, "rOld", "rNew"); },
+     [](const Session& s) {
+       return "%kv_addressbook WHERE id=" + s.entry + " AND acc_id=" + s.acc + "%FOR UPDATE%";
+     },
      [](Session& s) {
        return s.db.rows("SELECT id, address FROM kv_addressbook WHERE acc_id=" + s.acc);
      },
@@ -98,6 +105,9 @@ const DelayedCase kDelayedCases[] = {
     {"AddressAdd", true, "COMMIT", [](ServerProcess&, Session&) {},
      [](const Session&) { return envelopes::add_address(kXRP, "rLate", "1", 1); },
      [](const Session&) { return answers::address_added("XRP", "rLate", "1"); },
+     [](const Session& s) {
+       return "%kv_addressbook WHERE id=% AND acc_id=" + s.acc + " FOR UPDATE%";
+     },
      [](Session& s) {
        return s.db.rows("SELECT address FROM kv_addressbook WHERE acc_id=" + s.acc);
      },
@@ -127,7 +137,7 @@ TEST_P(DelayedBatch, LandsAfterTheProofAndTheAnswerMatchesTheDatabase) {
   server->write_raw(envelopes::bytes_of(c.request(s)));
   ASSERT_TRUE(proxy.wait_until_holding());
   // The server has reconnected and its proof waits behind the old transaction, still alive.
-  ASSERT_TRUE(wait_for_lock_waits(root, 1));
+  ASSERT_TRUE(wait_for_lock_wait_in(root, c.proof(s)));
   proxy.release();
   const std::string answer = server->read_until_prompt();
   EXPECT_TRUE(proxy.fired());
