@@ -86,15 +86,14 @@ constexpr char kCountSameTrade[] =
     "SELECT COUNT(*) from kv_tradehistory where acc_id={} and symbol='{}' and "
     "trade_time=FROM_UNIXTIME({}) and type={};";
 // Logs the trade in the order's first round trip, at the price of the market row it has just
-// locked: its id (kSelectInsertId, in the same round trip) is what tells this order's trade from
-// any other's should the commit lose its answer. A refused order rolls it back with the rest. A
-// time the database cannot convert (beyond 2038), or a value beyond its column, fails it: the
+// locked, as the last statement of that round trip: its insert id is what tells this order's trade
+// from any other's should the commit lose its answer. A refused order rolls it back with the rest.
+// A time the database cannot convert (beyond 2038), or a value beyond its column, fails it: the
 // batch stops there and the order is refused once its checks have run.
 constexpr char kInsertTradeAtMarket[] =
     "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', "
     "(SELECT current_price FROM kv_coininfo WHERE symbol='{}'), {}, "
     "(SELECT current_price FROM kv_coininfo WHERE symbol='{}')*{}, {}, FROM_UNIXTIME({}) )";
-constexpr char kSelectInsertId[] = "SELECT LAST_INSERT_ID()";
 // Whether an order whose commit lost its answer was applied: the trade it logged exists. Asked
 // after kLockVault in one transaction, so it waits for the order's transaction if that is still
 // alive; the id is this attempt's own, so an identical order of another session never counts.

@@ -65,8 +65,7 @@ bool open_order(Exchange& exchange, Transaction& order, const std::string& symbo
                    fmt::format(sql::kLockMarketRow, symbol),
                    fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0),
                    fmt::format(sql::kInsertTradeAtMarket, user->idx, symbol, symbol, amount, symbol,
-                               amount, buy, trade_time),
-                   sql::kSelectInsertId});
+                               amount, buy, trade_time)});
   // The reads stand even when the log entry failed (a lock wait timeout, say): the order shows
   // what it showed when the entry went with the writes, and is refused where they would fail.
   if (results.size() < 3) return false;
@@ -76,8 +75,8 @@ bool open_order(Exchange& exchange, Transaction& order, const std::string& symbo
   exchange.cur_price = market_value(market[0]);
   exchange.cur_qty = market_value(market[1]);
   *vault = std::move(results[0]);
-  MYSQL_ROW id = results.size() == 5 ? results[4].first_row() : nullptr;
-  *trade_id = id == nullptr ? 0 : parse_decimal_prefix64(id[0]);
+  // The entry is the batch's last statement, so the insert id is its own.
+  *trade_id = results.size() == 4 ? client->last_insert_id() : 0;
   return true;
 }
 

@@ -72,7 +72,6 @@ std::vector<Shape> make_shapes() {
       read(sql::kProveAddressRewrite, 1, {{"1"}}),
       read(sql::kProveAddress, 1, {{"1"}}),
       write(sql::kInsertTradeAtMarket, true),
-      read(sql::kSelectInsertId, 1, {{"1"}}),
       read(sql::kCountTrades, 1, {{"1"}}),
       read(sql::kSelectTrades, 8,
            {{"1", "7", "BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"}}, true),
