@@ -34,7 +34,11 @@ int32_t create_account(const std::string& name, const std::string& digest) {
   if (acc_id == 0) return 0;
   const std::string vault = fmt::format(
       sql::kInsertVault, static_cast<uint64_t>(static_cast<int64_t>(acc_id)), kStartingKrw);
-  if (!signup.commit({vault}, {fmt::format(sql::kProveVault, static_cast<int64_t>(acc_id))})) {
+  // The proof locks the new account row first: the sign-up holds it from its first round trip.
+  const MySQLClient::Proof proof = {sql::kBeginTransaction,
+                                    fmt::format(sql::kLockAccount, static_cast<int64_t>(acc_id)),
+                                    fmt::format(sql::kProveVault, static_cast<int64_t>(acc_id))};
+  if (!signup.commit({vault}, proof)) {
     client->handle_error(static_cast<int>(client->last_error()));
     return 0;
   }

@@ -52,6 +52,10 @@ constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}
 constexpr char kSelectAccountIdByName[] = "SELECT acc_id FROM kv_account where USERNAME='{}';";
 constexpr char kInsertVault[] = "INSERT INTO kv_uservault VALUES(NULL, {}, {}, 0, 0, 0, 0, 0);";
 // Whether a sign-up whose COMMIT lost its answer was applied: the new account's vault exists.
+// Asked after kLockAccount: the sign-up's transaction holds its new account row from its first
+// round trip, so the lock waits for it should it still be alive (a locking read of the vault row,
+// which does not exist yet, takes no lock under READ COMMITTED).
+constexpr char kLockAccount[] = "SELECT acc_id FROM kv_account WHERE acc_id={} FOR UPDATE";
 constexpr char kProveVault[] = "SELECT COUNT(*) FROM kv_uservault WHERE acc_id={} FOR UPDATE";
 constexpr char kSelectAccountByLogin[] =
     "SELECT * FROM kv_account WHERE username='{}' AND password='{}';";
@@ -86,16 +90,19 @@ constexpr char kLockMarketRow[] =
 constexpr char kCountSameTrade[] =
     "SELECT COUNT(*) from kv_tradehistory where acc_id={} and symbol='{}' and "
     "trade_time=FROM_UNIXTIME({}) and type={};";
-constexpr char kInsertTrade[] =
-    "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', {}, {}, {}, {}, FROM_UNIXTIME({}) );";
-// Whether an order whose commit lost its answer was applied: its trade is logged. Asked after
-// kLockVault in one transaction, so it waits for the order's transaction if that is still alive.
-// The order passed the bot guard with its vault row locked, so no trade of its account, coin,
-// side and time was logged before it; the amount and price tell it from an identical order of
-// another session that the guard let through after this one was undone.
-constexpr char kProveTrade[] =
-    "SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id={} AND symbol='{}' AND "
-    "trade_time=FROM_UNIXTIME({}) AND type={} AND amount={} AND price={}";
+// Logs the trade in the order's first round trip, at the price of the market row it has just
+// locked, as the last statement of that round trip: its insert id is what tells this order's trade
+// from any other's should the commit lose its answer. A refused order rolls it back with the rest.
+// A time the database cannot convert (beyond 2038), or a value beyond its column, fails it: the
+// batch stops there and the order is refused once its checks have run.
+constexpr char kInsertTradeAtMarket[] =
+    "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', "
+    "(SELECT current_price FROM kv_coininfo WHERE symbol='{}'), {}, "
+    "(SELECT current_price FROM kv_coininfo WHERE symbol='{}')*{}, {}, FROM_UNIXTIME({}) )";
+// Whether an order whose commit lost its answer was applied: the trade it logged exists. Asked
+// after kLockVault in one transaction, so it waits for the order's transaction if that is still
+// alive; the id is this attempt's own, so an identical order of another session never counts.
+constexpr char kProveTrade[] = "SELECT COUNT(*) FROM kv_tradehistory WHERE id={} AND acc_id={}";
 constexpr char kCountTrades[] =
     "SELECT COUNT(*) from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
 constexpr char kSelectTrades[] =
@@ -109,12 +116,14 @@ constexpr char kInsertAddress[] =
 constexpr char kProveAddress[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} FOR UPDATE";
 constexpr char kCountAddressesForModify[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={};";
-constexpr char kSelectAddressById[] =
-    "SELECT address FROM kv_addressbook WHERE id={} and acc_id={};";
+// Begins a rewrite of one entry: holds the entry until the rewrite commits or rolls back.
+constexpr char kLockAddressById[] =
+    "SELECT address FROM kv_addressbook WHERE id={} AND acc_id={} FOR UPDATE";
 constexpr char kUpdateAddressById[] =
     "UPDATE kv_addressbook SET address='{}' WHERE id={} and acc_id={};";
 // Whether a rewrite of one entry whose COMMIT lost its answer was applied: the entry holds the
-// new address (a rewrite to the address an entry already holds never writes).
+// new address (a rewrite to the address an entry already holds never writes). The locking read
+// waits for the rewrite's transaction, which holds the entry from its first round trip.
 constexpr char kProveAddressRewrite[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} AND address='{}' FOR UPDATE";
 constexpr char kCountAddressesByText[] =

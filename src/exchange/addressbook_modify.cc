@@ -6,6 +6,7 @@
 
 #include "db/decimal.h"
 #include "db/statements.h"
+#include "db/transaction.h"
 #include "exchange/addressbook.h"
 #include "server/exchange.h"
 #include "server/json_print.h"
@@ -20,18 +21,23 @@ void modify_addressbook_response(int id, std::string origin_addr, std::string ne
   print_json_response(response, JsonFields::kAllFields);
 }
 
+// The rewrite of one entry runs as a transaction that holds the entry from its first read, so
+// the address it reports as the origin is the one it replaces, and so that, should the commit's
+// answer be lost, the proof waits for it if it is still alive and then finds the new address in
+// place only if this rewrite (or one to the same address since) was applied. Running it again
+// instead would find the new address there and answer nothing.
 int modify_address(int id, std::string new_addr) {
   if (client->detect_sqli(new_addr)) return -1;
-  ResultSet stored = client->exec_query_result(fmt::format(sql::kSelectAddressById, id, user->idx));
-  MYSQL_ROW row = stored.first_row();
+  Transaction rewrite(client);
+  std::vector<ResultSet> reads = rewrite.begin({fmt::format(sql::kLockAddressById, id, user->idx)});
+  if (reads.size() != 1) return -1;
+  MYSQL_ROW row = reads[0].first_row();
   if (row == nullptr || row[0] == nullptr) return -1;
-  const std::string previous(row[0], stored.fetch_lengths()[0]);
+  const std::string previous(row[0], reads[0].fetch_lengths()[0]);
   if (previous == new_addr) return -1;  // nothing to write, and nothing to report
-  // The update commits by itself. Should its answer be lost, the entry tells whether it was
-  // applied: running the rewrite again would find the new address in place and answer as if
-  // nothing had changed.
-  if (!client->commit({fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx)},
-                      {fmt::format(sql::kProveAddressRewrite, id, user->idx, new_addr)})) {
+  const MySQLClient::Proof proof = {
+      sql::kBeginTransaction, fmt::format(sql::kProveAddressRewrite, id, user->idx, new_addr)};
+  if (!rewrite.commit({fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx)}, proof)) {
     return -1;
   }
   modify_addressbook_response(id, previous, new_addr);

@@ -15,8 +15,10 @@
 //   succeeded. A trade without its log entry does not exist.
 //
 // An order takes two round trips to the database: the locking reads begin the transaction in
-// one batch; the writes and the commit go in a second (a refused order sends its rollback
-// instead). The database stops a batch at its first failing statement, so a commit after a
+// one batch, together with the trade's log entry (so that the entry's id is known before the
+// commit: it proves the order applied should the commit's answer be lost); the other writes and
+// the commit go in a second (a refused order sends its rollback instead, and the entry goes with
+// it). The database stops a batch at its first failing statement, so a commit after a
 // failed write never runs.
 //
 // What the client sees of one order (price and stock lines, echoed updates, the response) is
@@ -49,24 +51,33 @@ int64_t balance_value(const char* text) { return parse_decimal_prefix32(text); }
 
 bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 
-// Begins the order's transaction with its locking reads and the bot guard's count, in one round
-// trip, then applies the guard and takes the market row's price and stock into `exchange`. Leaves
-// the vault row (KRW_amount, <coin>_amount) in `vault`. False when the order stops here: a failed
-// statement, a trade the guard found (it has printed its line), or no market row; `order` rolls
-// back then.
-bool open_order(Exchange& exchange, Transaction& order, const std::string& symbol,
-                uint64_t trade_time, bool buy, ResultSet* vault) {
+// Begins the order's transaction with its locking reads, the bot guard's count and the trade's
+// log entry, in one round trip, then applies the guard and takes the market row's price and stock
+// into `exchange`. Leaves the vault row (KRW_amount, <coin>_amount) in `vault` and the logged
+// trade's id in `trade_id` (0 when the log entry failed, a lock wait timeout or a lost connection
+// included: the order is refused after its checks, where a failed write refuses it, and the
+// attempt's outcome decides the rest). False when the order stops here: a failed read, a trade the
+// guard found (it has printed its line), or no market row; `order` rolls back then, the entry
+// with it.
+bool open_order(Exchange& exchange, Transaction& order, const std::string& symbol, uint64_t amount,
+                uint64_t trade_time, bool buy, ResultSet* vault, uint64_t* trade_id) {
   std::vector<ResultSet> results =
       order.begin({fmt::format(sql::kLockVaultBalances, symbol, user->idx),
                    fmt::format(sql::kLockMarketRow, symbol),
-                   fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0)});
-  if (results.size() != 3) return false;
+                   fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0),
+                   fmt::format(sql::kInsertTradeAtMarket, user->idx, symbol, symbol, amount, symbol,
+                               amount, buy, trade_time)});
+  // The reads stand even when the log entry failed (a lock wait timeout, say): the order shows
+  // what it showed when the entry went with the writes, and is refused where they would fail.
+  if (results.size() < 3) return false;
   if (exchange.check_trading_bot(results[2]) == 0) return false;
   MYSQL_ROW market = results[1].first_row();
   if (market == nullptr) return false;
   exchange.cur_price = market_value(market[0]);
   exchange.cur_qty = market_value(market[1]);
   *vault = std::move(results[0]);
+  // The entry is the batch's last statement, so the insert id is its own.
+  *trade_id = results.size() == 4 ? client->last_insert_id() : 0;
   return true;
 }
 
@@ -83,7 +94,10 @@ int Exchange::handle_buy(const korvane::Buy& request) {
 
   Transaction order(client);
   ResultSet balances;
-  if (!open_order(*this, order, *symbol, trade_time, true, &balances)) return -1;
+  uint64_t trade_id;
+  if (!open_order(*this, order, *symbol, amount, trade_time, true, &balances, &trade_id)) {
+    return -1;
+  }
   // The two market lines, in one write.
   print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
   if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return -1;
@@ -102,7 +116,7 @@ int Exchange::handle_buy(const korvane::Buy& request) {
       fmt::format(sql::kSubtractStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), true),
       user->update_user_vault_krw(*symbol, static_cast<int64_t>(*cost), true)};
-  return create_trade_history(order, std::move(writes), *symbol, amount, trade_time, true);
+  return create_trade_history(order, std::move(writes), trade_id, *symbol, amount, true);
 }
 
 int Exchange::handle_sell(const korvane::Sell& request) {
@@ -115,7 +129,10 @@ int Exchange::handle_sell(const korvane::Sell& request) {
 
   Transaction order(client);
   ResultSet balances;
-  if (!open_order(*this, order, *symbol, trade_time, false, &balances)) return -1;
+  uint64_t trade_id;
+  if (!open_order(*this, order, *symbol, amount, trade_time, false, &balances, &trade_id)) {
+    return -1;
+  }
   MYSQL_ROW vault = balances.first_row();
   if (vault == nullptr) return -1;
   // An amount of 2^63 or more is negative as a signed value and refused here.
@@ -136,7 +153,7 @@ int Exchange::handle_sell(const korvane::Sell& request) {
       fmt::format(sql::kAddStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), false),
       user->update_user_vault_krw(*symbol, static_cast<int64_t>(*proceeds), false)};
-  return create_trade_history(order, std::move(writes), *symbol, amount, trade_time, false);
+  return create_trade_history(order, std::move(writes), trade_id, *symbol, amount, false);
 }
 
 int Exchange::check_trading_bot(ResultSet& count) {
@@ -150,19 +167,17 @@ int Exchange::check_trading_bot(ResultSet& count) {
 }
 
 int Exchange::create_trade_history(Transaction& order, std::vector<std::string> writes,
-                                   std::string symbol, uint64_t amount, uint64_t trade_time,
+                                   uint64_t trade_id, std::string symbol, uint64_t amount,
                                    bool buy) {
   std::optional<uint64_t> value = money::trade_value(cur_price, amount);
   if (!value) return -1;
-  // A time the database cannot convert (beyond 2038) makes this insert fail.
-  writes.push_back(fmt::format(sql::kInsertTrade, user->idx, symbol, cur_price, amount, *value, buy,
-                               trade_time));
+  // The log entry written in the first round trip failed: a failed write refuses the order.
+  if (trade_id == 0) return -1;
   // The log entry completes the order: commit it with the order's other changes, and answer
-  // only once they are durable. Should the commit's answer be lost, the log tells whether the
-  // order was applied.
-  const MySQLClient::Proof proof = {
-      sql::kBeginTransaction, fmt::format(sql::kLockVault, user->idx),
-      fmt::format(sql::kProveTrade, user->idx, symbol, trade_time, buy ? 1 : 0, amount, cur_price)};
+  // only once they are durable. Should the commit's answer be lost, the entry's id tells whether
+  // this order was applied.
+  const MySQLClient::Proof proof = {sql::kBeginTransaction, fmt::format(sql::kLockVault, user->idx),
+                                    fmt::format(sql::kProveTrade, trade_id, user->idx)};
   if (!order.commit(writes, proof)) return -1;
 
   korvane::TradeResponse response;

@@ -23,10 +23,11 @@ class Exchange {
   // the count could not be read.
   int check_trading_bot(ResultSet& count);
 
-  // Runs the order's `writes` and the trade-log entry at cur_price, commits `order`, and only
-  // then prints the TradeResponse. 0 when committed, -1 when not; `order` rolls back then.
-  int create_trade_history(Transaction& order, std::vector<std::string> writes, std::string symbol,
-                           uint64_t amount, uint64_t trade_time, bool buy);
+  // Runs the order's `writes`, commits `order` with the trade-log entry `trade_id` that its first
+  // round trip wrote (0: that write failed), and only then prints the TradeResponse. 0 when
+  // committed, -1 when not; `order` rolls back then.
+  int create_trade_history(Transaction& order, std::vector<std::string> writes, uint64_t trade_id,
+                           std::string symbol, uint64_t amount, bool buy);
 
   // Prints the account's trades of one coin and side as HistoryResponse documents. Always 0.
   int handle_view_history(const korvane::History& request);

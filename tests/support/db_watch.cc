@@ -18,3 +18,11 @@ bool wait_for_lock_waits(TestDb& root, int count) {
       root, "SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE trx_state='LOCK WAIT'",
       std::to_string(count));
 }
+
+bool wait_for_lock_wait_in(TestDb& root, const std::string& statement) {
+  return wait_for_value(root,
+                        "SELECT COUNT(*) > 0 FROM information_schema.INNODB_TRX "
+                        "WHERE trx_state='LOCK WAIT' AND trx_query LIKE '" +
+                            statement + "'",
+                        "1");
+}

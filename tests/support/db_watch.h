@@ -18,4 +18,9 @@ bool wait_for_no_server_connections(TestDb& db);
 // sees every connection's transactions.
 bool wait_for_lock_waits(TestDb& root, int count);
 
+// Waits until a transaction waits for a row lock while running a statement whose text matches
+// the LIKE pattern `statement`. Unlike a bare count, a picture of information_schema.INNODB_TRX
+// left from an earlier test (the database refreshes it at most every 100 ms) cannot satisfy it.
+bool wait_for_lock_wait_in(TestDb& root, const std::string& statement);
+
 #endif  // KORVANE_TESTS_SUPPORT_DB_WATCH_H_

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -66,13 +67,16 @@ struct FaultProxy::Link {
     if (database >= 0) close(database);
     client = database = -1;
   }
-  bool closed() const { return client < 0; }
+  // A delayed statement's link lives on without its client until the database ends it.
+  bool closed() const { return client < 0 && database < 0; }
 
   int client = -1;
   int database = -1;
   std::string from_client;      // the start of a client packet not yet whole
   bool awaiting_reply = false;  // a statement to cut after its answer has been forwarded
   std::string reply;            // what has come of that answer
+  bool hold_first = false;      // hold the first statement
+  std::string held;             // statements held until release()
 };
 
 FaultProxy::FaultProxy() {
@@ -120,10 +124,51 @@ void FaultProxy::arm(int n, Cut how) {
   std::lock_guard<std::mutex> lock(mu_);
   armed_ = true;
   target_ = n;
+  target_piece_.clear();
   how_ = how;
   seen_ = 0;
   fired_ = false;
   cut_statement_.clear();
+}
+
+void FaultProxy::arm_at(const std::string& piece, Cut how) {
+  arm(0, how);
+  std::lock_guard<std::mutex> lock(mu_);
+  target_piece_ = piece;
+}
+
+void FaultProxy::hold_next_connection() {
+  std::lock_guard<std::mutex> lock(mu_);
+  hold_next_ = true;
+}
+
+bool FaultProxy::wait_until_holding() {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (held_.wait_for(lock, std::chrono::seconds(30), [this] { return holding_ > 0; })) return true;
+  ADD_FAILURE() << "the proxy never held a statement";
+  return false;
+}
+
+void FaultProxy::release() {
+  char byte = 1;
+  while (write(stop_[1], &byte, 1) < 0 && errno == EINTR) {
+  }
+}
+
+void FaultProxy::note_held() {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++holding_;
+  held_.notify_all();
+}
+
+void FaultProxy::release_held() {
+  for (const auto& link : links_) {
+    if (link->held.empty()) continue;
+    if (!write_all(link->database, link->held.data(), link->held.size())) link->close_both();
+    link->held.clear();
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  holding_ = 0;
 }
 
 void FaultProxy::disarm() {
@@ -149,7 +194,11 @@ int FaultProxy::statements_seen() {
 bool FaultProxy::cut_here(const std::string& statement, Cut* how) {
   std::lock_guard<std::mutex> lock(mu_);
   ++seen_;
-  if (!armed_ || seen_ != target_) return false;
+  if (!armed_) return false;
+  if (target_piece_.empty() ? seen_ != target_
+                            : statement.find(target_piece_) == std::string::npos) {
+    return false;
+  }
   armed_ = false;
   fired_ = true;
   cut_statement_ = statement;
@@ -171,7 +220,11 @@ void FaultProxy::run() {
       ADD_FAILURE() << "proxy poll failed: " << std::strerror(errno);
       return;
     }
-    if (fds[0].revents != 0) return;
+    if (fds[0].revents != 0) {
+      char byte = 0;
+      if (read(stop_[0], &byte, 1) != 1 || byte == 0) return;
+      release_held();
+    }
     for (size_t i = 0; i < links_.size(); ++i) {
       Link& link = *links_[i];
       if (fds[2 + 2 * i].revents != 0) from_client(link);
@@ -194,6 +247,11 @@ void FaultProxy::accept_link() {
       connect(link->database, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
     return;  // the server sees its connection refused, as with no database
   }
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    link->hold_first = hold_next_;
+    hold_next_ = false;
+  }
   links_.push_back(std::move(link));
 }
 
@@ -202,11 +260,27 @@ void FaultProxy::from_client(Link& link) {
   while (size_t size = whole_packet(link.from_client)) {
     const std::string packet = link.from_client.substr(0, size);
     link.from_client.erase(0, size);
+    if (!link.held.empty()) {  // what follows a held statement waits behind it
+      link.held += packet;
+      continue;
+    }
     Cut how;
     const bool statement = packet.size() > kHeaderBytes && packet[3] == 0 &&
                            static_cast<unsigned char>(packet[4]) == kComQuery;
+    if (statement && link.hold_first) {
+      link.hold_first = false;
+      link.held = packet;
+      note_held();
+      continue;
+    }
     const bool cut = statement && cut_here(packet.substr(kHeaderBytes + 1), &how);
     if (cut && how == Cut::kBeforeSending) return link.close_both();
+    if (cut && how == Cut::kDelayed) {
+      link.held = packet;
+      close(link.client);
+      link.client = -1;
+      return note_held();
+    }
     if (!write_all(link.database, packet.data(), packet.size())) return link.close_both();
     if (cut) {
       // The client waits for the answer and sends nothing more; what it sent is dropped.
@@ -219,6 +293,7 @@ void FaultProxy::from_client(Link& link) {
 void FaultProxy::from_database(Link& link) {
   std::string bytes;
   if (!read_into(link.database, bytes)) return link.close_both();
+  if (link.client < 0) return;  // a delayed statement's answer, which nobody waits for
   if (link.awaiting_reply) {
     link.reply += bytes;
     if (whole_packet(link.reply) != 0) link.close_both();

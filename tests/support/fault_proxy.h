@@ -11,11 +11,17 @@
 // forwarded whole, however they arrive.
 //
 // Armed, it counts the COM_QUERY commands of all its connections from the moment of arming and
-// cuts the connection that carries the n-th one, then disarms: everything after passes untouched,
-// new connections included.
+// cuts the connection that carries the n-th one (or the first whose text holds a given piece),
+// then disarms: everything after passes untouched, new connections included.
+//
+// A statement can also be held instead of dropped, and sent on to the database only when the test
+// says so: a delayed statement (Cut::kDelayed) on a connection whose server side is cut at once,
+// so that the server reconnects while its old transaction lives on in the database, or the first
+// statement of the next connection (hold_next_connection()), so that a reconnect waits.
 #ifndef KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 #define KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,6 +39,10 @@ class FaultProxy {
     // the answer is dropped and both sides are closed: the statement ran (a COMMIT was applied),
     // but the server never learns it.
     kAfterReply,
+    // The statement is held and only the server's side is closed: the database's session, with
+    // its open transaction and its locks, lives on as if its client were slow. release() sends
+    // the statement on; its answer is dropped.
+    kDelayed,
   };
 
   FaultProxy();
@@ -45,6 +55,18 @@ class FaultProxy {
 
   // Cuts `how` at the n-th statement from now (n >= 1). Resets fired() and statements_seen().
   void arm(int n, Cut how);
+
+  // Cuts `how` at the first statement from now whose text holds `piece`.
+  void arm_at(const std::string& piece, Cut how);
+
+  // Holds the first statement of the next connection made until release().
+  void hold_next_connection();
+
+  // Waits until a statement is held; records a test failure and returns false after 30 s.
+  bool wait_until_holding();
+
+  // Sends every held statement on to the database.
+  void release();
 
   // Cuts nothing until armed again.
   void disarm();
@@ -68,6 +90,8 @@ class FaultProxy {
   void from_database(Link& link);
   // Counts a statement; true when it is the one to cut, with the way to cut it in `how`.
   bool cut_here(const std::string& statement, Cut* how);
+  void note_held();
+  void release_held();
 
   std::string dir_;
   std::string path_;
@@ -80,6 +104,10 @@ class FaultProxy {
   std::mutex mu_;  // guards what follows
   bool armed_ = false;
   int target_ = 0;
+  std::string target_piece_;  // when not empty, the cut is at the first statement holding it
+  bool hold_next_ = false;
+  int holding_ = 0;  // statements held and not yet released
+  std::condition_variable held_;
   Cut how_ = Cut::kBeforeSending;
   int seen_ = 0;
   bool fired_ = false;
