@@ -26,6 +26,20 @@ size_t whole_packet(const std::string& bytes) {
   return bytes.size() >= size ? size : 0;
 }
 
+// The ERR packet of `reply`, as the answer to a command (sequence id 1).
+std::string err_packet(const FaultProxy::ErrorReply& reply) {
+  std::string payload = "\xff";
+  payload += static_cast<char>(reply.code & 0xff);
+  payload += static_cast<char>((reply.code >> 8) & 0xff);
+  payload += "#" + reply.sql_state + reply.message;
+  std::string packet(kHeaderBytes, '\0');
+  packet[0] = static_cast<char>(payload.size() & 0xff);
+  packet[1] = static_cast<char>((payload.size() >> 8) & 0xff);
+  packet[2] = static_cast<char>((payload.size() >> 16) & 0xff);
+  packet[3] = 1;
+  return packet + payload;
+}
+
 sockaddr_un address_of(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -123,6 +137,7 @@ std::map<std::string, std::string> FaultProxy::env() const { return {{"MYSQL_UNI
 void FaultProxy::arm(int n, Cut how) {
   std::lock_guard<std::mutex> lock(mu_);
   armed_ = true;
+  replies_left_ = 0;
   target_ = n;
   target_piece_.clear();
   how_ = how;
@@ -135,6 +150,13 @@ void FaultProxy::arm_at(const std::string& piece, Cut how) {
   arm(0, how);
   std::lock_guard<std::mutex> lock(mu_);
   target_piece_ = piece;
+}
+
+void FaultProxy::answer_at(const std::string& piece, const ErrorReply& reply, int times) {
+  arm_at(piece, Cut::kErrorReply);
+  std::lock_guard<std::mutex> lock(mu_);
+  reply_ = reply;
+  replies_left_ = times - 1;
 }
 
 void FaultProxy::hold_next_connection() {
@@ -199,7 +221,7 @@ bool FaultProxy::cut_here(const std::string& statement, Cut* how) {
                             : statement.find(target_piece_) == std::string::npos) {
     return false;
   }
-  armed_ = false;
+  armed_ = how_ == Cut::kErrorReply && replies_left_-- > 0;
   fired_ = true;
   cut_statement_ = statement;
   *how = how_;
@@ -275,6 +297,18 @@ void FaultProxy::from_client(Link& link) {
     }
     const bool cut = statement && cut_here(packet.substr(kHeaderBytes + 1), &how);
     if (cut && how == Cut::kBeforeSending) return link.close_both();
+    if (cut && how == Cut::kErrorReply) {
+      ErrorReply reply;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        reply = reply_;
+      }
+      const std::string answer = err_packet(reply);
+      if (!write_all(link.client, answer.data(), answer.size()) || reply.close) {
+        return link.close_both();
+      }
+      continue;
+    }
     if (cut && how == Cut::kDelayed) {
       link.held = packet;
       close(link.client);
