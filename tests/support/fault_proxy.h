@@ -20,8 +20,9 @@
 // statement of the next connection (hold_next_connection()), so that a reconnect waits.
 //
 // Or a statement can be answered by the proxy itself with a MySQL error (answer_at()), as a
-// database that cannot serve it would: the database never sees it, and the connection stays open
-// or is closed after the error, as the real server does for that error.
+// database that cannot serve it would: the database never sees it (or runs it, and its answer is
+// replaced), and the connection stays open or is closed after the error, as the real server does
+// for that error.
 #ifndef KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 #define KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 
@@ -57,6 +58,9 @@ class FaultProxy {
     std::string sql_state;  // five characters
     std::string message;
     bool close;  // the connection is closed after the answer (a shutdown, a kill)
+    // The statement is forwarded and runs; its answer is dropped and the error sent instead.
+    // REQUIRES: every statement of it answers with an OK packet (writes, COMMIT).
+    bool after_running = false;
   };
 
   FaultProxy();
