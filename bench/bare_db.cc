@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 
 #include "account/money.h"
+#include "base/decimal.h"
 #include "db/connection_params.h"
-#include "db/decimal.h"
 #include "db/statements.h"
 
 namespace bench {

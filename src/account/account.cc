@@ -1,14 +1,14 @@
 // Sign-up, sign-in, sign-out and the account display.
 #include <fmt/format.h>
 
+#include "account/session.h"
 #include "account/sha256.h"
-#include "db/decimal.h"
+#include "base/decimal.h"
+#include "base/end_process.h"
+#include "base/json_print.h"
+#include "base/output.h"
 #include "db/statements.h"
 #include "db/transaction.h"
-#include "server/end_process.h"
-#include "server/json_print.h"
-#include "server/output.h"
-#include "server/session.h"
 
 namespace {
 

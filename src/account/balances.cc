@@ -2,10 +2,10 @@
 
 #include <fmt/format.h>
 
-#include "db/decimal.h"
+#include "account/session.h"
+#include "base/decimal.h"
+#include "base/json_print.h"
 #include "db/statements.h"
-#include "server/json_print.h"
-#include "server/session.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #ifndef KORVANE_ACCOUNT_BALANCES_H_
 #define KORVANE_ACCOUNT_BALANCES_H_
 
-#include "server/user.h"
+#include "account/user.h"
 
 // Prints the KRW and coin balances of `account` as one BalanceResponse. Prints nothing, and
 // returns -1, when the read fails or the account has no vault; else returns 0.

@@ -4,9 +4,9 @@
 #include <fmt/format.h>
 
 #include "account/money.h"
+#include "account/session.h"
+#include "base/output.h"
 #include "db/statements.h"
-#include "server/output.h"
-#include "server/session.h"
 
 bool User::validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance) {
   if (amount < 0 || price < 0) return false;

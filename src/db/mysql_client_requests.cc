@@ -5,13 +5,13 @@
 #include <chrono>
 #include <random>
 
+#include "base/decimal.h"
+#include "base/end_process.h"
+#include "base/output.h"
 #include "db/connection_params.h"
-#include "db/decimal.h"
 #include "db/error_classes.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
-#include "server/end_process.h"
-#include "server/output.h"
 
 namespace {
 

@@ -2,16 +2,16 @@
 // group's first reads, in one round trip, and commits together with its writes, in another; it
 // rolls back when destroyed unless it was committed. Every early return of the code that owns it
 // therefore undoes whatever the group had written, and removes the lines that told of those
-// writes (print_uncommitted_line in server/output.h).
+// writes (print_uncommitted_line in base/output.h).
 #ifndef KORVANE_DB_TRANSACTION_H_
 #define KORVANE_DB_TRANSACTION_H_
 
 #include <string>
 #include <vector>
 
+#include "base/output.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
-#include "server/output.h"
 
 class Transaction {
  public:

@@ -4,14 +4,14 @@
 #include <cstring>
 #include <vector>
 
-#include "db/decimal.h"
+#include "account/session.h"
+#include "base/decimal.h"
+#include "base/json_print.h"
+#include "base/output.h"
 #include "db/statements.h"
 #include "db/transaction.h"
 #include "exchange/addressbook.h"
-#include "server/exchange.h"
-#include "server/json_print.h"
-#include "server/output.h"
-#include "server/session.h"
+#include "exchange/exchange.h"
 
 void modify_addressbook_response(int id, std::string origin_addr, std::string new_addr) {
   korvane::ModifyAddressBookResponse response;

@@ -5,12 +5,12 @@
 
 #include <optional>
 
-#include "db/decimal.h"
+#include "account/session.h"
+#include "base/decimal.h"
+#include "base/json_print.h"
 #include "db/statements.h"
+#include "exchange/exchange.h"
 #include "exchange/market.h"
-#include "server/exchange.h"
-#include "server/json_print.h"
-#include "server/session.h"
 
 namespace {
 

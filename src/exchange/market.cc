@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "account/session.h"
 #include "db/statements.h"
-#include "server/session.h"
 
 std::optional<std::string> convert_sym_with_id(int32_t id) {
   static const char* const kSymbols[] = {"BTC", "ETH", "XRP", "SOL"};

@@ -30,14 +30,14 @@
 #include <fmt/format.h>
 
 #include "account/money.h"
-#include "db/decimal.h"
+#include "account/session.h"
+#include "base/decimal.h"
+#include "base/json_print.h"
+#include "base/output.h"
 #include "db/statements.h"
 #include "db/transaction.h"
+#include "exchange/exchange.h"
 #include "exchange/market.h"
-#include "server/exchange.h"
-#include "server/json_print.h"
-#include "server/output.h"
-#include "server/session.h"
 
 namespace {
 

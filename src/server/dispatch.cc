@@ -1,10 +1,10 @@
 #include "server/dispatch.h"
 
 #include "account/balances.h"
+#include "account/session.h"
+#include "base/output.h"
+#include "exchange/exchange.h"
 #include "exchange/market_view.h"
-#include "server/exchange.h"
-#include "server/output.h"
-#include "server/session.h"
 
 namespace {
 

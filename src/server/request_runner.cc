@@ -3,11 +3,11 @@
 #include <chrono>
 #include <string>
 
+#include "account/session.h"
+#include "base/end_process.h"
+#include "base/output.h"
 #include "db/error_classes.h"
 #include "server/dispatch.h"
-#include "server/end_process.h"
-#include "server/output.h"
-#include "server/session.h"
 
 namespace {
 

@@ -15,14 +15,14 @@
 #include <string_view>
 #include <vector>
 
+#include "account/session.h"
+#include "base/end_process.h"
+#include "base/output.h"
+#include "base/session_waits.h"
 #include "db/connection_params.h"
 #include "korvane_config.h"
-#include "server/end_process.h"
 #include "server/envelopes.h"
-#include "server/output.h"
 #include "server/request_runner.h"
-#include "server/session.h"
-#include "server/session_waits.h"
 
 User* user = nullptr;
 MySQLClient* client = nullptr;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/output.h"
 #include "fuzz_support.h"
-#include "server/output.h"
 
 std::string& captured_output() {
   static std::string output;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "db/decimal.h"
+#include "base/decimal.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -24,11 +24,11 @@
 #include <memory>
 #include <string>
 
+#include "account/session.h"
+#include "base/output.h"
 #include "fuzz_support.h"
 #include "server/dispatch.h"
-#include "server/output.h"
 #include "server/request_runner.h"
-#include "server/session.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The end of the process for the fuzz build: unwinds to the target instead of exiting, so that
 // the fuzzer goes on with its next input. Destructors on the way run as they would not at a real
 // exit, which only makes leaks and double frees easier to see.
+#include "base/end_process.h"
 #include "fuzz_support.h"
-#include "server/end_process.h"
 
 void end_process(int status) { throw ProcessEnded{status}; }

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/output.h"
 #include "db/mysql_client.h"
 #include "fuzz_support.h"
-#include "server/output.h"
 
 namespace {
 

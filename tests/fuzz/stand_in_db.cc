@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "base/end_process.h"
 #include "db/connection_params.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
 #include "fuzz_support.h"
-#include "server/end_process.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
-#include "db/decimal.h"
+#include "base/decimal.h"
+#include "base/output.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
-#include "server/output.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 
 #include <cerrno>
 
-#include "server/end_process.h"
-#include "server/output.h"
-#include "server/session_waits.h"
+#include "base/end_process.h"
+#include "base/output.h"
+#include "base/session_waits.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // `signed_in`, after which dispatch destroys the object and leaves `user` null for the rest of
 // the process. While signed in, `idx` is the account every trading and address-book statement
 // is about.
-#ifndef KORVANE_SERVER_USER_H_
-#define KORVANE_SERVER_USER_H_
+#ifndef KORVANE_ACCOUNT_USER_H_
+#define KORVANE_ACCOUNT_USER_H_
 
 #include <cstdint>
 #include <string>
@@ -52,4 +52,4 @@ class User final {
   uint32_t amount = 0;
 };
 
-#endif  // KORVANE_SERVER_USER_H_
+#endif  // KORVANE_ACCOUNT_USER_H_

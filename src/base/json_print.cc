@@ -1,10 +1,10 @@
-#include "server/json_print.h"
+#include "base/json_print.h"
 
 #include <google/protobuf/util/json_util.h>
 
 #include <string>
 
-#include "server/output.h"
+#include "base/output.h"
 
 void print_json_response(const google::protobuf::Message& message, JsonFields fields) {
   google::protobuf::util::JsonPrintOptions options;

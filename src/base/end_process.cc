@@ -1,9 +1,9 @@
-#include "server/end_process.h"
+#include "base/end_process.h"
 
 #include <cstdlib>
 
-#include "server/output.h"
-#include "server/session.h"
+#include "account/session.h"
+#include "base/output.h"
 
 void end_process(int status) {
   flush_output();  // what the request printed before it ended the process

@@ -6,8 +6,8 @@
 // Lines that tell of a write inside an open transaction (an echoed UPDATE, the entry an insert
 // is about to store) are uncommitted: they stay only when the transaction commits, so a client
 // never sees a statement that the database undid.
-#ifndef KORVANE_SERVER_OUTPUT_H_
-#define KORVANE_SERVER_OUTPUT_H_
+#ifndef KORVANE_BASE_OUTPUT_H_
+#define KORVANE_BASE_OUTPUT_H_
 
 #include <cstddef>
 #include <string_view>
@@ -41,4 +41,4 @@ void flush_output();
 // limit (session_waits.h) ends the session (end_process(0)), as an idle one does.
 void write_to_client(std::string_view bytes);
 
-#endif  // KORVANE_SERVER_OUTPUT_H_
+#endif  // KORVANE_BASE_OUTPUT_H_

@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/output.h"
 #include "db/mysql_client.h"
-#include "server/output.h"
 
 namespace {
 

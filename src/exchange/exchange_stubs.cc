@@ -1,6 +1,6 @@
 // Events the exchange accepts but does not offer yet.
-#include "server/exchange.h"
-#include "server/output.h"
+#include "base/output.h"
+#include "exchange/exchange.h"
 
 namespace {
 constexpr char kDepositReply[] = "Hello handle_sell";  // the protocol's fixed text

@@ -1,4 +1,4 @@
-#include "server/session_waits.h"
+#include "base/session_waits.h"
 
 #include <poll.h>
 #include <signal.h>

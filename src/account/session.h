@@ -1,11 +1,11 @@
 // The process-wide objects. One thread serves one client, so none of them needs locking.
-#ifndef KORVANE_SERVER_SESSION_H_
-#define KORVANE_SERVER_SESSION_H_
+#ifndef KORVANE_ACCOUNT_SESSION_H_
+#define KORVANE_ACCOUNT_SESSION_H_
 
 #include <cstdint>
 
+#include "account/user.h"
 #include "db/mysql_client.h"
-#include "server/user.h"
 
 // The client's session. Null once sign-out has torn it down; a null session counts as a
 // signed-out one everywhere.
@@ -20,4 +20,4 @@ extern int32_t login_count;
 // True when a session exists and is signed in.
 inline bool session_signed_in() { return user != nullptr && user->signed_in != 0; }
 
-#endif  // KORVANE_SERVER_SESSION_H_
+#endif  // KORVANE_ACCOUNT_SESSION_H_

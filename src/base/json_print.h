@@ -1,8 +1,8 @@
 // Responses are printed as the protobuf library's pretty JSON rendering with the schema's own
 // field names. Two option sets are in use: kSetFields prints the fields that are set (every
 // builder sets all of them), kAllFields also prints primitive fields that are not.
-#ifndef KORVANE_SERVER_JSON_PRINT_H_
-#define KORVANE_SERVER_JSON_PRINT_H_
+#ifndef KORVANE_BASE_JSON_PRINT_H_
+#define KORVANE_BASE_JSON_PRINT_H_
 
 #include <google/protobuf/message.h>
 
@@ -12,4 +12,4 @@ enum class JsonFields { kSetFields, kAllFields };
 // by an empty line. Prints nothing when rendering fails.
 void print_json_response(const google::protobuf::Message& message, JsonFields fields);
 
-#endif  // KORVANE_SERVER_JSON_PRINT_H_
+#endif  // KORVANE_BASE_JSON_PRINT_H_

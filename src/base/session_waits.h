@@ -13,8 +13,8 @@
 //
 // SIGPIPE is ignored: a write to a client that has gone fails with EPIPE instead of killing the
 // process before it closes its database connection.
-#ifndef KORVANE_SERVER_SESSION_WAITS_H_
-#define KORVANE_SERVER_SESSION_WAITS_H_
+#ifndef KORVANE_BASE_SESSION_WAITS_H_
+#define KORVANE_BASE_SESSION_WAITS_H_
 
 #include <spawn.h>
 
@@ -42,4 +42,4 @@ bool wait_for_room(int fd);
 // before set_up_waits().
 void restore_signals_in_child(posix_spawnattr_t* attr);
 
-#endif  // KORVANE_SERVER_SESSION_WAITS_H_
+#endif  // KORVANE_BASE_SESSION_WAITS_H_

@@ -1,4 +1,4 @@
-#include "server/output.h"
+#include "base/output.h"
 
 #include <string>
 #include <utility>

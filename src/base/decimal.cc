@@ -1,4 +1,4 @@
-#include "db/decimal.h"
+#include "base/decimal.h"
 
 #include <cctype>
 #include <limits>

@@ -1,7 +1,7 @@
 // Exchange handles one exchange-group event for the signed-in session. Dispatch makes a fresh
 // object per event with both working fields 0; nothing carries over between events.
-#ifndef KORVANE_SERVER_EXCHANGE_H_
-#define KORVANE_SERVER_EXCHANGE_H_
+#ifndef KORVANE_EXCHANGE_EXCHANGE_H_
+#define KORVANE_EXCHANGE_EXCHANGE_H_
 
 #include <cstdint>
 #include <string>
@@ -45,4 +45,4 @@ class Exchange {
   uint64_t cur_qty = 0;    // the exchange's stock of the coin, as read for this order
 };
 
-#endif  // KORVANE_SERVER_EXCHANGE_H_
+#endif  // KORVANE_EXCHANGE_EXCHANGE_H_
