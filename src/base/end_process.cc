@@ -2,14 +2,16 @@
 
 #include <cstdlib>
 
-#include "account/session.h"
 #include "base/output.h"
+
+namespace {
+void (*end_hook)() = nullptr;
+}  // namespace
+
+void set_process_end_hook(void (*hook)()) { end_hook = hook; }
 
 void end_process(int status) {
   flush_output();  // what the request printed before it ended the process
-  // A transaction still open is rolled back by the database when the connection closes, as it
-  // would be when the process just ended; closing says so instead of leaving the database to
-  // find a dropped connection.
-  if (client != nullptr) client->close();
+  if (end_hook != nullptr) end_hook();
   std::exit(status);
 }

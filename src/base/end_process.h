@@ -7,7 +7,12 @@
 #ifndef KORVANE_BASE_END_PROCESS_H_
 #define KORVANE_BASE_END_PROCESS_H_
 
-// Ends the process with exit status `status`.
+// Ends the process with exit status `status`: writes what the request printed, runs the hook,
+// exits.
 [[noreturn]] void end_process(int status);
+
+// Sets what end_process() runs once the output is written: the layer that owns the database
+// connection closes it there. A later call replaces the hook.
+void set_process_end_hook(void (*hook)());
 
 #endif  // KORVANE_BASE_END_PROCESS_H_

@@ -1,10 +1,10 @@
-// The half of MySQLClient that needs no connection: the character filter that screens client text
+// What the client is told about what it sent: the character filter that screens client text
 // before it is put into a statement, and the report of a statement's error number.
-#include <string>
+#include "base/screen.h"
+
 #include <string_view>
 
 #include "base/output.h"
-#include "db/mysql_client.h"
 
 namespace {
 
@@ -19,11 +19,11 @@ constexpr char kFilteredCharacters[] = {'\'', '"', ' ', '$', ')', '(', ';', '-',
 
 }  // namespace
 
-void MySQLClient::handle_error(int code) {
+void handle_error(int code) {
   if (code == kDuplicateKey) print_line(kDuplicateId);
 }
 
-bool MySQLClient::detect_sqli(std::string text) {
+bool detect_sqli(const std::string& text) {
   std::string_view whole(text.data(), text.size());  // NUL bytes included
   for (char c : kFilteredCharacters) {
     if (whole.find(c) != std::string_view::npos) {
