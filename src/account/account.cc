@@ -7,6 +7,7 @@
 #include "base/end_process.h"
 #include "base/json_print.h"
 #include "base/output.h"
+#include "base/screen.h"
 #include "db/statements.h"
 #include "db/transaction.h"
 
@@ -27,7 +28,7 @@ int32_t create_account(const std::string& name, const std::string& digest) {
                                              fmt::format(sql::kSelectAccountIdByName, name)});
   // A taken name fails the insert with "Duplicate ID" (the unique key on username). Going on
   // would answer as if the sign-up had succeeded and give the existing account a second grant.
-  if (signup.begun() && ids.empty()) client->handle_error(static_cast<int>(client->last_error()));
+  if (signup.begun() && ids.empty()) handle_error(static_cast<int>(client->last_error()));
   if (ids.size() != 2) return 0;
   MYSQL_ROW row = ids[1].first_row();
   int32_t acc_id = row == nullptr ? 0 : parse_decimal_prefix32(row[0]);
@@ -39,7 +40,7 @@ int32_t create_account(const std::string& name, const std::string& digest) {
                                     fmt::format(sql::kLockAccount, static_cast<int64_t>(acc_id)),
                                     fmt::format(sql::kProveVault, static_cast<int64_t>(acc_id))};
   if (!signup.commit({vault}, proof)) {
-    client->handle_error(static_cast<int>(client->last_error()));
+    handle_error(static_cast<int>(client->last_error()));
     return 0;
   }
   return acc_id;
@@ -60,7 +61,7 @@ int User::handle_signup(const korvane::SignUp& request) {
   // Bad sign-up input ends the process: the protocol gives the client no refusal for it.
   if (name.empty() || digest.empty()) end_process(255);
   if (name.size() > kMaxUsernameBytes || digest.size() > kDigestChars) end_process(255);
-  if (client->detect_sqli(name)) end_process(255);
+  if (detect_sqli(name)) end_process(255);
 
   int32_t acc_id = create_account(name, digest);
   if (acc_id == 0) return -1;
@@ -76,7 +77,7 @@ int User::handle_signin(const korvane::SignIn& request) {
   if (signed_in != 0) return -1;
   if (name.empty() || digest.empty()) return -1;
   if (name.size() > kMaxUsernameBytes || digest.size() > kDigestChars) return -1;
-  if (client->detect_sqli(name)) return -1;
+  if (detect_sqli(name)) return -1;
 
   ResultSet accounts =
       client->exec_query_result(fmt::format(sql::kSelectAccountByLogin, name, digest));

@@ -11,13 +11,14 @@ namespace {
 
 enum BalanceColumn : unsigned int { kKrw, kBtc, kEth, kXrp, kSol, kBalanceColumns };
 
-// Balances are INT columns that the bootstrap keeps at zero or above: read with a 32-bit parse
-// and widened with their sign, as the order checks read them.
+// Widened with its sign for the response.
 uint64_t balance(MYSQL_ROW row, BalanceColumn column) {
-  return static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(row[column])));
+  return static_cast<uint64_t>(balance_value(row[column]));
 }
 
 }  // namespace
+
+int64_t balance_value(const char* text) { return parse_decimal_prefix32(text); }
 
 int handle_view_balance(const User& account) {
   // All five balances come from one row in one read, so a trade of another session shows

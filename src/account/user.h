@@ -4,6 +4,10 @@
 // `signed_in`, after which dispatch destroys the object and leaves `user` null for the rest of
 // the process. While signed in, `idx` is the account every trading and address-book statement
 // is about.
+//
+// Every field of the session lives in UserRecord, and User adds only operations: the request
+// runner saves the whole record before a request and puts it back before it runs the request
+// again (server/request_runner.h), so a new field is covered without a word there.
 #ifndef KORVANE_ACCOUNT_USER_H_
 #define KORVANE_ACCOUNT_USER_H_
 
@@ -12,13 +16,18 @@
 
 #include "korvane.pb.h"
 
-class User final {
+struct UserRecord {
+  uint32_t idx = 0;
+  std::string username;
+  int32_t signed_in = 0;
+  uint32_t amount = 0;
+};
+
+class User final : public UserRecord {
  public:
   User() = default;
   User(const User&) = delete;
   User& operator=(const User&) = delete;
-  // Not virtual: nothing derives from User; it is only ever deleted as a User.
-  ~User() = default;
 
   // Balance checks and moves for the signed-in account, used by order execution inside the
   // order's transaction: the checks take the balance the order read with its vault row locked,
@@ -26,13 +35,14 @@ class User final {
   // stored balance, a negative argument or a cost that does not fit 64 bits never passes a check.
 
   // True when `krw_balance` covers amount * price plus the 25 % fee.
-  virtual bool validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance);
-  // True when `coin_balance`, the balance of coin `symbol`, covers `amount`.
-  virtual bool validate_user_qty(std::string symbol, int64_t amount, int64_t coin_balance);
-  // The statement that adds (buy) or subtracts (sell) coins, printed as the order's own output.
-  virtual std::string update_user_vault_coin(std::string symbol, int64_t amount, bool buy);
+  bool validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance);
+  // True when `coin_balance`, the balance of the coin traded, covers `amount`.
+  bool validate_user_qty(int64_t amount, int64_t coin_balance);
+  // The statement that adds (buy) or subtracts (sell) coins of `symbol`, printed as the order's
+  // own output.
+  std::string update_user_vault_coin(const std::string& symbol, int64_t amount, bool buy);
   // The statement that subtracts (buy) or adds (sell) KRW, printed as the order's own output.
-  virtual std::string update_user_vault_krw(std::string symbol, int64_t amount, bool buy);
+  std::string update_user_vault_krw(int64_t amount, bool buy);
 
   // Account operations. Each returns 0 on success and -1 when refused; callers ignore it.
 
@@ -45,11 +55,6 @@ class User final {
   int handle_signout();
   // Prints the account id, name and KRW balance of the signed-in account.
   int handle_my_info();
-
-  uint32_t idx = 0;
-  std::string username;
-  int32_t signed_in = 0;
-  uint32_t amount = 0;
 };
 
 #endif  // KORVANE_ACCOUNT_USER_H_

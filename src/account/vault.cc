@@ -15,20 +15,20 @@ bool User::validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance)
   return total && money::covers(krw_balance, *total);
 }
 
-bool User::validate_user_qty(std::string, int64_t amount, int64_t coin_balance) {
+bool User::validate_user_qty(int64_t amount, int64_t coin_balance) {
   if (amount < 0) return false;
   return money::covers(coin_balance, static_cast<uint64_t>(amount));
 }
 
 // The echoed statements belong to the order's transaction: they are shown only if it commits.
-std::string User::update_user_vault_coin(std::string symbol, int64_t amount, bool buy) {
+std::string User::update_user_vault_coin(const std::string& symbol, int64_t amount, bool buy) {
   std::string statement =
       fmt::format(buy ? sql::kAddCoin : sql::kSubtractCoin, symbol, symbol, amount, idx);
   print_uncommitted_line(statement);
   return statement;
 }
 
-std::string User::update_user_vault_krw(std::string, int64_t amount, bool buy) {
+std::string User::update_user_vault_krw(int64_t amount, bool buy) {
   std::string statement = fmt::format(buy ? sql::kSubtractKrw : sql::kAddKrw, amount, idx);
   print_uncommitted_line(statement);
   return statement;

@@ -1,7 +1,6 @@
 // The half of MySQLClient that talks to the database server: opening and closing the connection
 // and sending one statement. What the answers mean for a request lives in
-// mysql_client_requests.cc, and the filter in mysql_client_filter.cc, so that an in-process
-// stand-in can replace this file alone.
+// mysql_client_requests.cc, so that an in-process stand-in can replace this file alone.
 #include "db/mysql_client.h"
 
 #include <fmt/format.h>

@@ -14,8 +14,7 @@
 // of the attempt fails the same way without reaching the database: the handler unwinds through its
 // ordinary refusal paths, and the runner decides what happens next.
 //
-// The library's connection record is the first member, so the object is what every library
-// call receives as the connection.
+// The client prints nothing: what the client of the server is told is up to its callers.
 #ifndef KORVANE_DB_MYSQL_CLIENT_H_
 #define KORVANE_DB_MYSQL_CLIENT_H_
 
@@ -45,9 +44,8 @@ class MySQLClient {
   MySQLClient(const MySQLClient&) = delete;
   MySQLClient& operator=(const MySQLClient&) = delete;
 
-  // Connects with the session settings (statements.h, kSessionSettings). Returns 0 on success.
-  // On failure prints "[MySQL] Connection Error" and ends the process with status 255.
-  int init_mysql_connect();
+  // Connects with the session settings (statements.h, kSessionSettings). True when connected.
+  bool init_mysql_connect();
 
   // Opens a new connection with the same settings, trying again with backoff for up to
   // db_params::kReconnectSeconds. True when connected.
@@ -57,21 +55,10 @@ class MySQLClient {
   // drops when the process exits is counted there as an aborted client.
   void close() { disconnect(); }
 
-  // Runs a statement whose result is not wanted (INSERT or UPDATE only) and reports its error
-  // number through handle_error(). An empty statement ends the process with status 255.
-  void exec_query(std::string statement);
-
   // Runs a statement and returns its stored result set, or an empty ResultSet when the
   // statement failed or yields no rows (every INSERT and UPDATE). Nothing is printed. An empty
   // statement ends the process with status 255.
   ResultSet exec_query_result(std::string statement);
-
-  // Prints "Duplicate ID" for the duplicate-key error 1062; ignores every other number.
-  void handle_error(int code);
-
-  // Returns true and prints "Detected SQL Injection: " with the character when `text` holds one
-  // of the filtered characters (see the .cc for the list and why its order matters).
-  bool detect_sqli(std::string text);
 
   // Runs `statements` as one batch, in one round trip. The database runs them in order and stops
   // at the first that fails. Returns the results of those that ran and succeeded, one per
@@ -80,7 +67,7 @@ class MySQLClient {
   // does: such a statement fails and the batch stops there.
   //
   // REQUIRES: no statement holds a semicolon but, perhaps, its last character: client text in a
-  // statement has passed detect_sqli, which refuses semicolons and quotes.
+  // statement has passed detect_sqli (base/screen.h), which refuses semicolons and quotes.
   std::vector<ResultSet> exec_batch(const std::vector<std::string>& statements);
 
   // What settles a commit whose answer was lost: statements asked on a new connection (and rolled
@@ -111,11 +98,16 @@ class MySQLClient {
   // The AUTO_INCREMENT value that the last INSERT made.
   uint64_t last_insert_id();
 
+  // How the current attempt stands: its outcome, and the error number that decided it (0 while
+  // the outcome is kDone). The one value the request runner acts on.
+  struct Attempt {
+    Outcome outcome;
+    unsigned int error;
+  };
+
   // Starts an attempt at a request: the outcome is kDone until a statement decides otherwise.
   void begin_attempt();
-  Outcome attempt_outcome() const { return outcome_; }
-  // The error number that decided the outcome; 0 while it is kDone.
-  unsigned int outcome_error() const { return outcome_error_; }
+  Attempt attempt() const { return {outcome_, outcome_error_}; }
 
   // Sleeps a short random time before attempt `attempt` + 1, longer for later attempts up to a
   // third of a second, so that two orders that deadlocked do not meet again at once.

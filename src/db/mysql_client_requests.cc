@@ -7,15 +7,12 @@
 
 #include "base/decimal.h"
 #include "base/end_process.h"
-#include "base/output.h"
 #include "db/connection_params.h"
 #include "db/error_classes.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
 
 namespace {
-
-constexpr char kConnectionError[] = "[MySQL] Connection Error";
 
 using db_errors::Action;
 using db_errors::classify;
@@ -38,11 +35,7 @@ std::string batch_text(const std::vector<std::string>& statements) {
 
 }  // namespace
 
-int MySQLClient::init_mysql_connect() {
-  if (connect_once()) return 0;
-  print_line(kConnectionError);
-  end_process(255);
-}
+bool MySQLClient::init_mysql_connect() { return connect_once(); }
 
 bool MySQLClient::reconnect() {
   const auto deadline =
@@ -96,12 +89,6 @@ ResultSet MySQLClient::run(const std::string& statement) {
   last_error_ = wire_error_;
   note_error(last_error_);
   return result;
-}
-
-void MySQLClient::exec_query(std::string statement) {
-  if (statement.empty()) end_process(255);
-  run(statement);
-  handle_error(static_cast<int>(last_error_));
 }
 
 ResultSet MySQLClient::exec_query_result(std::string statement) {

@@ -4,7 +4,7 @@
 // the database log of a deployment shows. Keep them byte for byte: some end without a semicolon,
 // two differ only in the case of "where", and the trade insert has a blank before its closing
 // parenthesis. Placeholders are fmt's {} and are filled in order: client text verbatim between
-// the quotes the text carries (it has passed MySQLClient::detect_sqli first), numbers in decimal,
+// the quotes the text carries (it has passed detect_sqli first), numbers in decimal,
 // sides as true/false or 1/0 as each text says.
 #ifndef KORVANE_DB_STATEMENTS_H_
 #define KORVANE_DB_STATEMENTS_H_
@@ -103,12 +103,11 @@ constexpr char kInsertTradeAtMarket[] =
 // after kLockVault in one transaction, so it waits for the order's transaction if that is still
 // alive; the id is this attempt's own, so an identical order of another session never counts.
 constexpr char kProveTrade[] = "SELECT COUNT(*) FROM kv_tradehistory WHERE id={} AND acc_id={}";
-constexpr char kCountTrades[] =
-    "SELECT COUNT(*) from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
 constexpr char kSelectTrades[] =
     "SELECT * from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
 
-// Address book.
+// Address book. Some texts differ only in a semicolon or the case of "where": each is the text its
+// operation has always sent, so both stay.
 constexpr char kCountAddresses[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={}";
 constexpr char kInsertAddress[] =
     "INSERT INTO kv_addressbook VALUES(NULL, {}, '{}', '{}', '{}', {});";
@@ -126,6 +125,7 @@ constexpr char kUpdateAddressById[] =
 // waits for the rewrite's transaction, which holds the entry from its first round trip.
 constexpr char kProveAddressRewrite[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} AND address='{}' FOR UPDATE";
+// The rewrite of every entry sends it; only its failure counts (addressbook_modify.cc).
 constexpr char kCountAddressesByText[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE address='{}' and acc_id={};";
 // Begins a rewrite of every entry: holds each entry of the account until the rewrite ends.

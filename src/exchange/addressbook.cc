@@ -10,6 +10,7 @@
 #include "base/decimal.h"
 #include "base/json_print.h"
 #include "base/output.h"
+#include "base/screen.h"
 #include "db/statements.h"
 #include "db/transaction.h"
 #include "exchange/exchange.h"
@@ -56,8 +57,8 @@ int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
   // symbol text comes from the fixed coin table and needs no screening.
   if (!validate_address(entry[kEntryAddress])) return -1;
   if (!validate_memo(entry[kEntryMemo])) return -1;
-  if (client->detect_sqli(entry[kEntryAddress])) return -1;
-  if (client->detect_sqli(entry[kEntryMemo])) return -1;
+  if (detect_sqli(entry[kEntryAddress])) return -1;
+  if (detect_sqli(entry[kEntryMemo])) return -1;
 
   // The echo announces the insert: it stays only if the entry is stored.
   print_uncommitted_line(entry[kEntryAddress]);

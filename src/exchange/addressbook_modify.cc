@@ -8,6 +8,7 @@
 #include "base/decimal.h"
 #include "base/json_print.h"
 #include "base/output.h"
+#include "base/screen.h"
 #include "db/statements.h"
 #include "db/transaction.h"
 #include "exchange/addressbook.h"
@@ -27,7 +28,7 @@ void modify_addressbook_response(int id, std::string origin_addr, std::string ne
 // place only if this rewrite (or one to the same address since) was applied. Running it again
 // instead would find the new address there and answer nothing.
 int modify_address(int id, std::string new_addr) {
-  if (client->detect_sqli(new_addr)) return -1;
+  if (detect_sqli(new_addr)) return -1;
   Transaction rewrite(client);
   std::vector<ResultSet> reads = rewrite.begin({fmt::format(sql::kLockAddressById, id, user->idx)});
   if (reads.size() != 1) return -1;
@@ -50,10 +51,11 @@ int modify_address(int id, std::string new_addr) {
 // every entry this attempt locked only if it was applied. A later rewrite by another session
 // waits behind it instead of being overwritten by a late old batch.
 int modify_all_address(std::string origin_addr, std::string new_addr) {
-  if (client->detect_sqli(origin_addr)) return -1;
-  if (client->detect_sqli(new_addr)) return -1;
-  // The origin count belongs to the rewrite's statements, but its number selects nothing:
-  // every entry of the account gets the new address.
+  if (detect_sqli(origin_addr)) return -1;
+  if (detect_sqli(new_addr)) return -1;
+  // The origin count's number selects nothing: every entry of the account gets the new address.
+  // It is still sent, since it is what refuses an origin the database cannot take (a NUL byte
+  // cuts the statement inside its quotes) before any id is shown.
   Transaction rewrite(client);
   std::vector<ResultSet> reads =
       rewrite.begin({fmt::format(sql::kCountAddressesByText, origin_addr, user->idx),
@@ -79,8 +81,8 @@ int modify_all_address(std::string origin_addr, std::string new_addr) {
   // address, so the rest would have failed alike (a NUL byte ends the text inside its quotes):
   // nothing is written, and the ids stay shown, as each entry's rewrite was tried. An attempt
   // the database undid runs again instead, and its ids go with it.
-  if (client->attempt_outcome() == MySQLClient::Outcome::kDone) {
-    client->handle_error(static_cast<int>(client->last_error()));
+  if (client->attempt().outcome == MySQLClient::Outcome::kDone) {
+    handle_error(static_cast<int>(client->last_error()));
     commit_output();
   }
   return 0;

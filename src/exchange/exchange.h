@@ -18,16 +18,17 @@ class Exchange {
   int handle_buy(const korvane::Buy& request);
   int handle_sell(const korvane::Sell& request);
 
-  // Reads the bot guard's count of the account's trades of the order's symbol, side and time:
-  // 1 when there is none, 0 when there is one (and prints "[-] DETECTED Trading Bot"), -1 when
-  // the count could not be read.
+  // Reads the bot guard's count of the account's trades of the order's symbol, side and time.
+  // Mind the values: 0 means a bot WAS found (the same trade exists; prints
+  // "[-] DETECTED Trading Bot" and the order stops), 1 means the order may go on, -1 means the
+  // count could not be read.
   int check_trading_bot(ResultSet& count);
 
-  // Runs the order's `writes`, commits `order` with the trade-log entry `trade_id` that its first
-  // round trip wrote (0: that write failed), and only then prints the TradeResponse. 0 when
+  // Ends the order: runs its `writes`, commits `order` with the trade-log entry `trade_id` that its
+  // first round trip wrote (0: that write failed), and only then prints the TradeResponse. 0 when
   // committed, -1 when not; `order` rolls back then.
-  int create_trade_history(Transaction& order, std::vector<std::string> writes, uint64_t trade_id,
-                           std::string symbol, uint64_t amount, bool buy);
+  int commit_order(Transaction& order, std::vector<std::string> writes, uint64_t trade_id,
+                   std::string symbol, uint64_t amount, bool buy);
 
   // Prints the account's trades of one coin and side as HistoryResponse documents. Always 0.
   int handle_view_history(const korvane::History& request);

@@ -73,8 +73,8 @@ std::optional<int64_t> datetime_seconds(const char* text) {
   return days_from_civil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
 }
 
-HistoryResponse read_trade(MYSQL_ROW row) {
-  HistoryResponse trade;
+TradeRow read_trade(MYSQL_ROW row) {
+  TradeRow trade;
   trade.id = parse_decimal_prefix32(row[kId]);
   trade.symbol = row[kSymbol] == nullptr ? std::string() : std::string(row[kSymbol]);
   trade.price = parse_decimal_prefix64(row[kPrice]);
@@ -85,7 +85,7 @@ HistoryResponse read_trade(MYSQL_ROW row) {
   return trade;
 }
 
-void print_history_response(const HistoryResponse& trade) {
+void print_history_response(const TradeRow& trade) {
   korvane::HistoryResponse response;
   // The id is a 32-bit column value; it is widened without its sign.
   response.set_id(static_cast<uint32_t>(trade.id));
@@ -111,13 +111,8 @@ int Exchange::handle_view_history(const korvane::History& request) {
   // The request's ts is not a filter: the view shows every trade of the coin and side.
   std::optional<std::string> symbol = convert_sym_with_id(request.symbol());
   if (!symbol) return 0;  // cannot happen: the decoder admits only the four coin ids
-  // The count is part of the view's statements but decides nothing: the select says it all.
-  // Both go in one round trip.
-  std::vector<ResultSet> reads =
-      client->exec_batch({fmt::format(sql::kCountTrades, user->idx, *symbol, side_word(buy)),
-                          fmt::format(sql::kSelectTrades, user->idx, *symbol, side_word(buy))});
-  if (reads.size() != 2) return 0;
-  ResultSet& trades = reads[1];
+  ResultSet trades = client->exec_query_result(
+      fmt::format(sql::kSelectTrades, user->idx, *symbol, side_word(buy)));
   if (!trades || trades.num_fields() < kTradeColumns) return 0;
   while (MYSQL_ROW row = trades.fetch_row()) print_history_response(read_trade(row));
   return 0;

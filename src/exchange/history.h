@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-// One row of kv_tradehistory converted to numbers, before it is copied into the response
-// message of the same name. A trade whose time column is NULL keeps trade_time 0.
-struct HistoryResponse {
+// One row of kv_tradehistory converted to numbers, before it is copied into a
+// korvane::HistoryResponse. A trade whose time column is NULL keeps trade_time 0.
+struct TradeRow {
   int32_t id = 0;
   std::string symbol;
   int64_t price = 0;

@@ -1,9 +1,6 @@
 #include "exchange/market.h"
 
-#include <fmt/format.h>
-
-#include "account/session.h"
-#include "db/statements.h"
+#include "base/decimal.h"
 
 std::optional<std::string> convert_sym_with_id(int32_t id) {
   static const char* const kSymbols[] = {"BTC", "ETH", "XRP", "SOL"};
@@ -12,3 +9,7 @@ std::optional<std::string> convert_sym_with_id(int32_t id) {
 }
 
 bool validate_coin_qty(uint64_t stock, uint64_t amount) { return stock >= amount; }
+
+uint64_t market_value(const char* text) {
+  return static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(text)));
+}

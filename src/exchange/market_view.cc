@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "account/session.h"
-#include "base/decimal.h"
 #include "base/json_print.h"
 #include "db/statements.h"
 #include "exchange/market.h"
@@ -12,12 +11,6 @@ namespace {
 
 enum MarketColumn : unsigned int { kSymbol = 0, kPrice = 1, kStock = 2, kMarketColumns = 3 };
 constexpr int32_t kCoins = 4;
-
-// Market values are INT columns: read with a 32-bit parse and widened with their sign, as an
-// order reads them, so the view shows exactly the price and stock an order would see.
-uint64_t market_value(const char* text) {
-  return static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(text)));
-}
 
 // The coin id of a market row's symbol text, or nothing for a symbol the exchange does not trade.
 std::optional<int32_t> coin_of(const char* symbol) {

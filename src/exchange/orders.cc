@@ -29,6 +29,7 @@
 // the order again from the start (server/request_runner.h).
 #include <fmt/format.h>
 
+#include "account/balances.h"
 #include "account/money.h"
 #include "account/session.h"
 #include "base/decimal.h"
@@ -42,12 +43,6 @@
 namespace {
 
 constexpr char kBotDetected[] = "[-] DETECTED Trading Bot";
-
-// Market values and balances are INT columns: read with a 32-bit parse, widened with their sign.
-uint64_t market_value(const char* text) {
-  return static_cast<uint64_t>(static_cast<int64_t>(parse_decimal_prefix32(text)));
-}
-int64_t balance_value(const char* text) { return parse_decimal_prefix32(text); }
 
 bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 
@@ -115,8 +110,8 @@ int Exchange::handle_buy(const korvane::Buy& request) {
   std::vector<std::string> writes = {
       fmt::format(sql::kSubtractStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), true),
-      user->update_user_vault_krw(*symbol, static_cast<int64_t>(*cost), true)};
-  return create_trade_history(order, std::move(writes), trade_id, *symbol, amount, true);
+      user->update_user_vault_krw(static_cast<int64_t>(*cost), true)};
+  return commit_order(order, std::move(writes), trade_id, *symbol, amount, true);
 }
 
 int Exchange::handle_sell(const korvane::Sell& request) {
@@ -136,7 +131,7 @@ int Exchange::handle_sell(const korvane::Sell& request) {
   MYSQL_ROW vault = balances.first_row();
   if (vault == nullptr) return -1;
   // An amount of 2^63 or more is negative as a signed value and refused here.
-  if (!user->validate_user_qty(*symbol, static_cast<int64_t>(amount), balance_value(vault[1]))) {
+  if (!user->validate_user_qty(static_cast<int64_t>(amount), balance_value(vault[1]))) {
     return -1;
   }
   if (negative(cur_price) || negative(cur_qty)) return -1;
@@ -152,8 +147,8 @@ int Exchange::handle_sell(const korvane::Sell& request) {
   std::vector<std::string> writes = {
       fmt::format(sql::kAddStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), false),
-      user->update_user_vault_krw(*symbol, static_cast<int64_t>(*proceeds), false)};
-  return create_trade_history(order, std::move(writes), trade_id, *symbol, amount, false);
+      user->update_user_vault_krw(static_cast<int64_t>(*proceeds), false)};
+  return commit_order(order, std::move(writes), trade_id, *symbol, amount, false);
 }
 
 int Exchange::check_trading_bot(ResultSet& count) {
@@ -166,9 +161,8 @@ int Exchange::check_trading_bot(ResultSet& count) {
   return 1;
 }
 
-int Exchange::create_trade_history(Transaction& order, std::vector<std::string> writes,
-                                   uint64_t trade_id, std::string symbol, uint64_t amount,
-                                   bool buy) {
+int Exchange::commit_order(Transaction& order, std::vector<std::string> writes, uint64_t trade_id,
+                           std::string symbol, uint64_t amount, bool buy) {
   std::optional<uint64_t> value = money::trade_value(cur_price, amount);
   if (!value) return -1;
   // The log entry written in the first round trip failed: a failed write refuses the order.

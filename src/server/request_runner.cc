@@ -1,7 +1,7 @@
 #include "server/request_runner.h"
 
 #include <chrono>
-#include <string>
+#include <optional>
 
 #include "account/session.h"
 #include "base/end_process.h"
@@ -17,18 +17,17 @@ constexpr char kConnectionError[] = "[MySQL] Connection Error";
 // keeps dropping every connection is as good as gone.
 constexpr int kMaxReconnects = 20;
 
+// The restore copies the whole UserRecord; User may add operations to it, never fields.
+static_assert(sizeof(User) == sizeof(UserRecord), "every field of User belongs in UserRecord");
+
 // What a request may change in the process besides the database: the sign-in guard and the
-// session record. Sign-out, the one request that destroys the record, uses no database and so
-// never runs twice.
+// session record, copied whole. Sign-out, the one request that destroys the record, uses no
+// database and so never runs twice.
 class SessionState {
  public:
   SessionState()
       : login_count_(login_count),
-        has_user_(user != nullptr),
-        idx_(has_user_ ? user->idx : 0),
-        username_(has_user_ ? user->username : std::string()),
-        signed_in_(has_user_ ? user->signed_in : 0),
-        amount_(has_user_ ? user->amount : 0) {}
+        record_(user != nullptr ? std::optional<UserRecord>(*user) : std::nullopt) {}
 
   // A request the database undid, whose last attempt stands as a refusal, was refused by no
   // fault of the client: it spends no sign-in.
@@ -36,20 +35,12 @@ class SessionState {
 
   void restore() const {
     restore_sign_in_guard();
-    if (!has_user_ || user == nullptr) return;
-    user->idx = idx_;
-    user->username = username_;
-    user->signed_in = signed_in_;
-    user->amount = amount_;
+    if (record_ && user != nullptr) static_cast<UserRecord&>(*user) = *record_;
   }
 
  private:
   int32_t login_count_;
-  bool has_user_;
-  uint32_t idx_;
-  std::string username_;
-  int32_t signed_in_;
-  uint32_t amount_;
+  std::optional<UserRecord> record_;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -63,11 +54,15 @@ bool undone_attempt_stands(unsigned int error, int lock_waits, Clock::time_point
 
 [[noreturn]] void give_up(size_t output_mark) {
   discard_output_since(output_mark);
-  print_line(kConnectionError);
-  end_process(255);
+  end_without_database();
 }
 
 }  // namespace
+
+void end_without_database() {
+  print_line(kConnectionError);
+  end_process(255);
+}
 
 void run_request(const char* data, int32_t length) {
   const size_t output_mark = output_size();
@@ -77,15 +72,15 @@ void run_request(const char* data, int32_t length) {
   for (;;) {
     client->begin_attempt();
     parse_handler(data, length);
-    const MySQLClient::Outcome outcome = client->attempt_outcome();
+    const MySQLClient::Attempt attempt = client->attempt();
+    const MySQLClient::Outcome outcome = attempt.outcome;
     switch (outcome) {
       case MySQLClient::Outcome::kDone:
         return;
       case MySQLClient::Outcome::kRetry: {
-        const unsigned int error = client->outcome_error();
         ++undone;
-        if (db_errors::classify(error).waited) ++lock_waits;
-        if (undone_attempt_stands(error, lock_waits, first_attempt)) {
+        if (db_errors::classify(attempt.error).waited) ++lock_waits;
+        if (undone_attempt_stands(attempt.error, lock_waits, first_attempt)) {
           before.restore_sign_in_guard();
           return;  // refused as it is
         }

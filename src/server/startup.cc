@@ -105,6 +105,12 @@ void handler(int) {
 }
 
 void init() {
+  // A transaction still open is rolled back by the database when the connection closes, as it
+  // would be when the process just ended; closing says so instead of leaving the database to
+  // find a dropped connection.
+  set_process_end_hook([] {
+    if (client != nullptr) client->close();
+  });
   user = new User();
   std::setvbuf(stdin, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -115,7 +121,7 @@ void init() {
   // Its outcome is ignored on purpose: the connection below decides whether we can serve.
   run_bootstrap();
   client = new MySQLClient();
-  client->init_mysql_connect();
+  if (!client->init_mysql_connect()) end_without_database();
   std::signal(SIGSEGV, handler);
 }
 

@@ -8,7 +8,7 @@
 
 #include "base/decimal.h"
 #include "base/output.h"
-#include "db/mysql_client.h"
+#include "base/screen.h"
 #include "db/statements.h"
 
 namespace {
@@ -20,8 +20,7 @@ std::pair<bool, std::string> screen(const std::string& text) {
   int fd = mkstemp(path);
   int saved = dup(1);
   dup2(fd, 1);
-  MySQLClient client;
-  bool hit = client.detect_sqli(text);
+  bool hit = detect_sqli(text);
   flush_output();
   dup2(saved, 1);
   close(saved);
