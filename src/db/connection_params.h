@@ -1,6 +1,6 @@
-// The database the server talks to. The host, its port and the bootstrap script are chosen when
-// the server is built (CMake cache variables KORVANE_DB_HOST, KORVANE_DB_PORT and
-// KORVANE_INIT_SQL); the rest is fixed.
+// The database the server talks to. The host, its port, the bootstrap script and the reconnect
+// bound are chosen when the server is built (CMake cache variables KORVANE_DB_HOST,
+// KORVANE_DB_PORT, KORVANE_INIT_SQL and KORVANE_RECONNECT_SECONDS); the rest is fixed.
 #ifndef KORVANE_DB_CONNECTION_PARAMS_H_
 #define KORVANE_DB_CONNECTION_PARAMS_H_
 
@@ -18,7 +18,7 @@ constexpr char kDatabase[] = "korvane_db";
 constexpr char kInitScript[] = KORVANE_INIT_SQL;
 
 // A lost connection is made again for this long, with backoff, before the session gives up.
-constexpr int kReconnectSeconds = 30;
+constexpr int kReconnectSeconds = KORVANE_RECONNECT_SECONDS;
 // Each try to connect gives up after this.
 constexpr unsigned int kConnectTimeoutSeconds = 5;
 // An answer that takes longer than these counts as a lost connection. They exceed the longest

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "support/answers.h"
 #include "support/envelopes.h"
 
@@ -17,8 +19,9 @@ std::string sign_up_and_in(ServerProcess& server, TestDb& db, const std::string&
 }
 
 std::unique_ptr<ServerProcess> signed_in_server(TestDb& db, const std::string& name,
-                                                const std::map<std::string, std::string>& env) {
-  auto server = std::make_unique<ServerProcess>(env);
+                                                const std::map<std::string, std::string>& env,
+                                                const std::string& server_path) {
+  auto server = std::make_unique<ServerProcess>(env, std::vector<std::string>{}, server_path);
   EXPECT_EQ(server->read_until_prompt(), "");
   sign_up_and_in(*server, db, name);
   return server;

@@ -14,8 +14,10 @@
 // Records a test failure when an answer is not the usual one.
 std::string sign_up_and_in(ServerProcess& server, TestDb& db, const std::string& name);
 
-// A new server process (its environment with `env`) signed in as sign_up_and_in() does it.
+// A new server process (its environment with `env`; another build of the server when `server`
+// is not empty) signed in as sign_up_and_in() does it.
 std::unique_ptr<ServerProcess> signed_in_server(TestDb& db, const std::string& name,
-                                                const std::map<std::string, std::string>& env = {});
+                                                const std::map<std::string, std::string>& env = {},
+                                                const std::string& server = {});
 
 #endif  // KORVANE_TESTS_SUPPORT_SIGN_IN_H_
