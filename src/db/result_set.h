@@ -3,7 +3,7 @@
 // yields rows.
 //
 // The result is normally the client library's own; a stand-in of the database may hand out rows
-// it holds in memory (StoredRows) instead. Both are read the same way.
+// it holds in memory (a RowSource) instead. Both are read the same way.
 #ifndef KORVANE_DB_RESULT_SET_H_
 #define KORVANE_DB_RESULT_SET_H_
 
@@ -12,13 +12,21 @@
 #include <memory>
 #include <utility>
 
-#include "db/stored_rows.h"
+// Rows served the way the client library serves a stored result, by a stand-in of the database
+// (the fuzz build's StoredRows). The server itself never makes one.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual unsigned int num_fields() const = 0;
+  virtual MYSQL_ROW fetch_row() = 0;
+  virtual unsigned long* fetch_lengths() = 0;
+};
 
 class ResultSet {
  public:
   ResultSet() = default;
   explicit ResultSet(MYSQL_RES* res) : res_(res) {}
-  explicit ResultSet(std::unique_ptr<StoredRows> rows) : stored_(std::move(rows)) {}
+  explicit ResultSet(std::unique_ptr<RowSource> rows) : stored_(std::move(rows)) {}
   ~ResultSet() {
     if (res_ != nullptr) mysql_free_result(res_);
   }
@@ -55,7 +63,7 @@ class ResultSet {
 
  private:
   MYSQL_RES* res_ = nullptr;
-  std::unique_ptr<StoredRows> stored_;
+  std::unique_ptr<RowSource> stored_;
 };
 
 #endif  // KORVANE_DB_RESULT_SET_H_

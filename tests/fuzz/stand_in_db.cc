@@ -11,6 +11,7 @@
 #include "db/mysql_client.h"
 #include "db/statements.h"
 #include "fuzz_support.h"
+#include "stored_rows.h"
 
 namespace {
 

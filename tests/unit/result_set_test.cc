@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/stored_rows.h"
+
 namespace {
 
 ResultSet two_rows() {

@@ -1,4 +1,4 @@
-#include "db/stored_rows.h"
+#include "stored_rows.h"
 
 #include <utility>
 
