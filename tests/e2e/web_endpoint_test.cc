@@ -228,6 +228,23 @@ TEST_F(WebEndpoint, ConnectionsBeyondTheHostCapWaitUntilASessionEnds) {
   EXPECT_EQ(text, "");
 }
 
+// The server's idle limit (2 seconds in this build) ends a WebSocket session as it ends a TCP
+// one: a normal close, and the server's database connection closed, not dropped.
+TEST_F(WebEndpoint, IdleSessionEndsWithANormalClose) {
+  const std::string aborted_before = aborted_clients(db);
+  ServeOptions options;
+  options.server = KORVANE_SHORT_IDLE_SERVER_PATH;
+  auto served = serve(options);
+  std::unique_ptr<WsSession> ws = greeted(served->web_port());
+  std::string text;
+  int code = 0;
+  EXPECT_TRUE(ws->read_to_close(&text, &code));
+  EXPECT_EQ(code, 1000);
+  EXPECT_EQ(text, "");
+  EXPECT_TRUE(wait_for_no_server_connections(db));
+  EXPECT_EQ(aborted_clients(db), aborted_before);
+}
+
 // Every path but /ws is a file of the page's folder, or 404; /ws without an upgrade is 426.
 TEST_F(WebEndpoint, ThePageIsServedFromItsFolder) {
   auto served = serve();
