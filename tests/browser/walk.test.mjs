@@ -1,0 +1,164 @@
+// A trader's walk through every view of the page, in a real browser against the real endpoint,
+// server and database: what a person does and what the page must show them.
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+
+import { Browser, Endpoint, signIn } from './harness.mjs';
+
+let endpoint;
+let b;
+
+before(async () => {
+  endpoint = await Endpoint.start();
+  b = await Browser.open();
+  await b.page.goto(endpoint.url);
+  await b.connection('connected');
+});
+
+after(async () => {
+  await b?.close();
+  await endpoint?.stop();
+});
+
+// Input the page stops before anything is sent: [form fields, button, note element, message].
+const REFUSED_INPUT = [
+  [{ Name: '', Password: 'pw' }, 'Sign in', '#account-note', 'Enter a name.'],
+  [{ Name: 'ann', Password: '' }, 'Sign up', '#account-note', 'Enter a password.'],
+  [{ Name: 'mary-jane', Password: 'pw' }, 'Sign up', '#account-note', 'may not contain “-”'],
+  [{ Name: 'a'.repeat(33), Password: 'pw' }, 'Sign up', '#account-note', 'at most 32 bytes'],
+];
+const REFUSED_ORDERS = [
+  ['0', 'Enter an amount of whole coins above 0, not “0”.'],
+  ['ten', 'Enter an amount of whole coins above 0, not “ten”.'],
+  ['', 'Enter an amount of whole coins above 0.'],
+  ['1.5', 'not “1.5”'],
+];
+
+test('bad sign-up and sign-in input is stopped in the page', async () => {
+  for (const [fields, button, noteSel, message] of REFUSED_INPUT) {
+    for (const [name, value] of Object.entries(fields)) await b.fill(name, value);
+    await b.press(button);
+    await b.text(noteSel, message);
+  }
+  // Nothing reached the server: the session is still the first, and still greeted.
+  assert.equal(await b.page.$eval('#connection', (el) => el.dataset.state), 'connected');
+});
+
+test('a wrong password is refused with its reason, and a fresh session signs in', async () => {
+  await b.fill('Name', 'walker');
+  await b.fill('Password', 'right-pass');
+  await b.press('Sign up');
+  await b.text('#account-note', 'Signed up as walker (account');
+  await b.fill('Name', 'walker');
+  await b.fill('Password', 'wrong');
+  await b.press('Sign in');
+  await b.text('#account-note', 'Not signed in: wrong name or password.');
+  // The password field keeps nothing.
+  assert.equal(await b.page.$eval('input[name=password]', (el) => el.value), '');
+  await b.connection('connected');
+  await signIn(b, 'walker', 'right-pass');
+});
+
+test('the market lists every coin with its price and stock', async () => {
+  await b.text('#market tbody', 'SOL');
+  const rows = await b.rows('#market');
+  assert.deepEqual(rows.map((r) => r[0]), ['BTC', 'ETH', 'XRP', 'SOL']);
+  for (const r of rows) assert.match(`${r[1]} ${r[2]}`, /^[0-9]+ [0-9]+$/);
+});
+
+test('bad amounts are stopped in the page', async () => {
+  for (const [amount, message] of REFUSED_ORDERS) {
+    await b.fill('Amount', amount);
+    await b.press('Buy');
+    await b.text('#order-note', message);
+  }
+});
+
+test('a buy trades, and market and balances follow it', async () => {
+  const before = Object.fromEntries((await b.rows('#market')).map((r) => [r[0], r]));
+  await b.choose('Coin', 'XRP');
+  await b.fill('Amount', '100');
+  await b.press('Buy');
+  const price = before.XRP[1];
+  await b.text('#order-note', `traded: bought 100 XRP at ${price} KRW, total ${100 * price} KRW`);
+  await b.text('#balances tbody', `XRP100${100 * price}`);
+  const krw = 100000000 - 125 * price;  // the price plus the 25 % fee
+  await b.text('#balances tbody', `KRW${krw}${krw}`);
+  await b.text('#balance-total', String(krw + 100 * price));
+  await b.text('#market tbody', `XRP${price}${before.XRP[2] - 100}`);
+});
+
+test('an order the balance cannot pay is refused with its reason', async () => {
+  await b.choose('Coin', 'BTC');
+  await b.fill('Amount', '1000');
+  await b.press('Buy');
+  await b.text('#order-note', /^not traded: 1000 BTC at [0-9]+ KRW cost [0-9]+ KRW with the 25 % fee, more than your KRW balance$/);
+});
+
+test('a sell trades and the history shows both trades with their times', async () => {
+  await b.choose('Coin', 'XRP');
+  await b.fill('Amount', '40');
+  await b.press('Sell');
+  await b.text('#order-note', /^traded: sold 40 XRP at [0-9]+ KRW/);
+  await b.text('#balances tbody', 'XRP60');
+  const utc = /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/;
+  for (const [side, amount] of [['Buy', '100'], ['Sell', '40']]) {
+    await b.choose('Side', side);
+    await b.press('Show history');
+    await b.text('#history caption', `${side}s of XRP`);
+    const rows = await b.rows('#history');
+    assert.equal(rows.length, 1);
+    assert.match(rows[0][0], utc);
+    assert.equal(rows[0][2], amount);
+  }
+  await b.choose('Coin', 'ETH');
+  await b.press('Show history');
+  await b.text('#history-note', 'no trades');
+});
+
+test('an address that is markup shows as text and runs nothing', async () => {
+  const markup = '<img/src/onerror=window.korvaneRan=1>';
+  await b.choose('Coin', 'XRP');
+  await b.fill('Address', markup);
+  await b.fill('Memo', '1234');
+  await b.press('Add address');
+  await b.text('#address-note', 'Address added.');
+  assert.deepEqual(await b.rows('#addresses'), [['', 'XRP', markup, '1234']]);
+  assert.equal(await b.page.$$eval('img', (imgs) => imgs.length), 0);
+  assert.equal(await b.page.evaluate(() => window.korvaneRan), undefined);
+});
+
+test('addresses are added and rewritten, one entry or all', async () => {
+  await b.fill('Address', 'rFirst');
+  await b.fill('Memo', '');
+  await b.press('Add address');
+  await b.text('#address-note', 'A memo is a whole number above 0');
+  await b.fill('Memo', '77');
+  await b.press('Add address');
+  await b.text('#address-note', 'Address added.');
+  await b.fill('New address', 'rEvery');
+  await b.press('Rewrite all');
+  const ids = (await b.text('#address-note', /^Entries [0-9, ]+ rewritten\.$/)).match(/[0-9]+/g);
+  assert.equal(ids.length, 2);
+  assert.deepEqual((await b.rows('#addresses')).map((r) => `${r[0]} ${r[2]}`),
+    [`${ids[0]} rEvery`, `${ids[1]} rEvery`]);
+  await b.fill('Entry', ids[1]);
+  await b.fill('New address', 'rSecond');
+  await b.press('Rewrite entry');
+  await b.text('#address-note', `Entry ${ids[1]} rewritten.`);
+  assert.deepEqual((await b.rows('#addresses')).map((r) => `${r[0]} ${r[2]}`),
+    [`${ids[0]} rEvery`, `${ids[1]} rSecond`]);
+});
+
+test('signing out ends the session and a fresh one signs in again', async () => {
+  await b.press('Sign out');
+  await b.text('#account-note', 'Signed out.');
+  await b.connection('connected');
+  assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
+  await signIn(b, 'walker', 'right-pass');
+  await b.text('#balances tbody', 'XRP60');
+});
+
+test('the page logged no console errors', () => {
+  assert.deepEqual(b.errors, []);
+});
