@@ -81,12 +81,6 @@ export class Endpoint {
     const endpoint = new Endpoint();
     endpoint.webPort = webPort ?? await freePort();
     const tcpPort = await freePort();
-    // TEMPORARY until scripts/serve has --web-port.
-    if (!(await import('node:fs')).readFileSync(path.join(ROOT, 'scripts/serve'), 'utf8').includes('--web-port')) {
-      endpoint.group = new Group('websocketd', ['--port', String(endpoint.webPort), '--address', '127.0.0.1', '--binary=true', '--staticdir', env('KORVANE_WEB_ROOT'), '--passenv=MYSQL_UNIX_PORT,MYSQL_HOME', env('KORVANE_SERVER')]);
-      await listening(endpoint.webPort, endpoint.group.child);
-      return endpoint;
-    }
     endpoint.group = new Group(path.join(ROOT, 'scripts/serve'),
       ['--port', String(tcpPort), '--web-port', String(endpoint.webPort),
         '--web-root', env('KORVANE_WEB_ROOT'), '--server', env('KORVANE_SERVER')]);
