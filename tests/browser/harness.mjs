@@ -186,4 +186,5 @@ export async function signIn(b, name, password, { signUp = false } = {}) {
   await b.press('Sign in');
   await b.text('#user-name', name);
   await b.text('#balance-total', /^[0-9]+$/);
+  await b.page.waitForSelector('::-p-aria([name="Sign in"][role="button"])', { hidden: true });
 }

@@ -49,6 +49,9 @@ test('a wrong password is refused with its reason, and a fresh session signs in'
   await b.fill('Password', 'right-pass');
   await b.press('Sign up');
   await b.text('#account-note', 'Signed up as walker (account');
+  await b.fill('Password', 'other-pass');
+  await b.press('Sign up');
+  await b.text('#account-note', 'Not signed up: the name walker is taken.');
   await b.fill('Name', 'walker');
   await b.fill('Password', 'wrong');
   await b.press('Sign in');
@@ -93,6 +96,25 @@ test('an order the balance cannot pay is refused with its reason', async () => {
   await b.fill('Amount', '1000');
   await b.press('Buy');
   await b.text('#order-note', /^not traded: 1000 BTC at [0-9]+ KRW cost [0-9]+ KRW with the 25 % fee, more than your KRW balance$/);
+});
+
+// Refusals of the server, each with its reason in words: [fields, button, note, reason].
+const REFUSALS = [
+  [{ Coin: 'BTC', Amount: '1001' }, 'Buy', '#order-note',
+    /^not traded: the exchange has [0-9]+ BTC in stock, fewer than 1001$/],
+  [{ Coin: 'SOL', Amount: '1' }, 'Sell', '#order-note', /^not traded: you hold 0 SOL, fewer than 1$/],
+  [{ Entry: '999', 'New address': 'rNowhere' }, 'Rewrite entry', '#address-note',
+    /^Not rewritten: you keep no entry 999, or it holds that address already\.$/],
+];
+
+test('refused requests are shown with their reasons', async () => {
+  for (const [fields, button, noteSel, reason] of REFUSALS) {
+    for (const [name, value] of Object.entries(fields)) {
+      await (name === 'Coin' ? b.choose(name, value) : b.fill(name, value));
+    }
+    await b.press(button);
+    await b.text(noteSel, reason);
+  }
 });
 
 test('a sell trades and the history shows both trades with their times', async () => {
