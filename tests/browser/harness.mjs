@@ -179,7 +179,7 @@ export async function signIn(b, name, password, { signUp = false } = {}) {
     await b.fill('Name', name);
     await b.fill('Password', password);
     await b.press('Sign up');
-    await b.text('#account-note', `Signed up as ${name}`);
+    await b.text('#account-note', `signed up as ${name}`);
   }
   await b.fill('Name', name);
   await b.fill('Password', password);

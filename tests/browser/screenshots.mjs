@@ -26,14 +26,14 @@ async function session(b, name) {
   await b.fill('Address', 'rKorvaneExampleAddress1');
   await b.fill('Memo', '1234');
   await b.press('Add address');
-  await b.text('#address-note', 'Address added.');
+  await b.text('#address-note', 'address added');
   await b.choose('Coin', 'XRP');
   await b.choose('Side', 'Buy');
   await b.press('Show history');
   await b.text('#history caption', 'Buys of XRP');
   await b.fill('Amount', '0');
   await b.press('Sell');
-  await b.text('#order-note', 'Enter an amount');
+  await b.text('#order-note', 'bad amount');
   await b.choose('Coin', 'BTC');
   await b.fill('Amount', '5');
   await b.press('Buy');

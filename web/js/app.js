@@ -30,7 +30,7 @@ function connect() {
   session = s;
   s.addEventListener('state', () => {
     if (s !== session) return;
-    showConnection(s.state);
+    showConnection(s.state, s.reason);
     if (s.state === 'lost') showSignedIn(null);
     if (s.state === 'connected') refreshMarket();
   });
@@ -38,9 +38,9 @@ function connect() {
   return s;
 }
 
-function showConnection(state) {
+function showConnection(state, reason = '') {
   $('connection').dataset.state = state;
-  $('connection-text').textContent = STATE_TEXT[state];
+  $('connection-text').textContent = STATE_TEXT[state] + (reason ? `: ${reason}` : '');
   $('reconnect').hidden = state !== 'lost';
   for (const button of document.querySelectorAll('main button')) {
     button.disabled = state !== 'connected';
@@ -77,7 +77,7 @@ async function guarded(noteId, work) {
   try {
     await work();
   } catch (e) {
-    note(noteId, `Not done: the connection was lost (${e.message}).`, false);
+    note(noteId, `not done: ${e.message}`, false);
   }
 }
 
@@ -135,7 +135,7 @@ async function signOut() {
   await session.request('signOut');
   showSignedIn(null);
   connect();
-  note('account-note', 'Signed out.');
+  note('account-note', 'signed out');
 }
 
 async function order(buy, text) {
@@ -156,7 +156,7 @@ async function order(buy, text) {
 async function showHistory(buy) {
   const coin = Number($('coin').value);
   const answer = await session.request('history', { coin, buy });
-  const outcome = say.historyOutcome(answer);
+  const outcome = say.historyOutcome(answer, coin, buy);
   const table = $('history');
   table.caption.textContent = `${buy ? 'Buys' : 'Sells'} of ${say.COINS[coin]}`;
   table.tBodies[0].replaceChildren(...outcome.trades.map((t) =>
@@ -201,7 +201,7 @@ function rewriteRow(id, from, to) {
 async function rewrite(all, entryText, address) {
   if (all) {
     const answer = await session.request('rewriteAll', { address });
-    const outcome = say.rewriteAllOutcome(answer);
+    const outcome = say.rewriteAllOutcome(address, answer);
     note('address-note', outcome.text, outcome.ok);
     if (outcome.ok) rewriteAllRows(outcome.ids, address);
     return;

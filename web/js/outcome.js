@@ -1,7 +1,7 @@
 // Every sentence the page says about what the server did, and about input it refuses to send.
 // The server often answers a refusal with a bare line or with nothing; these turn that into
-// words. The order texts are the command-line client's (tools/korvane/outcome.cc), so a trader
-// reads the same reason in both.
+// words. They are the command-line client's (tools/korvane/outcome.cc, text_rules.cc), so a
+// trader reads the same reason in both.
 
 export const COINS = ['BTC', 'ETH', 'XRP', 'SOL'];
 
@@ -10,10 +10,9 @@ const NO_SUCH_LOGIN = 'There is no username, password';
 const MULTI_LOGIN = 'Do not multi-login!';
 const DUPLICATE = 'Duplicate ID';
 const BOT_GUARD = '[-] DETECTED Trading Bot';
-const FILTER_PREFIX = 'Detected SQL Injection: ';
 
-// Characters the server's filter refuses in names and addresses; a sign-up that holds one ends
-// the session, so the page never sends them.
+// Characters the server's filter refuses in names, addresses and memos; a sign-up that holds one
+// ends the session, so the page never sends them.
 const FILTERED = ['\'', '"', ' ', '$', ')', '(', ';', '-', '#', '\\'];
 const MAX_NAME_BYTES = 32;
 const MAX_ADDRESS_BYTES = 255;
@@ -26,13 +25,15 @@ export const LATEST_TRADE_TIME = 2147483647;
 
 const byteLength = (text) => new TextEncoder().encode(text).length;
 
-function characterName(c) {
-  return c === ' ' ? 'a space' : `“${c}”`;
-}
+// Each filtered character in words: a blank, for one, is invisible in the server's line.
+const CHARACTER_NAMES = {
+  '\'': 'a single quote (\')', '"': 'a double quote (")', ' ': 'a blank',
+  '$': 'a dollar sign ($)', ')': 'a parenthesis ())', '(': 'a parenthesis (()',
+  ';': 'a semicolon (;)', '-': 'a hyphen (-)', '#': 'a hash sign (#)', '\\': 'a backslash (\\)',
+};
+const FILTERED_LIST = 'blanks and \' " $ ( ) ; - # \\';
 
-function filteredIn(text) {
-  return FILTERED.find((c) => text.includes(c));
-}
+const bad = (what, text) => `bad ${what} '${text}': `;
 
 // "YYYY-MM-DD HH:MM:SS UTC" of seconds since 1970.
 export function utcTime(seconds) {
@@ -42,50 +43,62 @@ export function utcTime(seconds) {
 
 // --- Input checks: each returns a sentence, or null when the input may be sent. ---
 
+// The first filtered character in the text, which a person reads from the left.
+function filterProblem(what, text) {
+  const c = [...text].find((ch) => FILTERED.includes(ch));
+  if (c === undefined) return null;
+  return `${bad(what, text)}it holds ${CHARACTER_NAMES[c]}; the server refuses ${FILTERED_LIST} ` +
+    'in names, addresses and memos';
+}
+
 export function checkName(name) {
-  if (name === '') return 'Enter a name.';
-  if (byteLength(name) > MAX_NAME_BYTES) return `A name has at most ${MAX_NAME_BYTES} bytes.`;
-  const c = filteredIn(name);
-  if (c !== undefined) return `A name may not contain ${characterName(c)}.`;
-  return null;
+  if (name === '') return 'bad name \'\': a name needs at least one character';
+  const bytes = byteLength(name);
+  if (bytes > MAX_NAME_BYTES) {
+    return `${bad('name', name)}it takes ${bytes} bytes; a name takes at most ${MAX_NAME_BYTES}`;
+  }
+  return filterProblem('name', name);
 }
 
 export function checkPassword(password) {
-  return password === '' ? 'Enter a password.' : null;
+  return password === '' ? 'bad password: enter one' : null;
 }
 
 // The amount as a BigInt, or a sentence.
 export function parseAmount(text) {
   const t = text.trim();
   if (!/^[0-9]+$/.test(t) || BigInt(t) === 0n) {
-    return { error: `Enter an amount of whole coins above 0${t === '' ? '' : `, not “${t}”`}.` };
+    return { error: `${bad('amount', t)}expected a whole number of coins above 0` };
   }
-  if (BigInt(t) > MAX_AMOUNT) return { error: `An amount is at most ${MAX_AMOUNT} coins.` };
+  if (BigInt(t) > MAX_AMOUNT) {
+    return { error: `${bad('amount', t)}the page takes at most ${MAX_AMOUNT} coins` };
+  }
   return { amount: BigInt(t) };
 }
 
 export function checkAddress(address) {
-  if (address === '') return 'Enter an address.';
-  if (byteLength(address) > MAX_ADDRESS_BYTES) {
-    return `An address has at most ${MAX_ADDRESS_BYTES} bytes.`;
+  if (address === '') return 'bad address \'\': an address needs at least one character';
+  const bytes = byteLength(address);
+  if (bytes > MAX_ADDRESS_BYTES) {
+    return `bad address: it takes ${bytes} bytes; an address takes at most ${MAX_ADDRESS_BYTES}`;
   }
-  const c = filteredIn(address);
-  if (c !== undefined) return `An address may not contain ${characterName(c)}.`;
-  return null;
+  return filterProblem('address', address);
 }
 
-// The server keeps an entry only with a memo that starts with a number above 0.
+// The server's own test: the number at the start of the text, which must not be 0. So an entry
+// without a memo is never kept.
 export function checkMemo(memo) {
-  if (!/^[0-9]+$/.test(memo) || BigInt(memo) === 0n || BigInt(memo) > INT64_MAX) {
-    return 'A memo is a whole number above 0; the exchange keeps no address without one.';
+  const digits = /^[0-9]+/.exec(memo);
+  if (!digits || BigInt(digits[0]) === 0n) {
+    return `${bad('memo', memo)}expected a whole number other than 0`;
   }
-  return null;
+  return filterProblem('memo', memo);
 }
 
 export function parseEntry(text) {
   const t = text.trim();
   if (!/^[0-9]+$/.test(t) || Number(t) === 0 || Number(t) > 2147483647) {
-    return { error: 'Enter the number of an entry, a whole number above 0.' };
+    return { error: `bad entry id '${t}': expected a whole number above 0` };
   }
   return { entry: Number(t) };
 }
@@ -95,29 +108,23 @@ export function parseEntry(text) {
 export function signUpOutcome(name, answer) {
   const doc = answer.docs[0];
   if (doc && doc.acc_id !== undefined) {
-    return { ok: true, text: `Signed up as ${name} (account ${doc.acc_id}). Sign in to trade.` };
+    return { ok: true, text: `signed up as ${name} (account ${doc.acc_id}); sign in to trade` };
   }
   if (answer.lines.includes(DUPLICATE)) {
-    return { ok: false, text: `Not signed up: the name ${name} is taken.` };
+    return { ok: false, text: `not signed up: the name '${name}' is taken` };
   }
-  return { ok: false, text: `Not signed up${filterReason(answer)}.` };
+  return { ok: false, text: 'not signed up' };
 }
 
 export function signInOutcome(answer, signedIn) {
   if (signedIn) return { ok: true, text: '' };
   if (answer.lines.includes(NO_SUCH_LOGIN)) {
-    return { ok: false, text: 'Not signed in: wrong name or password.' };
+    return { ok: false, text: 'not signed in: no account has that name and password' };
   }
   if (answer.lines.includes(MULTI_LOGIN)) {
-    return { ok: false, text: 'Not signed in: this session has had its sign-in.' };
+    return { ok: false, text: 'not signed in: this connection has had its one sign-in' };
   }
-  return { ok: false, text: `Not signed in${filterReason(answer)}.` };
-}
-
-function filterReason(answer) {
-  const line = answer.lines.find((l) => l.startsWith(FILTER_PREFIX));
-  if (!line) return '';
-  return `: the exchange refuses ${characterName(line.slice(FILTER_PREFIX.length))} in it`;
+  return { ok: false, text: 'not signed in' };
 }
 
 // An order: "traded ..." from its TradeResponse, or "not traded" with the reason the answer
@@ -138,7 +145,7 @@ export function orderOutcome(order, answer, holding) {
     return {
       ok: false,
       text: `not traded: bot guard: a ${side} of ${symbol} at ${utcTime(order.at)} was made ` +
-        'already; wait a second',
+        'already; wait a second',  // the client adds "or give another --at"; the page has none
     };
   }
   if (!order.buy) {
@@ -178,36 +185,42 @@ export function orderOutcome(order, answer, holding) {
   };
 }
 
-export function historyOutcome(answer) {
-  const trades = answer.docs.filter((d) => d.trade_time !== undefined || d.total_price);
-  return { ok: true, trades, text: trades.length === 0 ? 'no trades' : '' };
+export function historyOutcome(answer, coin, buy) {
+  const trades = answer.docs.filter((d) => d.total_price !== undefined);
+  if (trades.length > 0) return { ok: true, trades, text: '' };
+  return {
+    ok: true,
+    trades,
+    text: `no trades: this account has ${buy ? 'bought' : 'sold'} no ${COINS[coin]}`,
+  };
 }
 
+// The page checked the address and the memo before sending: what is left is the count.
 export function addAddressOutcome(answer) {
   const doc = answer.docs.find((d) => d.address !== undefined);
-  if (doc) return { ok: true, text: 'Address added.', doc };
-  const reason = filterReason(answer);
-  return {
-    ok: false,
-    text: `Not added${reason || ': an account keeps at most ten addresses'}.`,
-  };
+  if (doc) return { ok: true, text: 'address added', doc };
+  return { ok: false, text: 'not added: your address book holds ten entries, the most it keeps' };
 }
 
 export function rewriteOutcome(entry, answer) {
   const doc = answer.docs.find((d) => d.new_addr !== undefined);
-  if (doc) return { ok: true, text: `Entry ${doc.id} rewritten.`, doc };
-  const reason = filterReason(answer);
+  if (doc) return { ok: true, text: `entry ${doc.id} rewritten`, doc };
   return {
     ok: false,
-    text: `Not rewritten${reason || `: you keep no entry ${entry}, or it holds that address already`}.`,
+    text: `entry ${entry} not rewritten: you have no entry ${entry}, or it holds that address ` +
+      'already',
   };
 }
 
 // A rewrite of every entry prints the code it was asked with, then one id per entry.
-export function rewriteAllOutcome(answer) {
-  const reason = filterReason(answer);
-  if (reason) return { ok: false, text: `Not rewritten${reason}.` };
-  const ids = answer.lines.slice(1).filter((l) => /^[0-9]+$/.test(l));
-  if (ids.length === 0) return { ok: false, text: 'Not rewritten: you keep no addresses.' };
-  return { ok: true, ids, text: `Entries ${ids.join(', ')} rewritten.` };
+export function rewriteAllOutcome(address, answer) {
+  const ids = answer.lines.slice(1);
+  if (ids.length === 0) {
+    return { ok: false, ids, text: 'nothing overwritten: your address book is empty' };
+  }
+  return {
+    ok: true,
+    ids,
+    text: `overwrote the address of entries ${ids.join(', ')} with '${address}'`,
+  };
 }

@@ -23,6 +23,9 @@ const EVERY_ENTRY = -1;
 // The server prints this after every answer (and once when a session starts); nothing else it
 // prints ends without a line end.
 const PROMPT = '> ';
+// The one line a connection gets when it is closed before a server starts for it (too many
+// sessions from one address, say): "closed: REASON", and no prompt.
+const CLOSED = 'closed: ';
 
 const utf8 = new TextEncoder();
 
@@ -98,7 +101,8 @@ export function bytesText(base64) {
 
 // One server process behind one WebSocket. Its state is 'connecting' until the server's first
 // prompt, then 'connected', and 'lost' once the socket closes unasked; each change is an event
-// "state". Requests go one at a time, in the order they were made.
+// "state"; `reason` then holds what the endpoint said, if anything. Requests go one at a time,
+// in the order they were made.
 export class Session extends EventTarget {
   constructor(url) {
     super();
@@ -131,6 +135,8 @@ export class Session extends EventTarget {
   }
 
   closed() {
+    const line = this.pending.split('\n').find((l) => l.startsWith(CLOSED));
+    this.reason = line ? line.slice(CLOSED.length) : '';
     for (const w of this.waiting.splice(0)) w.reject(new Error('connection lost'));
     if (!this.ended) this.setState('lost');
   }
