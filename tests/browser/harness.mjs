@@ -19,7 +19,7 @@ const puppeteer = require('puppeteer-core');
 
 const env = (name) => {
   const value = process.env[name];
-  if (!value) throw new Error(`${name} is not set: run the browser tests through tests/browser/run`);
+  if (!value) throw new Error(`${name} is not set: run the tests through tests/browser/run`);
   return value;
 };
 
@@ -40,7 +40,8 @@ async function listening(port, child) {
   const deadline = Date.now() + WAIT_MS;
   for (;;) {
     if (child.exitCode !== null || child.signalCode !== null) {
-      throw new Error(`the endpoint ended (${child.exitCode ?? child.signalCode}) before listening`);
+      const end = child.exitCode ?? child.signalCode;
+      throw new Error(`the endpoint ended (${end}) before it listened`);
     }
     const up = await new Promise((resolve) => {
       const socket = net.connect(port, '127.0.0.1');
@@ -99,6 +100,9 @@ export function database(action) {
     { stdio: 'inherit' });
 }
 
+// The page's controls that are selects rather than text fields.
+const SELECTS = ['Coin', 'Side'];
+
 // Headless Chromium with one page, which records every console error and uncaught exception.
 export class Browser {
   static async open(width = 1280) {
@@ -144,6 +148,16 @@ export class Browser {
     await select.select(value);
   }
 
+  // A person's step: fills `fields` (label -> value; a select takes the option's text), presses
+  // `button`, and waits until `selector` shows `expected`; returns what it shows.
+  async step(fields, button, selector, expected) {
+    for (const [name, value] of Object.entries(fields)) {
+      await (SELECTS.includes(name) ? this.choose(name, value) : this.fill(name, value));
+    }
+    await this.press(button);
+    return this.text(selector, expected);
+  }
+
   // Waits until the element `selector` shows `text` (a string it contains, or a RegExp) and
   // returns its text.
   async text(selector, text) {
@@ -175,16 +189,9 @@ export class Browser {
 
 // Signs `name` in through the page (after signing up when `signUp`), and waits for the balances.
 export async function signIn(b, name, password, { signUp = false } = {}) {
-  if (signUp) {
-    await b.fill('Name', name);
-    await b.fill('Password', password);
-    await b.press('Sign up');
-    await b.text('#account-note', `signed up as ${name}`);
-  }
-  await b.fill('Name', name);
-  await b.fill('Password', password);
-  await b.press('Sign in');
-  await b.text('#user-name', name);
+  const fields = { Name: name, Password: password };
+  if (signUp) await b.step(fields, 'Sign up', '#account-note', `signed up as ${name}`);
+  await b.step(fields, 'Sign in', '#user-name', name);
   await b.text('#balance-total', /^[0-9]+$/);
   await b.page.waitForSelector('::-p-aria([name="Sign in"][role="button"])', { hidden: true });
 }

@@ -16,31 +16,21 @@ async function session(b, name) {
   await b.page.goto(endpoint.url);
   await b.connection('connected');
   await signIn(b, name, 'correct-horse', { signUp: true });
-  for (const [coin, amount, button, done] of [['XRP', '1500', 'Buy', 'bought'],
-    ['ETH', '3', 'Buy', 'bought'], ['XRP', '400', 'Sell', 'sold']]) {
-    await b.choose('Coin', coin);
-    await b.fill('Amount', amount);
-    await b.press(button);
-    await b.text('#order-note', `traded: ${done} ${amount} ${coin}`);
-  }
-  await b.fill('Address', 'rKorvaneExampleAddress1');
-  await b.fill('Memo', '1234');
-  await b.press('Add address');
-  await b.text('#address-note', 'address added');
-  await b.choose('Coin', 'XRP');
-  await b.choose('Side', 'Buy');
-  await b.press('Show history');
-  await b.text('#history caption', 'Buys of XRP');
-  await b.fill('Amount', '0');
-  await b.press('Sell');
-  await b.text('#order-note', 'bad amount');
-  await b.choose('Coin', 'BTC');
-  await b.fill('Amount', '5');
-  await b.press('Buy');
-  await b.text('#order-note', 'not traded: 5 BTC');
+  const steps = [
+    [{ Coin: 'XRP', Amount: '1500' }, 'Buy', '#order-note', 'traded: bought 1500 XRP'],
+    [{ Coin: 'ETH', Amount: '3' }, 'Buy', '#order-note', 'traded: bought 3 ETH'],
+    [{ Coin: 'XRP', Amount: '400' }, 'Sell', '#order-note', 'traded: sold 400 XRP'],
+    [{ Address: 'rKorvaneExampleAddress1', Memo: '1234' }, 'Add address', '#address-note',
+      'address added'],
+    [{ Side: 'Buy' }, 'Show history', '#history caption', 'Buys of XRP'],
+    [{ Coin: 'BTC', Amount: '5' }, 'Buy', '#order-note', 'not traded: 5 BTC'],
+  ];
+  for (const step of steps) await b.step(...step);
 }
 
-for (const [width, file, name] of [[1280, 'page-desktop.png', 'alice'], [360, 'page-phone.png', 'bob']]) {
+const PICTURES = [[1280, 'page-desktop.png', 'alice'], [360, 'page-phone.png', 'bob']];
+
+for (const [width, file, name] of PICTURES) {
   test(`the page at ${width} px`, async () => {
     const b = await Browser.open(width);
     try {

@@ -22,10 +22,13 @@ after(async () => {
 
 // Input the page stops before anything is sent: [form fields, button, note element, message].
 const REFUSED_INPUT = [
-  [{ Name: '', Password: 'pw' }, 'Sign in', '#account-note', 'a name needs at least one character'],
+  [{ Name: '', Password: 'pw' }, 'Sign in', '#account-note',
+    "bad name '': a name needs at least one character"],
   [{ Name: 'ann', Password: '' }, 'Sign up', '#account-note', 'bad password: enter one'],
-  [{ Name: 'mary-jane', Password: 'pw' }, 'Sign up', '#account-note', 'it holds a hyphen (-); the server refuses'],
-  [{ Name: 'a'.repeat(33), Password: 'pw' }, 'Sign up', '#account-note', 'it takes 33 bytes; a name takes at most 32'],
+  [{ Name: 'mary-jane', Password: 'pw' }, 'Sign up', '#account-note',
+    "bad name 'mary-jane': it holds a hyphen (-); the server refuses"],
+  [{ Name: 'a'.repeat(33), Password: 'pw' }, 'Sign up', '#account-note',
+    'it takes 33 bytes; a name takes at most 32'],
 ];
 const REFUSED_ORDERS = [
   ['0', "bad amount '0': expected a whole number of coins above 0"],
@@ -35,27 +38,18 @@ const REFUSED_ORDERS = [
 ];
 
 test('bad sign-up and sign-in input is stopped in the page', async () => {
-  for (const [fields, button, noteSel, message] of REFUSED_INPUT) {
-    for (const [name, value] of Object.entries(fields)) await b.fill(name, value);
-    await b.press(button);
-    await b.text(noteSel, message);
-  }
+  for (const step of REFUSED_INPUT) await b.step(...step);
   // Nothing reached the server: the session is still the first, and still greeted.
   assert.equal(await b.page.$eval('#connection', (el) => el.dataset.state), 'connected');
 });
 
 test('a wrong password is refused with its reason, and a fresh session signs in', async () => {
-  await b.fill('Name', 'walker');
-  await b.fill('Password', 'right-pass');
-  await b.press('Sign up');
-  await b.text('#account-note', 'signed up as walker (account');
-  await b.fill('Password', 'other-pass');
-  await b.press('Sign up');
-  await b.text('#account-note', "not signed up: the name 'walker' is taken");
-  await b.fill('Name', 'walker');
-  await b.fill('Password', 'wrong');
-  await b.press('Sign in');
-  await b.text('#account-note', 'not signed in: no account has that name and password');
+  const steps = [
+    [{ Name: 'walker', Password: 'right-pass' }, 'Sign up', 'signed up as walker (account'],
+    [{ Password: 'other-pass' }, 'Sign up', "not signed up: the name 'walker' is taken"],
+    [{ Password: 'wrong' }, 'Sign in', 'not signed in: no account has that name and password'],
+  ];
+  for (const [fields, button, note] of steps) await b.step(fields, button, '#account-note', note);
   // The password field keeps nothing.
   assert.equal(await b.page.$eval('input[name=password]', (el) => el.value), '');
   await b.connection('connected');
@@ -71,19 +65,15 @@ test('the market lists every coin with its price and stock', async () => {
 
 test('bad amounts are stopped in the page', async () => {
   for (const [amount, message] of REFUSED_ORDERS) {
-    await b.fill('Amount', amount);
-    await b.press('Buy');
-    await b.text('#order-note', message);
+    await b.step({ Amount: amount }, 'Buy', '#order-note', message);
   }
 });
 
 test('a buy trades, and market and balances follow it', async () => {
   const start = Object.fromEntries((await b.rows('#market')).map((r) => [r[0], r]));
-  await b.choose('Coin', 'XRP');
-  await b.fill('Amount', '100');
-  await b.press('Buy');
   const price = start.XRP[1];
-  await b.text('#order-note', `traded: bought 100 XRP at ${price} KRW, total ${100 * price} KRW`);
+  await b.step({ Coin: 'XRP', Amount: '100' }, 'Buy', '#order-note',
+    `traded: bought 100 XRP at ${price} KRW, total ${100 * price} KRW`);
   await b.text('#balances tbody', `XRP100${100 * price}`);
   const krw = 100000000 - 125 * price;  // the price plus the 25 % fee
   await b.text('#balances tbody', `KRW${krw}${krw}`);
@@ -92,82 +82,68 @@ test('a buy trades, and market and balances follow it', async () => {
 });
 
 test('an order the balance cannot pay is refused with its reason', async () => {
-  await b.choose('Coin', 'BTC');
-  await b.fill('Amount', '1000');
-  await b.press('Buy');
-  await b.text('#order-note', /^not traded: 1000 BTC at [0-9]+ KRW cost [0-9]+ KRW with the 25 % fee, more than your KRW balance$/);
+  await b.step({ Coin: 'BTC', Amount: '1000' }, 'Buy', '#order-note',
+    new RegExp('^not traded: 1000 BTC at [0-9]+ KRW cost [0-9]+ KRW with the 25 % fee, ' +
+      'more than your KRW balance$'));
 });
 
 // Refusals of the server, each with its reason in words: [fields, button, note, reason].
 const REFUSALS = [
   [{ Coin: 'BTC', Amount: '1001' }, 'Buy', '#order-note',
     /^not traded: the exchange has [0-9]+ BTC in stock, fewer than 1001$/],
-  [{ Coin: 'SOL', Amount: '1' }, 'Sell', '#order-note', /^not traded: you hold 0 SOL, fewer than 1$/],
+  [{ Coin: 'SOL', Amount: '1' }, 'Sell', '#order-note',
+    /^not traded: you hold 0 SOL, fewer than 1$/],
   [{ Entry: '999', 'New address': 'rNowhere' }, 'Rewrite entry', '#address-note',
     /^entry 999 not rewritten: you have no entry 999, or it holds that address already$/],
 ];
 
 test('refused requests are shown with their reasons', async () => {
-  for (const [fields, button, noteSel, reason] of REFUSALS) {
-    for (const [name, value] of Object.entries(fields)) {
-      await (name === 'Coin' ? b.choose(name, value) : b.fill(name, value));
-    }
-    await b.press(button);
-    await b.text(noteSel, reason);
-  }
+  for (const step of REFUSALS) await b.step(...step);
 });
 
 test('a sell trades and the history shows both trades with their times', async () => {
-  await b.choose('Coin', 'XRP');
-  await b.fill('Amount', '40');
-  await b.press('Sell');
-  await b.text('#order-note', /^traded: sold 40 XRP at [0-9]+ KRW/);
+  await b.step({ Coin: 'XRP', Amount: '40' }, 'Sell', '#order-note',
+    /^traded: sold 40 XRP at [0-9]+ KRW/);
   await b.text('#balances tbody', 'XRP60');
   const utc = /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/;
   for (const [side, amount] of [['Buy', '100'], ['Sell', '40']]) {
-    await b.choose('Side', side);
-    await b.press('Show history');
-    await b.text('#history caption', `${side}s of XRP`);
+    await b.step({ Side: side }, 'Show history', '#history caption', `${side}s of XRP`);
     const rows = await b.rows('#history');
     assert.equal(rows.length, 1);
     assert.match(rows[0][0], utc);
     assert.equal(rows[0][2], amount);
   }
-  await b.choose('Coin', 'ETH');
-  await b.press('Show history');
-  await b.text('#history-note', 'no trades: this account has sold no ETH');
+  await b.step({ Coin: 'ETH' }, 'Show history', '#history-note',
+    'no trades: this account has sold no ETH');
 });
 
 test('an address that is markup shows as text and runs nothing', async () => {
   const markup = '<img/src/onerror=window.korvaneRan=1>';
-  await b.choose('Coin', 'XRP');
-  await b.fill('Address', markup);
-  await b.fill('Memo', '1234');
-  await b.press('Add address');
-  await b.text('#address-note', 'address added');
+  await b.step({ Coin: 'XRP', Address: markup, Memo: '1234' }, 'Add address', '#address-note',
+    'address added');
   assert.deepEqual(await b.rows('#addresses'), [['', 'XRP', markup, '1234']]);
   assert.equal(await b.page.$$eval('img', (imgs) => imgs.length), 0);
   assert.equal(await b.page.evaluate(() => window.korvaneRan), undefined);
 });
 
 test('addresses are added and rewritten, one entry or all', async () => {
-  await b.fill('Address', 'rFirst');
-  await b.fill('Memo', '');
-  await b.press('Add address');
-  await b.text('#address-note', "bad memo '': expected a whole number other than 0");
-  await b.fill('Memo', '77');
-  await b.press('Add address');
-  await b.text('#address-note', 'address added');
-  await b.fill('New address', 'rEvery');
-  await b.press('Rewrite all');
-  const ids = (await b.text('#address-note', /^overwrote the address of entries [0-9, ]+ with 'rEvery'$/)).match(/[0-9]+/g);
+  const steps = [
+    [{ Address: 'rFirst', Memo: '' }, 'Add address',
+      "bad memo '': expected a whole number other than 0"],
+    [{ Memo: '77' }, 'Add address', 'address added'],
+    [{ 'New address': 'rEvery' }, 'Rewrite all',
+      /^overwrote the address of entries [0-9, ]+ with 'rEvery'$/],
+  ];
+  let shown;
+  for (const [fields, button, note] of steps) {
+    shown = await b.step(fields, button, '#address-note', note);
+  }
+  const ids = shown.match(/[0-9]+/g);
   assert.equal(ids.length, 2);
   assert.deepEqual((await b.rows('#addresses')).map((r) => `${r[0]} ${r[2]}`),
     [`${ids[0]} rEvery`, `${ids[1]} rEvery`]);
-  await b.fill('Entry', ids[1]);
-  await b.fill('New address', 'rSecond');
-  await b.press('Rewrite entry');
-  await b.text('#address-note', `entry ${ids[1]} rewritten`);
+  await b.step({ Entry: ids[1], 'New address': 'rSecond' }, 'Rewrite entry', '#address-note',
+    `entry ${ids[1]} rewritten`);
   assert.deepEqual((await b.rows('#addresses')).map((r) => `${r[0]} ${r[2]}`),
     [`${ids[0]} rEvery`, `${ids[1]} rSecond`]);
 });
