@@ -45,7 +45,7 @@ test('an order sent while the database restarts trades once it is back', async (
   await b.connection('connected');
 });
 
-test('a stopped endpoint shows the connection lost; a click reconnects when it is back', async () => {
+test('a stopped endpoint shows as lost; one click reconnects once it is back', async () => {
   const port = endpoint.webPort;
   await endpoint.stop();
   await b.connection('lost');
