@@ -25,14 +25,18 @@ after(async () => {
   database('start');
 });
 
-test('at 360 px nothing is wider than the screen and every control is in view', async () => {
+// Nothing on the page is wider than the screen, and every control shown is inside it.
+async function fitsThePhone() {
   assert.equal(await b.page.evaluate(() => document.documentElement.scrollWidth), PHONE_WIDTH);
-  const outside = await b.page.$$eval('main button, main input, main select', (els) =>
-    els.filter((el) => el.offsetParent !== null)
-      .filter((el) => { const r = el.getBoundingClientRect(); return r.left < 0 || r.right > 360; })
-      .map((el) => el.outerHTML));
+  const outside = await b.page.$$eval('button, input, select', (els, width) =>
+    els.filter((el) => el.offsetParent !== null).filter((el) => {
+      const r = el.getBoundingClientRect();
+      return r.left < 0 || r.right > width;
+    }).map((el) => el.outerHTML), PHONE_WIDTH);
   assert.deepEqual(outside, []);
-});
+}
+
+test('at 360 px the signed-in page fits the screen', fitsThePhone);
 
 test('an order sent while the database restarts trades once it is back', async () => {
   await b.choose('Coin', 'ETH');
@@ -51,6 +55,7 @@ test('a stopped endpoint shows as lost; one click reconnects once it is back', a
   await b.connection('lost');
   await b.text('#connection', 'Connection lost');
   assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
+  await fitsThePhone();
   endpoint = await Endpoint.start(port);
   await b.press('Reconnect');
   await b.connection('connected');
