@@ -110,6 +110,7 @@ export class Browser {
     b.browser = await puppeteer.launch({
       executablePath: process.env.KORVANE_CHROMIUM ?? '/usr/bin/chromium',
       headless: true,
+      pipe: true,  // Chromium ends with this process, which holds the other end
       args: ['--no-sandbox', '--disable-dev-shm-usage'],
       defaultViewport: { width, height: 900 },
       protocolTimeout: WAIT_MS * 2,
