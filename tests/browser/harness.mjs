@@ -111,6 +111,10 @@ export class Browser {
       executablePath: process.env.KORVANE_CHROMIUM ?? '/usr/bin/chromium',
       headless: true,
       pipe: true,  // Chromium ends with this process, which holds the other end
+      // A signal ends this process at once; Chromium, the endpoint and the database follow.
+      handleSIGINT: false,
+      handleSIGTERM: false,
+      handleSIGHUP: false,
       args: ['--no-sandbox', '--disable-dev-shm-usage'],
       defaultViewport: { width, height: 900 },
       protocolTimeout: WAIT_MS * 2,
