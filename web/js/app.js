@@ -9,7 +9,6 @@ const $ = (id) => document.getElementById(id);
 const STATE_TEXT = { connecting: 'Connecting…', connected: 'Connected', lost: 'Connection lost' };
 
 let session = null;
-let signedIn = false;
 let balances = null;  // the last BalanceResponse, as BigInts by coin index and 'krw'
 let market = null;    // the last market: price by coin index, as BigInts
 
@@ -35,7 +34,6 @@ function connect() {
     if (s.state === 'connected') refreshMarket();
   });
   showConnection(s.state);
-  return s;
 }
 
 function showConnection(state, reason = '') {
@@ -48,7 +46,7 @@ function showConnection(state, reason = '') {
 }
 
 function showSignedIn(name) {
-  signedIn = name !== null;
+  const signedIn = name !== null;
   $('account-form').hidden = signedIn;
   $('signed-in').hidden = !signedIn;
   $('trading').hidden = !signedIn;
@@ -120,7 +118,11 @@ async function signUp(name, password) {
 async function signIn(name, password) {
   const answer = await session.request('signIn', { name, password });
   // Success prints nothing: the balances, which only a signed-in session gets, tell.
-  const ok = answer.lines.length === 0 && (await refreshMarket(), await refreshBalances());
+  let ok = answer.lines.length === 0;
+  if (ok) {
+    await refreshMarket();  // the values of the balances
+    ok = await refreshBalances();
+  }
   const outcome = say.signInOutcome(answer, ok);
   if (ok) {
     showSignedIn(name);
