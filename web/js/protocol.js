@@ -72,22 +72,21 @@ const REQUESTS = {
       { _id: EVERY_ENTRY, new_addr: utf8.encode(address) }],
 };
 
-// An answer as values: `docs` holds the JSON documents in order, `lines` the other lines.
+// An answer as values: `docs` holds the JSON documents in order, `lines` the other lines. A
+// document is protobuf's pretty form: "{", one field a line indented by a blank, "}". Echoed
+// text may be a lone "{" too, but never followed by an indented line: memos start with a digit.
 export function parseAnswer(text) {
   const docs = [];
   const lines = [];
-  let json = null;
-  for (const line of text.split('\n')) {
-    if (json !== null) {
-      json.push(line);
-      if (line === '}') {
-        docs.push(JSON.parse(json.join('\n')));
-        json = null;
-      }
-    } else if (line === '{') {
-      json = [line];
-    } else if (line !== '') {
-      lines.push(line);
+  const all = text.split('\n');
+  for (let i = 0; i < all.length; i++) {
+    const next = all[i + 1];
+    if (all[i] === '{' && next !== undefined && (next.startsWith(' "') || next === '}')) {
+      const end = all.indexOf('}', i + 1);
+      docs.push(JSON.parse(all.slice(i, end + 1).join('\n')));
+      i = end;
+    } else if (all[i] !== '') {
+      lines.push(all[i]);
     }
   }
   return { docs, lines, text };
