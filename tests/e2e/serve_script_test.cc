@@ -344,7 +344,9 @@ TEST_F(ServeScriptTest, ASignalEndsWebSessionsAfterTheirRequest) {
     for (const std::string& request :
          {std::string(), envelopes::bytes_of(envelopes::signup(name, "pw")),
           envelopes::bytes_of(envelopes::signin(name, "pw"))}) {
-      if (!request.empty()) ASSERT_TRUE(busy->send(request));
+      if (!request.empty()) {
+        ASSERT_TRUE(busy->send(request));
+      }
       ASSERT_TRUE(busy->read_until_prompt(&text));
     }
     ASSERT_TRUE(idle->read_until_prompt(&text));

@@ -62,12 +62,6 @@ WsOptions from(const std::string& source, bool tls = false) {
   return options;
 }
 
-WsOptions with_origin(const std::string& origin) {
-  WsOptions options;
-  options.origin = origin;
-  return options;
-}
-
 class WebEndpoint : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -234,6 +228,23 @@ TEST_F(WebEndpoint, ConnectionsBeyondTheHostCapWaitUntilASessionEnds) {
   EXPECT_EQ(text, "");
 }
 
+// The server's idle limit (2 seconds in this build) ends a WebSocket session as it ends a TCP
+// one: a normal close, and the server's database connection closed, not dropped.
+TEST_F(WebEndpoint, IdleSessionEndsWithANormalClose) {
+  const std::string aborted_before = aborted_clients(db);
+  ServeOptions options;
+  options.server = KORVANE_SHORT_IDLE_SERVER_PATH;
+  auto served = serve(options);
+  std::unique_ptr<WsSession> ws = greeted(served->web_port());
+  std::string text;
+  int code = 0;
+  EXPECT_TRUE(ws->read_to_close(&text, &code));
+  EXPECT_EQ(code, 1000);
+  EXPECT_EQ(text, "");
+  EXPECT_TRUE(wait_for_no_server_connections(db));
+  EXPECT_EQ(aborted_clients(db), aborted_before);
+}
+
 // Every path but /ws is a file of the page's folder, or 404; /ws without an upgrade is 426.
 TEST_F(WebEndpoint, ThePageIsServedFromItsFolder) {
   auto served = serve();
@@ -260,7 +271,9 @@ TEST_F(WebEndpoint, ThePageIsServedFromItsFolder) {
       EXPECT_NE(answer.headers.find("\r\nContent-Type: " + c.type + "\r\n"), std::string::npos)
           << answer.headers;
     }
-    if (c.status != 426) EXPECT_EQ(answer.body, c.body);
+    if (c.status != 426) {
+      EXPECT_EQ(answer.body, c.body);
+    }
   }
 }
 
@@ -273,7 +286,7 @@ TEST_F(WebEndpoint, TlsGivesHttpsAndWss) {
   auto served = serve(options);
   EXPECT_EQ(http_get(served->web_port(), "/", true).body, kIndex);
   EXPECT_NE(served->banner().find(
-                "  page:    https://localhost:" + std::to_string(served->web_port()) + "/"),
+                "  page:    https://127.0.0.1:" + std::to_string(served->web_port()) + "/"),
             std::string::npos)
       << served->banner();
   auto ws = greeted(served->web_port(), from("127.0.0.1", true));
@@ -302,7 +315,8 @@ TEST_F(WebEndpoint, TheProtocolPagesPythonExampleTrades) {
   const std::string name = unique_name("py");
   const std::string proto = std::string(KORVANE_SOURCE_DIR) + "/proto";
   const std::string run = "cd " + scratch.dir() + " && protoc --proto_path=" + proto +
-                          " --python_out=. " + proto + "/korvane.proto && /usr/bin/python3 " +
+                          " --python_out=. " + proto +
+                          "/korvane.proto 2>protoc.err && /usr/bin/python3 " +
                           "trade.py ws://127.0.0.1:" + std::to_string(served->web_port()) + "/ws " +
                           name + " s3cret >out 2>&1";
   EXPECT_EQ(std::system(run.c_str()), 0) << scratch.read("out");
