@@ -4,7 +4,8 @@
 KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 KORVANE_PACKAGES=(cmake g++ pkg-config libprotobuf-dev protobuf-compiler libmariadb-dev libfmt-dev
   googletest libgtest-dev libbenchmark-dev libssl-dev libedit-dev mariadb-server mariadb-client
-  socat zlib1g-dev valgrind openssl haproxy)
+  socat zlib1g-dev valgrind openssl haproxy python3-websockets python3-uvloop
+  python3-websocket python3-protobuf)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

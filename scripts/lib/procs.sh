@@ -38,15 +38,20 @@ proc_now() {
 
 # True when process $1 holds a TCP socket listening on port $2.
 proc_listens_on() {
-  local port hex inodes=() sl local rest st inode
+  local port hex inodes=() sl local rest st inode table lines line
   port=$2
   printf -v hex '%04X' "$port"
   for table in /proc/net/tcp /proc/net/tcp6; do
     [ -r "$table" ] || continue
-    # sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
-    while read -r sl local _ st _ _ _ _ _ inode rest; do
+    # Read whole first: `read` takes a file a byte at a time, and each read of a /proc table
+    # builds it anew, which with a few hundred sockets took seconds.
+    mapfile -t lines <"$table" || continue
+    for line in "${lines[@]}"; do
+      [[ $line == *":$hex "* ]] || continue
+      # sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+      read -r sl local _ st _ _ _ _ _ inode rest <<<"$line"
       [ "$st" = 0A ] && [ "${local##*:}" = "$hex" ] && inodes+=("socket:[$inode]")
-    done <"$table"
+    done
   done
   [ ${#inodes[@]} -gt 0 ] || return 1
   local fd link i

@@ -25,6 +25,7 @@
 #include "support/net_session.h"
 #include "support/reaper.h"
 #include "support/test_db.h"
+#include "support/ws_client.h"
 
 namespace {
 
@@ -318,6 +319,63 @@ TEST_F(ServeScriptTest, ASignalToTheScriptEndsEverySessionAndThenTheScript) {
   }
 }
 
+// The same over WebSocket: a signal to the script lets the session in the middle of an order
+// answer it, then every web session ends with a normal close, and nothing is left running.
+TEST_F(ServeScriptTest, ASignalEndsWebSessionsAfterTheirRequest) {
+  TestCertificate certificate(kLocalhost);
+  char page[] = "/tmp/korvane-page.XXXXXX";
+  ASSERT_NE(mkdtemp(page), nullptr);
+  Reaper remove_page(std::string("rm -rf ") + page);
+  for (const auto& [signal, tls] : {std::pair{SIGTERM, false}, std::pair{SIGINT, true}}) {
+    SCOPED_TRACE(strsignal(signal) + std::string(tls ? " over TLS" : ""));
+    db.set_market("XRP", 100, 50);
+    const int web_port = free_local_port();
+    Args args = serve_args({"--web-port", std::to_string(web_port), "--web-root", page});
+    if (tls)
+      args.insert(args.end(), {"--tls-cert", certificate.cert(), "--tls-key", certificate.key()});
+    ServeScript served(args);
+    ASSERT_TRUE(served.serving()) << served.err();
+    WsOptions options;
+    options.net.tls = tls;
+    auto idle = std::make_unique<WsSession>(web_port, options);
+    auto busy = std::make_unique<WsSession>(web_port, options);
+    const std::string name = unique_name("wsstop");
+    std::string text;
+    for (const std::string& request :
+         {std::string(), envelopes::bytes_of(envelopes::signup(name, "pw")),
+          envelopes::bytes_of(envelopes::signin(name, "pw"))}) {
+      if (!request.empty()) {
+        ASSERT_TRUE(busy->send(request));
+      }
+      ASSERT_TRUE(busy->read_until_prompt(&text));
+    }
+    ASSERT_TRUE(idle->read_until_prompt(&text));
+    {
+      TestDb holder;
+      holder.exec("START TRANSACTION");
+      holder.rows("SELECT symbol FROM kv_coininfo WHERE symbol='XRP' FOR UPDATE");
+      ASSERT_TRUE(busy->send(envelopes::bytes_of(envelopes::buy(kXrp, 2, 1))));
+      ASSERT_TRUE(wait_for_lock_waits(root, 1));
+      served.signal(signal);
+      ASSERT_TRUE(servers_told_to_stop(served.group()));
+      holder.exec("COMMIT");
+    }
+    ASSERT_TRUE(busy->read_until_prompt(&text));
+    EXPECT_EQ(text, answers::order("XRP", 100, 50, 2, true, std::to_string(db.account_id(name))));
+    for (WsSession* s : {idle.get(), busy.get()}) {
+      int code = 0;
+      EXPECT_TRUE(s->read_to_close(&text, &code));
+      EXPECT_EQ(code, 1000);
+      EXPECT_EQ(text, "");
+    }
+    idle.reset();
+    busy.reset();
+    EXPECT_EQ(served.wait_exit(), 128 + signal) << served.err();
+    EXPECT_TRUE(group_ends(served.group()));
+    expect_closed_cleanly();
+  }
+}
+
 // scripts/run builds (nothing, here), finds the tests' database in the environment and becomes
 // scripts/serve: a signal to it stops the serving the same way.
 TEST_F(ServeScriptTest, ScriptsRunStopsTheSameWay) {
@@ -325,14 +383,22 @@ TEST_F(ServeScriptTest, ScriptsRunStopsTheSameWay) {
       std::string(KORVANE_SOURCE_DIR) + "/build/korvane-server") {
     GTEST_SKIP() << "scripts/run builds build/, and these tests run another build";
   }
-  ServeScript served({"--bind", "127.0.0.1"}, "scripts/run");
+  const int web_port = free_local_port();  // scripts/run's own, 8080, may be taken here
+  ServeScript served({"--bind", "127.0.0.1", "--web-port", std::to_string(web_port)},
+                     "scripts/run");
   ASSERT_TRUE(served.serving()) << served.err();
   std::unique_ptr<NetSession> session = signed_in_session(db, served.port(), {});
-  served.signal(SIGTERM);
+  auto web = std::make_unique<WsSession>(web_port);
   std::string text;
+  ASSERT_TRUE(web->read_until_prompt(&text));
+  served.signal(SIGTERM);
   EXPECT_TRUE(session->read_to_end(&text));
   EXPECT_EQ(text, "");
+  int code = 0;
+  EXPECT_TRUE(web->read_to_close(&text, &code));
+  EXPECT_EQ(code, 1000);
   session.reset();
+  web.reset();
   EXPECT_EQ(served.wait_exit(), 128 + SIGTERM) << served.err();
   EXPECT_TRUE(group_ends(served.group()));
   expect_closed_cleanly();
@@ -424,6 +490,10 @@ TEST(ServeScript, BadOptionsAreRefusedWithStatusTwo) {
       {{"--max-per-source", "-2"},
        "--max-per-source takes a whole number from 0 to 100000, not '-2'"},
       {{"--tls-cert", certificate.cert()}, "--tls-cert and --tls-key go together"},
+      {{"--web-port", "0"}, "--web-port takes a whole number from 1 to 65535, not '0'"},
+      {{"--web-port", "1"}, "--web-port must differ from --port"},
+      {{"--web-root", "/tmp"}, "--web-root and --web-origin need --web-port"},
+      {{"--web-origin", "https://a.example"}, "--web-root and --web-origin need --web-port"},
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
   };
   for (const Case& c : cases) {

@@ -363,9 +363,12 @@ TEST(Deploy, UnitsPassSystemdVerify) {
   std::string out =
       run_shell("cp " + deploy + "korvane.socket " + deploy + "korvane-tls.service " + dir +
                     " && sed 's#/usr/local/bin/korvane-server#" + KORVANE_SERVER_PATH + "#' " +
-                    deploy + "korvane@.service > " + dir + "/korvane@.service && cd " + dir +
+                    deploy + "korvane@.service > " + dir + "/korvane@.service" +
+                    " && sed 's#/usr/local/lib/korvane/web-endpoint#" + KORVANE_SOURCE_DIR +
+                    "/scripts/lib/web-endpoint#' " + deploy + "korvane-web.service > " + dir +
+                    "/korvane-web.service && cd " + dir +
                     " && systemd-analyze verify korvane.socket korvane@.service "
-                    "korvane-tls.service",
+                    "korvane-tls.service korvane-web.service",
                 &status);
   EXPECT_EQ(out, "");
   EXPECT_EQ(status, 0);

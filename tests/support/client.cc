@@ -237,15 +237,24 @@ ServedOverTcp::ServedOverTcp(const ServeOptions& options) {
     args.insert(args.end(), {"--max-per-source", std::to_string(options.max_per_source)});
   }
   if (options.backlog > 0) args.insert(args.end(), {"--backlog", std::to_string(options.backlog)});
+  if (!options.web_root.empty()) args.insert(args.end(), {"--web-root", options.web_root});
+  if (!options.web_origin.empty()) args.insert(args.end(), {"--web-origin", options.web_origin});
   for (int attempt = 0; attempt < 5; ++attempt) {
-    if (start(args, options.env)) return;
+    std::vector<std::string> with_web = args;
+    if (options.web) {
+      web_port_ = free_local_port();
+      with_web.insert(with_web.end(), {"--web-port", std::to_string(web_port_)});
+    }
+    if (start(with_web, options.env)) return;
   }
   ADD_FAILURE() << "scripts/serve listened on none of the ports it was given";
 }
 
 bool ServedOverTcp::start(const std::vector<std::string>& options,
                           const std::map<std::string, std::string>& env) {
-  port_ = free_local_port();
+  do {
+    port_ = free_local_port();
+  } while (port_ != 0 && port_ == web_port_);
   if (port_ == 0) return false;
   banner_file_ = testing::TempDir() + "korvane_serve_" + std::to_string(getpid()) + "_" +
                  std::to_string(port_);
@@ -270,7 +279,9 @@ bool ServedOverTcp::start(const std::vector<std::string>& options,
   group_ = std::make_unique<StartedGroup>(pid);
   // Bounded wait for the listener. The script ends at once when socat cannot bind the port.
   for (int i = 0; i < 1000 && !group_->leader_ended(); ++i) {
-    if (group_listens(pid, port_)) return true;
+    if (group_listens(pid, port_) && (web_port_ == 0 || group_listens(pid, web_port_))) {
+      return true;
+    }
     usleep(20000);
   }
   group_.reset();

@@ -43,6 +43,11 @@ struct ServeOptions {
   int max_sessions = 0;
   int max_per_source = -1;  // -1: the default; 0: no cap
   int backlog = 0;
+  // With `web`, the page and the WebSocket endpoint on a second free port (--web-port), the page
+  // from `web_root` (the script's default when empty), and `web_origin` for --web-origin.
+  bool web = false;
+  std::string web_root;
+  std::string web_origin;
 };
 
 // scripts/serve on a free port of 127.0.0.1.
@@ -62,6 +67,8 @@ class ServedOverTcp {
   // "127.0.0.1:PORT".
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   int port() const { return port_; }
+  // The port of the page and the WebSocket endpoint (ServeOptions::web); 0 without them.
+  int web_port() const { return web_port_; }
 
   // What the script printed on standard output, once it has printed all of its banner.
   std::string banner() const;
@@ -83,6 +90,7 @@ class ServedOverTcp {
   bool start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
 
   int port_ = 0;
+  int web_port_ = 0;
   std::string banner_file_;
   // The script, which leads the process group of all it starts; stopped with all of them.
   std::unique_ptr<StartedGroup> group_;

@@ -119,6 +119,20 @@ bool NetSession::read_to_end(std::string* text, int deadline_ms) {
   return n == 0;
 }
 
+bool NetSession::read_exact(size_t size, std::string* bytes, int deadline_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(deadline_ms);
+  char buf[65536];
+  while (fd_ >= 0 && pending_.size() < size) {
+    long n = read_some(buf, sizeof(buf), ms_left(deadline));
+    if (n <= 0) return false;
+    pending_.append(buf, static_cast<size_t>(n));
+  }
+  if (fd_ < 0) return false;
+  bytes->assign(pending_, 0, size);
+  pending_.erase(0, size);
+  return true;
+}
+
 bool NetSession::quiet_for(int ms) {
   if (fd_ < 0 || !pending_.empty()) return false;
   pollfd p{fd_, POLLIN, 0};

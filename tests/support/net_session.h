@@ -37,6 +37,10 @@ class NetSession {
   // everything read.
   bool read_to_end(std::string* text, int deadline_ms = 30000);
 
+  // Reads exactly `size` bytes into *bytes; false when the stream ended or the deadline passed
+  // first. For protocols framed by lengths (WebSocket) carried over this stream.
+  bool read_exact(size_t size, std::string* bytes, int deadline_ms = 30000);
+
   // True when nothing arrives and the stream stays open for `ms` milliseconds.
   bool quiet_for(int ms);
 

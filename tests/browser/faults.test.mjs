@@ -1,0 +1,68 @@
+// The page on a phone-wide screen while things go wrong under it: the database restarts in the
+// middle of a session, and the endpoint stops and comes back.
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+
+import { Browser, Endpoint, database, signIn } from './harness.mjs';
+
+const PHONE_WIDTH = 360;
+
+let endpoint;
+let b;
+
+before(async () => {
+  endpoint = await Endpoint.start();
+  b = await Browser.open(PHONE_WIDTH);
+  await b.page.goto(endpoint.url);
+  await b.connection('connected');
+  await signIn(b, 'faulty', 'pw', { signUp: true });
+});
+
+after(async () => {
+  await b?.close();
+  await endpoint?.stop();
+  // A failed test may leave the database stopped; the next file needs it.
+  database('start');
+});
+
+// Nothing on the page is wider than the screen, and every control shown is inside it.
+async function fitsThePhone() {
+  assert.equal(await b.page.evaluate(() => document.documentElement.scrollWidth), PHONE_WIDTH);
+  const outside = await b.page.$$eval('button, input, select', (els, width) =>
+    els.filter((el) => el.offsetParent !== null).filter((el) => {
+      const r = el.getBoundingClientRect();
+      return r.left < 0 || r.right > width;
+    }).map((el) => el.outerHTML), PHONE_WIDTH);
+  assert.deepEqual(outside, []);
+}
+
+test('at 360 px the signed-in page fits the screen', fitsThePhone);
+
+test('an order sent while the database restarts trades once it is back', async () => {
+  await b.choose('Coin', 'ETH');
+  await b.fill('Amount', '2');
+  database('stop');
+  await b.press('Buy');
+  database('start');
+  await b.text('#order-note', /^traded: bought 2 ETH at [0-9]+ KRW/);
+  await b.text('#balances tbody', 'ETH2');
+  await b.connection('connected');
+});
+
+test('a stopped endpoint shows as lost; one click reconnects once it is back', async () => {
+  const port = endpoint.webPort;
+  await endpoint.stop();
+  await b.connection('lost');
+  await b.text('#connection', 'Connection lost');
+  assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
+  await fitsThePhone();
+  endpoint = await Endpoint.start(port);
+  await b.press('Reconnect');
+  await b.connection('connected');
+  await signIn(b, 'faulty', 'pw');
+  await b.text('#balances tbody', 'ETH2');
+});
+
+test('the page logged no console errors', () => {
+  assert.deepEqual(b.errors, []);
+});

@@ -1,0 +1,202 @@
+// What the browser tests share: the endpoint (scripts/serve serving the page and WebSocket
+// sessions of the real server), headless Chromium driven by puppeteer-core, and waits for what
+// the page shows. tests/browser/run has started a private database and built the page's folder;
+// it passes them in the environment.
+//
+// Every process started here leads its own process group and is ended with it. Should this
+// process die without cleaning up, a watcher (outside its tree) ends the group: it reads a pipe
+// whose only writer is this process, so the pipe's end is this process's end.
+import { spawn, execFileSync } from 'node:child_process';
+import { createRequire } from 'node:module';
+import net from 'node:net';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const ROOT = path.resolve(here, '../..');
+const require = createRequire(path.join(ROOT, 'web/package.json'));
+const puppeteer = require('puppeteer-core');
+
+const env = (name) => {
+  const value = process.env[name];
+  if (!value) throw new Error(`${name} is not set: run the tests through tests/browser/run`);
+  return value;
+};
+
+// Generous: the machine is shared and loaded; every wait ends as soon as its event comes.
+export const WAIT_MS = 60000;
+
+// A port nobody listens on now.
+async function freePort() {
+  const server = net.createServer();
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const { port } = server.address();
+  await new Promise((resolve) => server.close(resolve));
+  return port;
+}
+
+// Resolves once something accepts connections on `port`; rejects when `child` ends first.
+async function listening(port, child) {
+  const deadline = Date.now() + WAIT_MS;
+  for (;;) {
+    if (child.exitCode !== null || child.signalCode !== null) {
+      const end = child.exitCode ?? child.signalCode;
+      throw new Error(`the endpoint ended (${end}) before it listened`);
+    }
+    const up = await new Promise((resolve) => {
+      const socket = net.connect(port, '127.0.0.1');
+      socket.once('connect', () => { socket.destroy(); resolve(true); });
+      socket.once('error', () => resolve(false));
+    });
+    if (up) return;
+    if (Date.now() > deadline) throw new Error(`nothing listens on ${port}`);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+// A command in its own process group, which a watcher ends should this process die first.
+class Group {
+  constructor(command, args, options = {}) {
+    this.child = spawn(command, args, { detached: true, stdio: ['ignore', 'inherit', 'inherit'],
+      ...options });
+    this.exited = new Promise((resolve) => this.child.once('exit', resolve));
+    this.watcher = spawn('bash', ['-c', 'read -r _ || kill -TERM -- "-$0" 2>/dev/null',
+      String(this.child.pid)], { detached: true, stdio: ['pipe', 'ignore', 'ignore'] });
+    this.watcher.unref();
+  }
+
+  // Sends SIGTERM to the group and waits for its leader.
+  async stop() {
+    if (this.child.exitCode === null && this.child.signalCode === null) {
+      try { process.kill(-this.child.pid, 'SIGTERM'); } catch { /* already gone */ }
+      await this.exited;
+    }
+    this.watcher.stdin.end('done\n');
+  }
+}
+
+// scripts/serve with the page and WebSocket sessions on a port of their own, and TCP serving on
+// another, so that it never meets a server someone else runs.
+export class Endpoint {
+  static async start(webPort) {
+    const endpoint = new Endpoint();
+    endpoint.webPort = webPort ?? await freePort();
+    const tcpPort = await freePort();
+    endpoint.group = new Group(path.join(ROOT, 'scripts/serve'),
+      ['--port', String(tcpPort), '--web-port', String(endpoint.webPort),
+        '--web-root', env('KORVANE_WEB_ROOT'), '--server', env('KORVANE_SERVER')]);
+    await listening(endpoint.webPort, endpoint.group.child);
+    return endpoint;
+  }
+
+  get url() { return `http://127.0.0.1:${this.webPort}/`; }
+
+  async stop() { await this.group.stop(); }
+}
+
+// The tests' own database: stopped and started on the same data.
+export function database(action) {
+  execFileSync(path.join(ROOT, 'scripts/lib/db-ctl'), [action, env('KORVANE_BROWSER_DB_DIR')],
+    { stdio: 'inherit' });
+}
+
+// The page's controls that are selects rather than text fields.
+const SELECTS = ['Coin', 'Side'];
+
+// Headless Chromium with one page, which records every console error and uncaught exception.
+export class Browser {
+  static async open(width = 1280) {
+    const b = new Browser();
+    b.browser = await puppeteer.launch({
+      executablePath: process.env.KORVANE_CHROMIUM ?? '/usr/bin/chromium',
+      headless: true,
+      pipe: true,  // Chromium ends with this process, which holds the other end
+      // A signal ends this process at once; Chromium, the endpoint and the database follow.
+      handleSIGINT: false,
+      handleSIGTERM: false,
+      handleSIGHUP: false,
+      args: ['--no-sandbox', '--disable-dev-shm-usage'],
+      defaultViewport: { width, height: 900 },
+      protocolTimeout: WAIT_MS * 2,
+    });
+    b.page = await b.browser.newPage();
+    b.page.setDefaultTimeout(WAIT_MS);
+    b.errors = [];
+    b.page.on('console', (m) => { if (m.type() === 'error') b.errors.push(m.text()); });
+    b.page.on('pageerror', (e) => b.errors.push(String(e)));
+    return b;
+  }
+
+  async close() { if (this.browser) await this.browser.close(); }
+
+  // The control a person finds by its label: `role` and accessible `name`.
+  control(role, name) {
+    return this.page.locator(`::-p-aria([name="${name}"][role="${role}"])`);
+  }
+
+  async fill(name, value) {
+    const field = await this.page.waitForSelector(`::-p-aria([name="${name}"][role="textbox"])`,
+      { visible: true });
+    await field.click({ count: 3 });
+    await field.evaluate((el) => { el.value = ''; });
+    if (value !== '') await field.type(value);
+  }
+
+  async press(name) {
+    await this.control('button', name).click();
+  }
+
+  async choose(name, label) {
+    const select = await this.page.waitForSelector(`::-p-aria([name="${name}"][role="combobox"])`);
+    const value = await select.evaluate((el, text) =>
+      [...el.options].find((o) => o.textContent === text).value, label);
+    await select.select(value);
+  }
+
+  // A person's step: fills `fields` (label -> value; a select takes the option's text), presses
+  // `button`, and waits until `selector` shows `expected`; returns what it shows.
+  async step(fields, button, selector, expected) {
+    for (const [name, value] of Object.entries(fields)) {
+      await (SELECTS.includes(name) ? this.choose(name, value) : this.fill(name, value));
+    }
+    await this.press(button);
+    return this.text(selector, expected);
+  }
+
+  // Waits until the element `selector` shows `text` (a string it contains, or a RegExp) and
+  // returns its text.
+  async text(selector, text) {
+    const source = text instanceof RegExp ? text.source : null;
+    try {
+      const handle = await this.page.waitForFunction((sel, plain, re) => {
+        const el = document.querySelector(sel);
+        if (!el || el.closest('[hidden]')) return null;
+        const t = el.textContent;
+        return (re ? new RegExp(re).test(t) : t.includes(plain)) ? t : null;
+      }, { timeout: WAIT_MS }, selector, source ? null : text, source);
+      return await handle.jsonValue();
+    } catch (e) {
+      const shown = await this.page.$eval(selector, (el) => el.textContent).catch(() => '(none)');
+      throw new Error(`${selector} did not show ${text}; it shows "${shown}" (${e.message})`);
+    }
+  }
+
+  async connection(state) {
+    await this.page.waitForSelector(`#connection[data-state="${state}"]`);
+  }
+
+  // The rows of table `selector`, each as its cells' texts.
+  rows(selector) {
+    return this.page.$$eval(`${selector} tbody tr`,
+      (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent)));
+  }
+}
+
+// Signs `name` in through the page (after signing up when `signUp`), and waits for the balances.
+export async function signIn(b, name, password, { signUp = false } = {}) {
+  const fields = { Name: name, Password: password };
+  if (signUp) await b.step(fields, 'Sign up', '#account-note', `signed up as ${name}`);
+  await b.step(fields, 'Sign in', '#user-name', name);
+  await b.text('#balance-total', /^[0-9]+$/);
+  await b.page.waitForSelector('::-p-aria([name="Sign in"][role="button"])', { hidden: true });
+}

@@ -1,0 +1,333 @@
+// The web endpoint of scripts/serve (--web-port): one WebSocket message is one request with the
+// answer the server gives on standard input; a message over the server's read size is refused and
+// ends the connection without reaching the server; other origins are refused; the caps on
+// sessions hold over WebSocket as over TCP; the page is served at /; TLS gives https and wss.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/answers.h"
+#include "support/client.h"
+#include "support/db_watch.h"
+#include "support/envelopes.h"
+#include "support/net_session.h"
+#include "support/reaper.h"
+#include "support/server_process.h"
+#include "support/test_db.h"
+#include "support/ws_client.h"
+
+namespace {
+
+constexpr int kXrp = 2;
+constexpr size_t kReadSize = 10240;  // the server's read: the largest request
+constexpr int kMessageTooBig = 1009;
+constexpr char kIndex[] = "<!doctype html><title>korvane</title>\n";
+constexpr char kScript[] = "export const answer = 42;\n";
+
+// A folder of its own, removed at the end: standing in for the page, or for a program's files.
+class TempFolder {
+ public:
+  TempFolder() {
+    char tmpl[] = "/tmp/korvane-web.XXXXXX";
+    dir_ = mkdtemp(tmpl) != nullptr ? tmpl : "";
+    reaper_ = std::make_unique<Reaper>("rm -rf " + dir_);
+  }
+  ~TempFolder() { std::filesystem::remove_all(dir_); }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(dir_ + "/" + name) << text;
+  }
+  std::string read(const std::string& name) const {
+    std::ifstream in(dir_ + "/" + name);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::unique_ptr<Reaper> reaper_;
+};
+
+// The prompts in `output`: the answers here hold no "> " of their own.
+int prompts_in(const std::string& output) {
+  int n = 0;
+  for (size_t at = 0; (at = output.find("> ", at)) != std::string::npos; at += 2) ++n;
+  return n;
+}
+
+WsOptions from(const std::string& source, bool tls = false) {
+  WsOptions options;
+  options.net.source = source;
+  options.net.tls = tls;
+  return options;
+}
+
+class WebEndpoint : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page.write("index.html", kIndex);
+    page.write("app.js", kScript);
+  }
+
+  std::unique_ptr<ServedOverTcp> serve(ServeOptions options = {}) {
+    options.web = true;
+    options.web_root = page.dir();
+    return std::make_unique<ServedOverTcp>(options);
+  }
+
+  // A WebSocket session that has been greeted.
+  std::unique_ptr<WsSession> greeted(int port, const WsOptions& options = {}) {
+    auto ws = std::make_unique<WsSession>(port, options);
+    std::string text;
+    EXPECT_TRUE(ws->open()) << ws->status();
+    EXPECT_TRUE(ws->read_until_prompt(&text));
+    EXPECT_EQ(text, "");
+    return ws;
+  }
+
+  TestDb db;
+  TempFolder page;
+};
+
+// The same requests, in the same order, to a server on pipes and over WebSocket, both signed in
+// to one account: every answer is the same, byte for byte, whether the message came in one frame
+// or in several.
+TEST_F(WebEndpoint, EachMessageIsOneRequestAnsweredAsOnStandardInput) {
+  db.set_known_market();
+  auto served = serve();
+  const std::string name = unique_name("ws");
+  ServerProcess piped;
+  piped.read_until_prompt();
+  piped.send(envelopes::signup(name, "pw"));
+  std::unique_ptr<WsSession> ws = greeted(served->web_port());
+  struct Case {
+    std::string what;
+    std::string bytes;
+    int fragments;
+    int answers;  // each with its prompt
+  };
+  const std::vector<Case> cases = {
+      {"sign-in", envelopes::bytes_of(envelopes::signin(name, "pw")), 1, 1},
+      {"market", envelopes::bytes_of(envelopes::view_market()), 1, 1},
+      {"market in three frames", envelopes::bytes_of(envelopes::view_market()), 3, 1},
+      {"balances", envelopes::bytes_of(envelopes::view_balance()), 1, 1},
+      {"history", envelopes::bytes_of(envelopes::history(kXrp, 1)), 2, 1},
+      {"a second sign-in", envelopes::bytes_of(envelopes::signin(name, "pw")), 1, 1},
+      {"an unknown event", envelopes::bytes_of(envelopes::event(0x10000077)), 1, 1},
+      {"the largest request, no envelope", std::string(kReadSize, '\xff'), 1, 1},
+      {"the largest request in five frames", std::string(kReadSize, '\xff'), 5, 1},
+      {"two envelopes in one message",
+       envelopes::bytes_of(envelopes::view_balance()) +
+           envelopes::bytes_of(envelopes::view_market()),
+       1, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The answers come in one read or in two, on either side: read on to the last prompt.
+    std::string expected = piped.send(c.bytes) + "> ";
+    while (prompts_in(expected) < c.answers) expected += piped.read_until_prompt() + "> ";
+    ASSERT_TRUE(ws->send(c.bytes, c.fragments));
+    std::string got, more;
+    while (prompts_in(got) < c.answers && ws->read_until_prompt(&more)) got += more + "> ";
+    EXPECT_EQ(got, expected);
+  }
+}
+
+// A message over the read size closes the connection with "message too big", and none of it
+// reaches the server: had it been cut at the read size, its rest (a sign-up) would have been a
+// request of its own.
+TEST_F(WebEndpoint, OversizedMessageIsRefusedAndEndsTheConnection) {
+  auto served = serve();
+  struct Case {
+    size_t padding;
+    int fragments;
+  };
+  for (const Case& c : {Case{kReadSize, 1}, Case{kReadSize, 4}, Case{3 * kReadSize, 1}}) {
+    SCOPED_TRACE(std::to_string(c.padding) + " bytes in " + std::to_string(c.fragments));
+    const std::string name = unique_name("big");
+    std::unique_ptr<WsSession> ws = greeted(served->web_port());
+    ASSERT_TRUE(ws->send(
+        std::string(c.padding, '\xff') + envelopes::bytes_of(envelopes::signup(name, "pw")),
+        c.fragments));
+    std::string text;
+    int code = 0;
+    EXPECT_TRUE(ws->read_to_close(&text, &code));
+    EXPECT_EQ(code, kMessageTooBig);
+    EXPECT_EQ(text, "");
+    ws.reset();
+    EXPECT_TRUE(wait_for_no_server_connections(db));  // its server has ended
+    EXPECT_EQ(db.account_id(name), 0);
+  }
+}
+
+// An upgrade from the page's own origin, one of --web-origin, or a client that names none is
+// taken and greeted; any other origin is refused with 403.
+TEST_F(WebEndpoint, OnlyThePagesOwnOriginAndTheAllowedOnesOpenSessions) {
+  ServeOptions options;
+  options.web_origin = "https://app.example,http://localhost:1234";
+  auto served = serve(options);
+  const std::string own = "http://127.0.0.1:" + std::to_string(served->web_port());
+  struct Case {
+    std::optional<std::string> origin;
+    int status;
+  };
+  for (const Case& c : {Case{std::nullopt, 101}, Case{own, 101}, Case{"https://app.example", 101},
+                        Case{"http://localhost:1234", 101}, Case{"http://evil.example", 403},
+                        Case{"null", 403}, Case{"https://127.0.0.1:" + own.substr(17), 403},
+                        Case{own + "0", 403}, Case{"http://app.example", 403}}) {
+    SCOPED_TRACE(c.origin.value_or("no origin"));
+    WsOptions ws_options;
+    ws_options.origin = c.origin;
+    WsSession ws(served->web_port(), ws_options);
+    EXPECT_EQ(ws.status(), c.status);
+    std::string text;
+    EXPECT_EQ(ws.read_until_prompt(&text), c.status == 101);
+  }
+}
+
+// The per-source cap counts WebSocket and TCP sessions of an address together, and closes the
+// extra connection unanswered; other addresses are served.
+TEST_F(WebEndpoint, PerSourceCapHoldsAcrossWebSocketAndTcp) {
+  ServeOptions options;
+  options.max_per_source = 1;
+  auto served = serve(options);
+  std::string text;
+  auto first = greeted(served->web_port(), from("127.0.0.1"));
+  {
+    WsSession extra(served->web_port(), from("127.0.0.1"));
+    EXPECT_TRUE(extra.open());
+    EXPECT_FALSE(extra.read_until_prompt(&text));
+    EXPECT_EQ(text, "");
+    NetSession over_tcp(served->port());
+    EXPECT_FALSE(over_tcp.read_until_prompt(&text));
+    EXPECT_EQ(text, "");
+  }
+  auto other = greeted(served->web_port(), from("127.0.0.2"));
+  first.reset();  // once its server has ended, the address may start another
+  for (int i = 0; i < 3000 && served->sessions() != 1; ++i) usleep(10000);
+  ASSERT_EQ(served->sessions(), 1);
+  auto again = greeted(served->web_port(), from("127.0.0.1"));
+}
+
+// Connections beyond --max-sessions wait, ungreeted, until a session ends.
+TEST_F(WebEndpoint, ConnectionsBeyondTheHostCapWaitUntilASessionEnds) {
+  ServeOptions options;
+  options.max_sessions = 1;
+  options.max_per_source = 0;
+  auto served = serve(options);
+  auto first = greeted(served->web_port());
+  WsSession waiting(served->web_port());
+  ASSERT_TRUE(waiting.open());
+  EXPECT_TRUE(waiting.quiet_for(1500)) << "a second session started beyond the cap of one";
+  first.reset();
+  std::string text;
+  EXPECT_TRUE(waiting.read_until_prompt(&text));
+  EXPECT_EQ(text, "");
+}
+
+// The server's idle limit (2 seconds in this build) ends a WebSocket session as it ends a TCP
+// one: a normal close, and the server's database connection closed, not dropped.
+TEST_F(WebEndpoint, IdleSessionEndsWithANormalClose) {
+  const std::string aborted_before = aborted_clients(db);
+  ServeOptions options;
+  options.server = KORVANE_SHORT_IDLE_SERVER_PATH;
+  auto served = serve(options);
+  std::unique_ptr<WsSession> ws = greeted(served->web_port());
+  std::string text;
+  int code = 0;
+  EXPECT_TRUE(ws->read_to_close(&text, &code));
+  EXPECT_EQ(code, 1000);
+  EXPECT_EQ(text, "");
+  EXPECT_TRUE(wait_for_no_server_connections(db));
+  EXPECT_EQ(aborted_clients(db), aborted_before);
+}
+
+// Every path but /ws is a file of the page's folder, or 404; /ws without an upgrade is 426.
+TEST_F(WebEndpoint, ThePageIsServedFromItsFolder) {
+  auto served = serve();
+  struct Case {
+    std::string path;
+    int status;
+    std::string type;
+    std::string body;
+  };
+  const std::vector<Case> cases = {
+      {"/", 200, "text/html; charset=utf-8", kIndex},
+      {"/index.html", 200, "text/html; charset=utf-8", kIndex},
+      {"/app.js?v=1", 200, "text/javascript", kScript},
+      {"/missing.css", 404, "", "not found\n"},
+      {"/../../../etc/passwd", 404, "", "not found\n"},
+      {"/%2e%2e/%2e%2e/etc/passwd", 404, "", "not found\n"},
+      {"/ws", 426, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    HttpAnswer answer = http_get(served->web_port(), c.path);
+    EXPECT_EQ(answer.status, c.status) << answer.headers;
+    if (!c.type.empty()) {
+      EXPECT_NE(answer.headers.find("\r\nContent-Type: " + c.type + "\r\n"), std::string::npos)
+          << answer.headers;
+    }
+    if (c.status != 426) {
+      EXPECT_EQ(answer.body, c.body);
+    }
+  }
+}
+
+// With a certificate, the page is https and the sessions wss: a sign-up goes through.
+TEST_F(WebEndpoint, TlsGivesHttpsAndWss) {
+  TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
+  ServeOptions options;
+  options.tls_cert = certificate.cert();
+  options.tls_key = certificate.key();
+  auto served = serve(options);
+  EXPECT_EQ(http_get(served->web_port(), "/", true).body, kIndex);
+  EXPECT_NE(served->banner().find(
+                "  page:    https://127.0.0.1:" + std::to_string(served->web_port()) + "/"),
+            std::string::npos)
+      << served->banner();
+  auto ws = greeted(served->web_port(), from("127.0.0.1", true));
+  const std::string name = unique_name("wss");
+  ASSERT_TRUE(ws->send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
+  std::string text;
+  ASSERT_TRUE(ws->read_until_prompt(&text));
+  EXPECT_EQ(text.substr(0, text.find('\n')), "acc_id: " + std::to_string(db.account_id(name)));
+}
+
+// The Python example of docs/protocol.md, run as the page shows it against the endpoint: it signs
+// up, signs in, reads the market, buys and reads the balances, each answer as the server gives it.
+TEST_F(WebEndpoint, TheProtocolPagesPythonExampleTrades) {
+  std::ifstream doc(std::string(KORVANE_SOURCE_DIR) + "/docs/protocol.md");
+  std::string line, program;
+  while (std::getline(doc, line) && line != "## An example in Python") {
+  }
+  while (std::getline(doc, line) && line != "```python") {
+  }
+  while (std::getline(doc, line) && line != "```") program += line + "\n";
+  ASSERT_NE(program, "");
+  TempFolder scratch;
+  scratch.write("trade.py", program);
+  db.set_known_market();
+  auto served = serve();
+  const std::string name = unique_name("py");
+  const std::string proto = std::string(KORVANE_SOURCE_DIR) + "/proto";
+  const std::string run = "cd " + scratch.dir() + " && protoc --proto_path=" + proto +
+                          " --python_out=. " + proto +
+                          "/korvane.proto 2>protoc.err && /usr/bin/python3 " +
+                          "trade.py ws://127.0.0.1:" + std::to_string(served->web_port()) + "/ws " +
+                          name + " s3cret >out 2>&1";
+  EXPECT_EQ(std::system(run.c_str()), 0) << scratch.read("out");
+  const long id = db.account_id(name);
+  EXPECT_EQ(scratch.read("out"), answers::signup(name, id) + answers::known_market() +
+                                     answers::order("XRP", 100, 50, 1, true, std::to_string(id)) +
+                                     answers::balances(100000000 - 125, 0, 0, 1, 0));
+}
+
+}  // namespace
