@@ -16,6 +16,7 @@
 
 #include "korvane.pb.h"
 
+// The session's state, all of it: what a request may change and a new attempt puts back.
 struct UserRecord {
   uint32_t idx = 0;
   std::string username;
