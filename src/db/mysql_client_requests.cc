@@ -223,6 +223,9 @@ MySQLClient::Applied MySQLClient::ask_proof(const Proof& proof) {
   std::vector<ResultSet> results = send_batch(batch_text(proof), proof.size());
   const unsigned int error = wire_error_;
   MYSQL_ROW row = results.size() == proof.size() ? results.back().first_row() : nullptr;
+  if (error == 0 && row != nullptr && parse_decimal_prefix64(row[0]) == 0 && fenced(proof)) {
+    return commit_fence();
+  }
   send(sql::kRollback);  // the proof's locks
   wire_error_ = error;
   if (error != 0 || row == nullptr) return Applied::kUnknown;

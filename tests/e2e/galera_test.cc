@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -24,6 +25,7 @@
 #include "support/cluster.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
+#include "support/test_db.h"
 
 namespace {
 
@@ -395,6 +397,110 @@ TEST_F(Galera, KilledWriterNodeFailsOverAndRejoinsWithEveryOrderOnceOnEveryNode)
               "idx: " + books.ids[a] + "\nUsername: " + books.names[a] +
                   "\nAmount: " + std::to_string(krw_of[a]) + "\n");
   }
+}
+
+// Sessions moved to a backup while their orders commit. The node behind the proxy takes a read
+// lock of every table, as the donor of a state transfer does: it leaves the Synced state and
+// holds every write and every COMMIT that reaches it, so the proxy cuts its sessions while
+// COMMITs wait there. Each session reconnects to the node that took over and settles its
+// interrupted order there; the held node is then released (its held COMMITs go on) or killed.
+// Each round takes out the node the proxy uses at the time, until a COMMIT was held in a round
+// of each kind. Every order is affordable and has a time of its own, so every answer must be its
+// trade, and the log and the books must say the same.
+enum class TakeOut { kRelease, kKill };
+struct TakeOutCase {
+  const char* name;
+  TakeOut after;
+};
+const TakeOutCase kTakeOuts[] = {{"released", TakeOut::kRelease}, {"killed", TakeOut::kKill}};
+constexpr int kRoundsPerTakeOut = 5;  // at most: a round may catch no session in its COMMIT
+constexpr int kMovedSessionAccount[] = {0, 0, 1, 2, 3, 4};
+constexpr int kMovedAccounts = 5;
+
+TEST_F(Galera, SessionsMovedToABackupWhileOrdersCommitAnswerWhatTheLogHolds) {
+  const long kKrw = 10000000, kCoins = 1000, kStock = 1000000;
+  const int proxy = cluster_->proxy_port();
+  Books books = open_books(proxy, kMovedAccounts, kKrw, kCoins, kStock);
+  std::vector<std::unique_ptr<ServerProcess>> sessions;
+  for (int account : kMovedSessionAccount) {
+    sessions.push_back(signed_in(proxy, books.names[account]));
+  }
+  constexpr size_t kSessions = std::size(kMovedSessionAccount);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered[kSessions] = {};
+  std::vector<std::vector<Order>> orders(kSessions);
+  std::vector<std::thread> threads;
+  for (size_t s = 0; s < kSessions; ++s) {
+    threads.emplace_back([&, s] {
+      for (int i = 0; !stop.load() && !HasFailure(); ++i) {
+        const uint64_t time = 1000000 * (s + 1) + i, amount = 1 + (i + s) % 3;
+        Order o = order_of(kMovedSessionAccount[s], (i / 2) % 2 == 0
+                                                        ? envelopes::buy(kSOL, amount, time)
+                                                        : envelopes::sell(kSOL, amount, time));
+        const std::string answer = sessions[s]->send(envelope_of(o));
+        o.traded = ends_with(answer, trade_response(o.amount, o.buy));
+        EXPECT_TRUE(o.traded) << "session " << s << ": the order at " << time << " answered "
+                              << answer;
+        orders[s].push_back(o);
+        ++answered[s];
+        // Paced, so that a node catching up is not starved on a small machine.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  // Returns once every session has answered `more` orders after this call, or the test failed.
+  auto await_answers = [&](int more) {
+    std::vector<int> target;
+    for (size_t s = 0; s < kSessions; ++s) target.push_back(answered[s].load() + more);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    for (size_t s = 0; s < kSessions && !HasFailure(); ++s) {
+      while (answered[s].load() < target[s] && !HasFailure()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+          ADD_FAILURE() << "session " << s << " stopped answering";
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+  };
+
+  const std::string held_commits =
+      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE USER='korvane' AND INFO='COMMIT'";
+  for (const TakeOutCase& c : kTakeOuts) {
+    SCOPED_TRACE(c.name);
+    long caught = 0;
+    for (int round = 0; round < kRoundsPerTakeOut && caught == 0 && !HasFailure(); ++round) {
+      await_answers(3);
+      const int writer = cluster_->proxy_node();
+      ASSERT_GT(writer, 0);
+      {
+        TestDb held(TestDb::kRoot, cluster_->socket(writer));
+        // A read that waited for the cluster's writes would wait for the lock's end.
+        held.exec("SET SESSION wsrep_sync_wait=0");
+        held.exec("FLUSH TABLES WITH READ LOCK");
+        cluster_->wait_proxy_sees(writer, false);
+        // The cut sessions' statements stay held on the node, their COMMITs among them.
+        caught = as_long(held.value(held_commits));
+        await_answers(2);
+        if (c.after == TakeOut::kKill) cluster_->kill(writer);
+      }
+      if (c.after == TakeOut::kKill) {
+        cluster_->start(writer);
+      } else {
+        cluster_->wait_proxy_sees(writer, true);
+      }
+    }
+    EXPECT_GT(caught, 0) << "no round held a session's COMMIT";
+  }
+  stop = true;
+  for (std::thread& t : threads) t.join();
+  ASSERT_FALSE(HasFailure());
+
+  std::vector<Order> all;
+  for (const auto& session : orders) all.insert(all.end(), session.begin(), session.end());
+  for (int node = 1; node <= 3; ++node) check_books(node, books, all);
+  expect_nodes_agree();
 }
 
 // The proxy sends new sessions only to a Synced node. One taken out of that state (desynced, as
