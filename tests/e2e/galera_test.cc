@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <map>
@@ -399,14 +400,14 @@ TEST_F(Galera, KilledWriterNodeFailsOverAndRejoinsWithEveryOrderOnceOnEveryNode)
   }
 }
 
-// Sessions moved to a backup while their orders commit. The node behind the proxy takes a read
-// lock of every table, as the donor of a state transfer does: it leaves the Synced state and
-// holds every write and every COMMIT that reaches it, so the proxy cuts its sessions while
-// COMMITs wait there. Each session reconnects to the node that took over and settles its
-// interrupted order there; the held node is then released (its held COMMITs go on) or killed.
-// Each round takes out the node the proxy uses at the time, until a COMMIT was held in a round
-// of each kind. Every order is affordable and has a time of its own, so every answer must be its
-// trade, and the log and the books must say the same.
+// Sessions moved to a backup while their orders commit. The node behind the proxy blocks commits
+// for a backup (BACKUP STAGE BLOCK_COMMIT, as a backup or the donor of a state transfer does):
+// it leaves the Synced state and holds every COMMIT that reaches it, after the cluster has
+// ordered its write set, so the proxy cuts its sessions while COMMITs wait there. Each session
+// reconnects to the node that took over and settles its interrupted order there; the held node is
+// then released (its held COMMITs go on) or killed. Each round takes out the node the proxy uses at
+// the time, until a COMMIT was held in a round of each kind. Every order is affordable and has a
+// time of its own, so every answer must be its trade, and the log and the books must say the same.
 enum class TakeOut { kRelease, kKill };
 struct TakeOutCase {
   const char* name;
@@ -478,10 +479,12 @@ TEST_F(Galera, SessionsMovedToABackupWhileOrdersCommitAnswerWhatTheLogHolds) {
         TestDb held(TestDb::kRoot, cluster_->socket(writer));
         // A read that waited for the cluster's writes would wait for the lock's end.
         held.exec("SET SESSION wsrep_sync_wait=0");
-        held.exec("FLUSH TABLES WITH READ LOCK");
+        held.exec("BACKUP STAGE START");
+        held.exec("BACKUP STAGE BLOCK_COMMIT");
         cluster_->wait_proxy_sees(writer, false);
         // The cut sessions' statements stay held on the node, their COMMITs among them.
         caught = as_long(held.value(held_commits));
+        std::printf("%s: node%d taken out with %ld COMMITs held\n", c.name, writer, caught);
         await_answers(2);
         if (c.after == TakeOut::kKill) cluster_->kill(writer);
       }
