@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "support/cluster.h"
+#include "support/db_watch.h"
 #include "support/envelopes.h"
+#include "support/fault_proxy.h"
 #include "support/server_process.h"
 #include "support/test_db.h"
 
@@ -503,6 +505,52 @@ TEST_F(Galera, SessionsMovedToABackupWhileOrdersCommitAnswerWhatTheLogHolds) {
   std::vector<Order> all;
   for (const auto& session : orders) all.insert(all.end(), session.begin(), session.end());
   for (int node = 1; node <= 3; ++node) check_books(node, books, all);
+  expect_nodes_agree();
+}
+
+// The old node's COMMIT arrives late, after the session has moved to another node and settled
+// there that the order was not applied. A proxy in front of the server holds the order's COMMIT
+// on its way to node1 and cuts the server off, then sends the reconnect to node2 (a failover
+// that node1 does not know about: its transaction stays open, holding its rows). The rerun on
+// node2 waits for a market row lock of the test's; meanwhile the held COMMIT is sent on. It must
+// not commit: the session was told, or is about to be told, that its order was made by the rerun.
+// A locking read on node2 waits for nothing of node1's, so only a write the cluster orders
+// before the old COMMIT (the proof's fence) can make sure.
+TEST_F(Galera, ACommitHeldOnTheOldNodeNeverLandsAfterTheNewNodeSaidNotApplied) {
+  const long kKrw = 100000, kCoins = 100, kStock = 1000;
+  Books books = open_books(cluster_->proxy_port(), 1, kKrw, kCoins, kStock);
+  FaultProxy proxy;
+  proxy.forward_to(cluster_->socket(1));
+  auto session = std::make_unique<ServerProcess>(proxy.env());
+  session->read_until_prompt();
+  ASSERT_EQ(session->send(envelopes::signin(books.names[0], "pw")), "");
+
+  TestDb node1(TestDb::kRoot, cluster_->socket(1)), node2(TestDb::kRoot, cluster_->socket(2));
+  node2.exec("START TRANSACTION");
+  node2.rows("SELECT qty FROM kv_coininfo WHERE symbol='SOL' FOR UPDATE");
+  proxy.arm_at("COMMIT", FaultProxy::Cut::kDelayed);
+  proxy.forward_to(cluster_->socket(2));
+  Order order = order_of(0, envelopes::buy(kSOL, 2, 77));
+  std::string answer;
+  std::thread client([&] { answer = session->send(envelope_of(order)); });
+  // The old transaction waits on node1 for its COMMIT; the rerun on node2 for the market row.
+  const bool rerun_waits =
+      proxy.wait_until_holding() &&
+      wait_for_lock_wait_in(node2, "SELECT current_price, qty FROM kv_coininfo%");
+  proxy.release();
+  // The old transaction ends on node1 once its COMMIT has been answered, either way.
+  wait_for_value(node1,
+                 "SELECT COUNT(*) FROM information_schema.INNODB_TRX t JOIN "
+                 "information_schema.PROCESSLIST p ON p.ID=t.trx_mysql_thread_id "
+                 "WHERE p.USER='korvane'",
+                 "0");
+  node2.try_exec("ROLLBACK");  // undone already if the old COMMIT's write reached node2
+  client.join();
+  ASSERT_TRUE(rerun_waits);
+
+  order.traded = ends_with(answer, trade_response(order.amount, order.buy));
+  EXPECT_TRUE(order.traded) << answer;
+  for (int node = 1; node <= 3; ++node) check_books(node, books, {order});
   expect_nodes_agree();
 }
 

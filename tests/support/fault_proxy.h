@@ -59,6 +59,10 @@ class FaultProxy {
   // Cuts `how` at the first statement from now whose text holds `piece`.
   void arm_at(const std::string& piece, Cut how);
 
+  // Sends the connections made from now on to the database socket `socket` instead, as a proxy
+  // in front of a cluster does when it fails over; those already made stay where they are.
+  void forward_to(const std::string& socket);
+
   // Holds the first statement of the next connection made until release().
   void hold_next_connection();
 
@@ -95,7 +99,7 @@ class FaultProxy {
 
   std::string dir_;
   std::string path_;
-  std::string database_path_;
+  std::string database_path_;  // guarded by mu_
   int listener_ = -1;
   int stop_[2] = {-1, -1};                    // a byte on stop_[1] ends the loop
   std::vector<std::unique_ptr<Link>> links_;  // owned by the loop's thread
