@@ -6,7 +6,9 @@
 // affordable order trades. Sessions behind the proxy while the node they write on is killed: they
 // reconnect to the node that takes over, every order counts exactly once, and the killed node
 // comes back holding the same rows as the others. On every node the books agree with the log.
-// A node that is up but not Synced gets no new sessions from the proxy.
+// Sessions moved to a backup while their COMMITs are held on the node they leave answer what the
+// log holds, and a COMMIT that reaches the old node after the new one has settled "not applied"
+// never lands. A node that is up but not Synced gets no new sessions from the proxy.
 #include <gtest/gtest.h>
 
 #include <atomic>
