@@ -168,7 +168,7 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
   if (last_error_ == 0) {
     // A Galera node may have undone the transaction just before its COMMIT and answered that
     // COMMIT, which then had nothing to commit, with OK: the proof says what happened.
-    switch (ask_proof(proof)) {
+    switch (ask_proof(without_fence(proof))) {
       case Applied::kYes:
         return true;
       case Applied::kNo:
