@@ -8,8 +8,8 @@
 // one statement whose loss is ambiguous is COMMIT: commit() then finds out on a new connection
 // whether the transaction was applied (see there).
 //
-// Within one attempt, the first statement that fails with a lost connection, a deadlock, a lock
-// wait timeout or an interruption (or, on a Galera node, whose answer shows the transaction undone
+// Within one attempt, the first statement that fails with an error whose class (db/error_classes.h)
+// is to retry or to reconnect (or, on a Galera node, whose answer shows the transaction undone
 // without an error: see mysql_client.cc) decides the attempt's outcome, and every later statement
 // of the attempt fails the same way without reaching the database: the handler unwinds through its
 // ordinary refusal paths, and the runner decides what happens next.
@@ -32,8 +32,9 @@ class MySQLClient {
   // How the current attempt at a request ended, as far as the database is concerned.
   enum class Outcome {
     kDone,   // every statement was answered, successes and refusals alike
-    kRetry,  // a deadlock, lock wait timeout or interruption undid it: run it again after a pause
-    kLost,   // the connection broke before anything was committed: reconnect, run it again
+    kRetry,  // an error of the retry class undid it: run it again after a pause
+    kLost,   // the connection broke, or its node cannot serve, before anything was committed:
+             // reconnect, run it again
     kRerun,  // a commit's answer was lost and it was not applied; reconnected: run it again
     kGone,   // the connection broke and could not be made again within the bound
   };
@@ -99,12 +100,14 @@ class MySQLClient {
 
   // Runs `writes` and COMMIT as one batch; true when every write succeeded and the commit did.
   // After a failed write nothing is committed and the transaction stays open for rollback().
-  // When the connection breaks before the answers come, the commit may or may not have been
-  // applied: `proof` settles it. Applied gives true, as if the answer had come; not applied
-  // gives false with the outcome kRerun. Without a proof a lost answer counts as kLost: only for
-  // requests that leave the same state and print the same when run twice. An interrupted COMMIT
-  // is settled the same way. On a Galera node the proof also confirms a COMMIT answered OK, which
-  // the node gives as well when it had undone the transaction: not applied gives kRetry.
+  // When the connection breaks before the answers come, or the COMMIT answers with an error
+  // whose meaning is unknown (db/error_classes.h), the commit may or may not have been applied:
+  // `proof` settles it on a new connection. Applied gives true, as if the answer had come; not
+  // applied gives false with the outcome kRerun (or a refusal, for an error of the refuse class).
+  // Without a proof such an answer counts as the error's class says: only for requests that
+  // leave the same state and print the same when run twice. On a Galera node the proof also
+  // confirms a COMMIT answered OK, which the node gives as well when it had undone the transaction:
+  // not applied gives kRetry.
   bool commit(const std::vector<std::string>& writes = {}, const Proof& proof = {});
 
   // Undoes the open transaction; never fails loudly. Nothing is sent when the

@@ -16,14 +16,11 @@
 #include <iterator>
 #include <string>
 
+#include "db/error_classes.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
 
 namespace {
-
-// What a transaction that a node undid just before its COMMIT counts as (mysql_client.cc):
-// asked again.
-constexpr unsigned int kTransactionUndone = 1213;
 
 // Every statement of a proof reads (SELECT) or begins its transaction, but its fence.
 bool is_fence(const std::string& statement) { return statement.compare(0, 7, "UPDATE ") == 0; }
@@ -56,7 +53,7 @@ MySQLClient::Applied MySQLClient::commit_fence() {
   const std::string after = last_written_position();
   if (wire_error_ != 0) return Applied::kUnknown;
   if (after == before) {
-    wire_error_ = kTransactionUndone;
+    wire_error_ = db_errors::kDeadlock;  // as an undone transaction counts: asked again
     return Applied::kUnknown;
   }
   return Applied::kNo;

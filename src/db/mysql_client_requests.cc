@@ -1,12 +1,13 @@
 // The half of MySQLClient that decides what the database's answers mean for the request that
-// runs: statements, transactions, and what a lost connection, a deadlock or a lock wait timeout
-// does to the current attempt.
+// runs: statements, transactions, and what each error does to the current attempt (the table in
+// db/error_classes.h).
 #include <algorithm>
 #include <chrono>
 #include <random>
 
 #include "db/connection_params.h"
 #include "db/decimal.h"
+#include "db/error_classes.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
 #include "server/end_process.h"
@@ -16,51 +17,12 @@ namespace {
 
 constexpr char kConnectionError[] = "[MySQL] Connection Error";
 
-// Error numbers of the client library and the server.
-constexpr unsigned int kServerShutdown = 1053;  // the server is going down
-constexpr unsigned int kLockWaitTimeout = 1205;
-constexpr unsigned int kDeadlock = 1213;           // also a cluster's certification conflict
-constexpr unsigned int kQueryInterrupted = 1317;   // e.g. a Galera node's replicated write
-constexpr unsigned int kConnectionKilled = 1927;   // e.g. by the idle-transaction timeout
-constexpr unsigned int kCannotConnect = 2002;      // unix socket
-constexpr unsigned int kCannotConnectHost = 2003;  // TCP
-constexpr unsigned int kServerGone = 2006;
-constexpr unsigned int kServerLost = 2013;
-constexpr unsigned int kServerLostExtended = 2055;
+using db_errors::Action;
+using db_errors::classify;
 
 // Asking whether a commit was applied may itself meet a lost connection or wait too long behind
 // the old transaction; it is asked again on a new connection this many times at most.
 constexpr int kProofAttempts = 10;
-
-bool connection_lost(unsigned int error) {
-  switch (error) {
-    case kServerShutdown:
-    case kConnectionKilled:
-    case kCannotConnect:
-    case kCannotConnectHost:
-    case kServerGone:
-    case kServerLost:
-    case kServerLostExtended:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Errors that undo the attempt's transaction (or leave it to be rolled back) and may not recur:
-// - a deadlock, or a Galera node's certification conflict or abort by another node's write;
-// - a lock wait timeout;
-// - an interrupted statement: a Galera node answers so when another node's write aborts the
-//   statement's transaction while it runs.
-bool worth_retrying(unsigned int error) {
-  return error == kDeadlock || error == kLockWaitTimeout || error == kQueryInterrupted;
-}
-
-// Errors after which a COMMIT may or may not have been applied: the connection broke, or the
-// statement was interrupted (on a Galera node, perhaps once the commit was certified).
-bool commit_uncertain(unsigned int error) {
-  return connection_lost(error) || error == kQueryInterrupted;
-}
 
 // The statements as one text, each ended by a semicolon (those texts that carry their own keep
 // just that one). An empty statement ends the process, as it does on its own.
@@ -111,13 +73,16 @@ void MySQLClient::pause_before_retry(int attempt) {
 }
 
 void MySQLClient::note_error(unsigned int error) {
-  if (outcome_ != Outcome::kDone) return;
-  if (connection_lost(error)) {
-    outcome_ = Outcome::kLost;
-  } else if (worth_retrying(error)) {
-    outcome_ = Outcome::kRetry;
-  } else {
-    return;
+  if (outcome_ != Outcome::kDone || error == 0) return;
+  switch (classify(error).action) {
+    case Action::kReconnect:
+      outcome_ = Outcome::kLost;
+      break;
+    case Action::kRetry:
+      outcome_ = Outcome::kRetry;
+      break;
+    case Action::kRefuse:
+      return;
   }
   outcome_error_ = error;
 }
@@ -162,7 +127,7 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
   }
   std::vector<std::string> batch = writes;
   batch.push_back(sql::kCommit);
-  send_batch(batch_text(batch), batch.size());
+  const size_t answered = send_batch(batch_text(batch), batch.size()).size();
   last_error_ = wire_error_;
   if (last_error_ == 0 && (!one_at_a_time_ || proof.empty())) return true;
   if (last_error_ == 0) {
@@ -173,7 +138,7 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
         return true;
       case Applied::kNo:
         outcome_ = Outcome::kRetry;
-        outcome_error_ = last_error_ = kDeadlock;
+        outcome_error_ = last_error_ = db_errors::kDeadlock;
         return false;
       case Applied::kUnknown:
         last_error_ = wire_error_;  // asked again on a new connection
@@ -181,8 +146,13 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
     }
   }
   // A write that failed (a value out of range, a time the database cannot store) stops the batch
-  // before the commit; so does a deadlock, which has also rolled the transaction back.
-  if (!commit_uncertain(last_error_)) {
+  // before the commit; so does a deadlock, which has also rolled the transaction back. An error
+  // the COMMIT itself answered, or one that may stand for any statement of the batch (all but
+  // the request's own faults), is settled by the table's meaning.
+  const db_errors::ErrorClass& error = classify(last_error_);
+  const bool commit_answered = answered == writes.size();
+  if (error.commit == db_errors::Commit::kNotApplied ||
+      (error.action == Action::kRefuse && !commit_answered)) {
     note_error(last_error_);
     return false;
   }
@@ -191,6 +161,9 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
 
 bool MySQLClient::settle_lost_commit(const Proof& proof) {
   const unsigned int lost = last_error_;
+  // An error of the request's own kind that the COMMIT answered, proved not applied, stands as a
+  // refusal; every other such commit runs again.
+  const bool refused = classify(lost).action == Action::kRefuse;
   if (proof.empty()) {
     note_error(lost);
     return false;
@@ -206,12 +179,14 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
       return true;
     }
     if (applied == Applied::kNo) {
+      if (refused) return false;
       outcome_ = Outcome::kRerun;
       outcome_error_ = lost;
       return false;
     }
     const unsigned int error = wire_error_;
-    if (error != 0 && !connection_lost(error) && !worth_retrying(error)) break;
+    if (error != 0 && classify(error).action == Action::kRefuse) break;
+    pause_before_retry(i + 1);  // a node that cannot serve yet may in a moment
   }
   // The database cannot tell whether the order was applied: better to end than to guess.
   outcome_ = Outcome::kGone;
@@ -237,7 +212,9 @@ void MySQLClient::rollback() {
     return;
   }
   send(sql::kRollback);
-  if (connection_lost(wire_error_)) note_error(wire_error_);
+  if (wire_error_ != 0 && classify(wire_error_).action == Action::kReconnect) {
+    note_error(wire_error_);
+  }
 }
 
 unsigned int MySQLClient::last_error() { return last_error_; }

@@ -138,7 +138,15 @@ constexpr char kProveAddressRewrite[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} AND address='{}' FOR UPDATE";
 constexpr char kCountAddressesByText[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE address='{}' and acc_id={};";
-constexpr char kSelectAllAddresses[] = "SELECT id, address FROM kv_addressbook WHERE acc_id={};";
+// Begins a rewrite of every entry: holds each entry of the account until the rewrite ends.
+constexpr char kLockAllAddresses[] =
+    "SELECT id, address FROM kv_addressbook WHERE acc_id={} FOR UPDATE";
+// Whether a rewrite of every entry whose COMMIT lost its answer was applied: each entry it
+// locked (their count, the account, the ids, comma-separated) holds the new address. The locking
+// read waits for the rewrite's transaction, which holds those entries from its first round trip.
+constexpr char kProveAddressesRewrite[] =
+    "SELECT COUNT(*)={} FROM kv_addressbook WHERE acc_id={} AND id IN ({}) AND address='{}' "
+    "FOR UPDATE";
 constexpr char kUpdateEachAddress[] =
     "UPDATE kv_addressbook SET address='{}' where id={} and acc_id={};";
 

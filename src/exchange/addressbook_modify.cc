@@ -44,42 +44,44 @@ int modify_address(int id, std::string new_addr) {
   return 0;
 }
 
+// The rewrite of every entry runs as one transaction that holds the account's entries from its
+// first read, so the book is rewritten whole or not at all, and so that, should the commit's
+// answer be lost, the proof waits for it if it is still alive and then finds the new address in
+// every entry this attempt locked only if it was applied. A later rewrite by another session
+// waits behind it instead of being overwritten by a late old batch.
 int modify_all_address(std::string origin_addr, std::string new_addr) {
   if (client->detect_sqli(origin_addr)) return -1;
   if (client->detect_sqli(new_addr)) return -1;
   // The origin count belongs to the rewrite's statements, but its number selects nothing:
-  // every entry of the account gets the new address. Both reads go in one round trip.
+  // every entry of the account gets the new address.
+  Transaction rewrite(client);
   std::vector<ResultSet> reads =
-      client->exec_batch({fmt::format(sql::kCountAddressesByText, origin_addr, user->idx),
-                          fmt::format(sql::kSelectAllAddresses, user->idx)});
+      rewrite.begin({fmt::format(sql::kCountAddressesByText, origin_addr, user->idx),
+                     fmt::format(sql::kLockAllAddresses, user->idx)});
   if (reads.empty() || reads[0].first_row() == nullptr) return -1;
   if (reads.size() != 2 || !reads[1]) return -1;
-  std::vector<int32_t> ids;
-  while (MYSQL_ROW row = reads[1].fetch_row()) ids.push_back(parse_decimal_prefix32(row[0]));
-
-  // The updates run as one transaction, in one round trip with its beginning and its commit, so
-  // the book is rewritten whole or not at all should the process die half-way. Run twice, the
-  // rewrite leaves the same book and prints the same ids, so a commit whose answer is lost
-  // simply runs it again.
-  std::vector<std::string> rewrite = {sql::kBeginTransaction};
-  for (int32_t id : ids) {
+  std::vector<std::string> updates;
+  std::string ids;
+  while (MYSQL_ROW row = reads[1].fetch_row()) {
+    const int32_t id = parse_decimal_prefix32(row[0]);
     print_uncommitted_line(std::to_string(id));
-    rewrite.push_back(fmt::format(sql::kUpdateEachAddress, new_addr, id, user->idx));
+    updates.push_back(fmt::format(sql::kUpdateEachAddress, new_addr, id, user->idx));
+    ids += (ids.empty() ? "" : ",") + std::to_string(id);
   }
-  if (client->commit(rewrite)) {
-    commit_output();
-    return 0;
+  // A book without entries writes nothing, and running it again changes nothing.
+  MySQLClient::Proof proof;
+  if (!updates.empty()) {
+    proof = {sql::kBeginTransaction,
+             fmt::format(sql::kProveAddressesRewrite, updates.size(), user->idx, ids, new_addr)};
   }
+  if (rewrite.commit(updates, proof)) return 0;
   // A failed update stops the batch, and the commit with it. Every update carries the same
   // address, so the rest would have failed alike (a NUL byte ends the text inside its quotes):
-  // nothing is written, and the ids stay shown, as each entry's rewrite was tried. A lost
-  // connection, a deadlock or a lock wait timeout runs the request again instead.
-  client->rollback();
+  // nothing is written, and the ids stay shown, as each entry's rewrite was tried. An attempt
+  // the database undid runs again instead, and its ids go with it.
   if (client->attempt_outcome() == MySQLClient::Outcome::kDone) {
     client->handle_error(static_cast<int>(client->last_error()));
     commit_output();
-  } else {
-    drop_uncommitted_output();
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "db/error_classes.h"
 #include "server/dispatch.h"
 #include "server/end_process.h"
 #include "server/output.h"
@@ -29,8 +30,12 @@ class SessionState {
         signed_in_(has_user_ ? user->signed_in : 0),
         amount_(has_user_ ? user->amount : 0) {}
 
+  // A request the database undid, whose last attempt stands as a refusal, was refused by no
+  // fault of the client: it spends no sign-in.
+  void restore_sign_in_guard() const { login_count = login_count_; }
+
   void restore() const {
-    login_count = login_count_;
+    restore_sign_in_guard();
     if (!has_user_ || user == nullptr) return;
     user->idx = idx_;
     user->username = username_;
@@ -47,15 +52,12 @@ class SessionState {
   uint32_t amount_;
 };
 
-// Error number of a lock wait timeout; every other retried error is a deadlock or conflict.
-constexpr unsigned int kLockWaitTimeout = 1205;
-
 using Clock = std::chrono::steady_clock;
 
-// Whether an attempt undone by `error` stands as the request's answer: the lock waits' count or
-// the deadlocks' time is used up.
+// Whether an attempt undone by `error` stands as the request's answer: the count of attempts
+// that waited a whole timeout, or the time for the others, is used up.
 bool undone_attempt_stands(unsigned int error, int lock_waits, Clock::time_point first_attempt) {
-  if (error == kLockWaitTimeout) return lock_waits >= kMaxAttemptsAfterLockWaits;
+  if (db_errors::classify(error).waited) return lock_waits >= kMaxAttemptsAfterLockWaits;
   return Clock::now() - first_attempt >= std::chrono::milliseconds(kDeadlockRetryBudgetMs);
 }
 
@@ -82,8 +84,11 @@ void run_request(const char* data, int32_t length) {
       case MySQLClient::Outcome::kRetry: {
         const unsigned int error = client->outcome_error();
         ++undone;
-        if (error == kLockWaitTimeout) ++lock_waits;
-        if (undone_attempt_stands(error, lock_waits, first_attempt)) return;  // refused as it is
+        if (db_errors::classify(error).waited) ++lock_waits;
+        if (undone_attempt_stands(error, lock_waits, first_attempt)) {
+          before.restore_sign_in_guard();
+          return;  // refused as it is
+        }
         break;
       }
       case MySQLClient::Outcome::kLost:
@@ -96,6 +101,11 @@ void run_request(const char* data, int32_t length) {
     discard_output_since(output_mark);
     before.restore();
     if (outcome == MySQLClient::Outcome::kRetry) client->pause_before_retry(undone);
-    if (outcome == MySQLClient::Outcome::kLost && !client->reconnect()) give_up(output_mark);
+    if (outcome == MySQLClient::Outcome::kLost) {
+      // A node that answered but cannot serve accepts a new connection at once: pause before
+      // asking it again, as before a retry.
+      if (reconnects > 1) client->pause_before_retry(reconnects);
+      if (!client->reconnect()) give_up(output_mark);
+    }
   }
 }

@@ -25,10 +25,6 @@ namespace {
 
 constexpr int kBTC = 0;
 constexpr long kStartingKrw = 100000000;
-constexpr char kLockWaits[] =
-    "SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE trx_state='LOCK WAIT'";
-constexpr char kLockWaiter[] =
-    "SELECT trx_mysql_thread_id FROM information_schema.INNODB_TRX WHERE trx_state='LOCK WAIT'";
 // The server's connection while a statement of it runs, from the live process list (the test's
 // own connections sit idle meanwhile).
 constexpr char kServerStatement[] =
@@ -197,8 +193,8 @@ TEST_P(KilledServer, WhileItsOrderWaitsForALockLeavesItWholeOrNotAtAll) {
   TestDb locker, root(TestDb::kRoot);
   hold(locker, GetParam());
   server->write_raw(envelopes::bytes_of(envelopes::buy(kBTC, 2, 1)));
-  ASSERT_TRUE(wait_for_value(root, kLockWaits, "1"));
-  const std::string connection = root.value(kLockWaiter);
+  ASSERT_TRUE(wait_for_value(root, status_query(kWaitsNow), "1"));
+  const std::string connection = root.value(kServerStatement);
 
   kill(server->pid(), SIGKILL);
   EXPECT_EQ(server->wait_exit(), 128 + SIGKILL);

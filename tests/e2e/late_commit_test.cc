@@ -26,6 +26,7 @@ constexpr int kXRP = 2;
 constexpr long kPrice = 100, kStock = 50;
 constexpr uint64_t kAt = 1700000000;
 constexpr char kBotLine[] = "[-] DETECTED Trading Bot\n";
+constexpr int32_t kEveryAddressBookEntry = -1;
 
 class LateCommit : public ::testing::Test {
  protected:
@@ -35,7 +36,8 @@ class LateCommit : public ::testing::Test {
 };
 
 // What a request needs from its session: the account (empty for a sign-up, which starts signed
-// out), the entry it rewrites, and the new account's id once there is one.
+// out), the entry it rewrites (every entry: their ids, one a line), and the new account's id
+// once there is one.
 struct Session {
   TestDb& db;
   std::string name;
@@ -101,6 +103,30 @@ const DelayedCase kDelayedCases[] = {
      },
      [](const Session& s) {
        return Rows{{s.entry, "rNew"}};
+     }},
+    {"EveryAddressRewrite", true, "UPDATE kv_addressbook",
+     [](ServerProcess& server, Session& s) {
+       for (const char* address : {"rOld", "rOther"}) {
+         ASSERT_EQ(server.send(envelopes::add_address(kXRP, address, "1", 1)),
+                   answers::address_added("XRP", address, "1"));
+       }
+       for (const auto& row :
+            s.db.rows("SELECT id FROM kv_addressbook WHERE acc_id=" + s.acc + " ORDER BY id")) {
+         s.entry += row[0] + "\n";
+       }
+     },
+     [](const Session&) {
+       return envelopes::modify_address(kEveryAddressBookEntry, "rNew", "rOld");
+     },
+     [](const Session& s) { return "-1\n" + s.entry; },
+     [](const Session& s) {
+       return "%kv_addressbook WHERE acc_id=" + s.acc + " AND id IN (%FOR UPDATE%";
+     },
+     [](Session& s) {
+       return s.db.rows("SELECT address FROM kv_addressbook WHERE acc_id=" + s.acc);
+     },
+     [](const Session&) {
+       return Rows{{"rNew"}, {"rNew"}};
      }},
     {"AddressAdd", true, "COMMIT", [](ServerProcess&, Session&) {},
      [](const Session&) { return envelopes::add_address(kXRP, "rLate", "1", 1); },

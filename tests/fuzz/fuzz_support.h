@@ -29,10 +29,10 @@ constexpr std::string_view kFilteredCharacters("'\" $)(;-#\\", 10);
 // answers each one plausibly (a signed-in account 7 with a balance, a market, one trade, two
 // address-book entries). The answers can be bent, statement by statement, by a script of bytes
 // taken from the fuzz input: failures with the error numbers a real server gives (lost
-// connection, duplicate key, lock wait timeout, deadlock), empty results, NULL or odd column
-// texts, more rows, other column counts for SELECT *. A lost connection ends the open
-// transaction, as the database does; a COMMIT whose answer is lost may have been applied or not,
-// and the locking reads that ask about it afterwards tell the truth.
+// connection, duplicate key, lock wait timeout, deadlock, node not ready, interrupted), empty
+// results, NULL or odd column texts, more rows, other column counts for SELECT *. A lost
+// connection ends the open transaction, as the database does; a COMMIT whose answer is lost may
+// have been applied or not, and the locking reads that ask about it afterwards tell the truth.
 //
 // While it answers it checks what the server must never do, and calls fuzz_failure() when it
 // does: run a statement that is not one of its texts, or whose client text broke out of its

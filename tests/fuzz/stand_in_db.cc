@@ -21,6 +21,8 @@ constexpr unsigned int kParseError = 1064;
 constexpr unsigned int kLockWaitTimeout = 1205;
 constexpr unsigned int kDeadlock = 1213;
 constexpr unsigned int kServerLost = 2013;
+constexpr unsigned int kNodeNotReady = 1047;  // a Galera node outside the primary component
+constexpr unsigned int kInterrupted = 1317;
 
 // One statement text of the server and its plausible answer.
 struct Shape {
@@ -82,7 +84,8 @@ std::vector<Shape> make_shapes() {
       read(sql::kLockAddressById, 1, {{"rOld"}}),
       write(sql::kUpdateAddressById, false),
       read(sql::kCountAddressesByText, 1, {{"1"}}),
-      read(sql::kSelectAllAddresses, 2, {{"3", "rA"}, {"4", "rB"}}),
+      read(sql::kLockAllAddresses, 2, {{"3", "rA"}, {"4", "rB"}}),
+      read(sql::kProveAddressesRewrite, 1, {{"1"}}),
       write(sql::kUpdateEachAddress, false),
       read(sql::kSelectMarket, 3,
            {{"SOL", "310000", "400000"}, {"BTC", "100", "50"}, {"DOG", "1", "1"}}),
@@ -182,7 +185,8 @@ const Shape& shape_of(const std::string& whole) {
 
 bool is_proof(const Shape& shape) {
   return shape.text == sql::kProveTrade || shape.text == sql::kProveVault ||
-         shape.text == sql::kProveAddress || shape.text == sql::kProveAddressRewrite;
+         shape.text == sql::kProveAddress || shape.text == sql::kProveAddressRewrite ||
+         shape.text == sql::kProveAddressesRewrite;
 }
 
 // Answers a statement as the stand-in: sets the error number and returns the result set.
@@ -222,6 +226,12 @@ ResultSet answer(const std::string& statement) {
     case 4:
       s.error = kDeadlock;
       s.in_transaction = false;  // InnoDB rolls the whole transaction back
+      return ResultSet();
+    case 11:
+      s.error = kNodeNotReady;  // the transaction stays open until the connection closes
+      return ResultSet();
+    case 12:
+      s.error = kInterrupted;  // the statement is undone, the transaction stays open
       return ResultSet();
     default:
       break;

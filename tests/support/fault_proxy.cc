@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,6 +25,58 @@ size_t whole_packet(const std::string& bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t size = kHeaderBytes + (b[0] | (b[1] << 8) | (b[2] << 16));
   return bytes.size() >= size ? size : 0;
+}
+
+// The ERR packet of `reply`, as the answer to a command (sequence id 1).
+std::string err_packet(const FaultProxy::ErrorReply& reply) {
+  std::string payload = "\xff";
+  payload += static_cast<char>(reply.code & 0xff);
+  payload += static_cast<char>((reply.code >> 8) & 0xff);
+  payload += "#" + reply.sql_state + reply.message;
+  std::string packet(kHeaderBytes, '\0');
+  packet[0] = static_cast<char>(payload.size() & 0xff);
+  packet[1] = static_cast<char>((payload.size() >> 8) & 0xff);
+  packet[2] = static_cast<char>((payload.size() >> 16) & 0xff);
+  packet[3] = 1;
+  return packet + payload;
+}
+
+// Reads a length-encoded integer at `at`, moving past it.
+uint64_t lenenc(const std::string& payload, size_t* at) {
+  const auto byte = [&](size_t i) {
+    return i < payload.size() ? static_cast<uint64_t>(static_cast<unsigned char>(payload[i])) : 0;
+  };
+  const uint64_t first = byte((*at)++);
+  const int more = first == 0xfc ? 2 : first == 0xfd ? 3 : first == 0xfe ? 8 : 0;
+  if (more == 0) return first;
+  uint64_t value = 0;
+  for (int i = 0; i < more; ++i) value |= byte((*at)++) << (8 * i);
+  return value;
+}
+
+// Whether `answer` holds the last answer of a statement batch whose statements answer with OK
+// packets: an error, or an OK packet without SERVER_MORE_RESULTS_EXISTS.
+bool answer_complete(const std::string& answer) {
+  constexpr unsigned int kMoreResults = 0x0008;
+  std::string rest = answer;
+  while (size_t size = whole_packet(rest)) {
+    const std::string payload = rest.substr(kHeaderBytes, size - kHeaderBytes);
+    rest.erase(0, size);
+    if (payload.empty() || static_cast<unsigned char>(payload[0]) == 0xff) return true;
+    if (payload[0] != 0) {
+      ADD_FAILURE() << "a statement answered with rows: only writes can be answered after running";
+      return true;
+    }
+    size_t at = 1;
+    lenenc(payload, &at);  // affected rows
+    lenenc(payload, &at);  // insert id
+    const unsigned int status = at + 1 < payload.size()
+                                    ? static_cast<unsigned char>(payload[at]) |
+                                          (static_cast<unsigned char>(payload[at + 1]) << 8)
+                                    : 0;
+    if ((status & kMoreResults) == 0) return true;
+  }
+  return false;
 }
 
 sockaddr_un address_of(const std::string& path) {
@@ -75,8 +128,10 @@ struct FaultProxy::Link {
   std::string from_client;      // the start of a client packet not yet whole
   bool awaiting_reply = false;  // a statement to cut after its answer has been forwarded
   std::string reply;            // what has come of that answer
-  bool hold_first = false;      // hold the first statement
-  std::string held;             // statements held until release()
+  bool replacing = false;       // a statement whose answer is to be replaced by `replacement`
+  FaultProxy::ErrorReply replacement{};
+  bool hold_first = false;  // hold the first statement
+  std::string held;         // statements held until release()
 };
 
 FaultProxy::FaultProxy() {
@@ -128,6 +183,7 @@ void FaultProxy::forward_to(const std::string& socket) {
 void FaultProxy::arm(int n, Cut how) {
   std::lock_guard<std::mutex> lock(mu_);
   armed_ = true;
+  replies_left_ = 0;
   target_ = n;
   target_piece_.clear();
   how_ = how;
@@ -140,6 +196,13 @@ void FaultProxy::arm_at(const std::string& piece, Cut how) {
   arm(0, how);
   std::lock_guard<std::mutex> lock(mu_);
   target_piece_ = piece;
+}
+
+void FaultProxy::answer_at(const std::string& piece, const ErrorReply& reply, int times) {
+  arm_at(piece, Cut::kErrorReply);
+  std::lock_guard<std::mutex> lock(mu_);
+  reply_ = reply;
+  replies_left_ = times - 1;
 }
 
 void FaultProxy::hold_next_connection() {
@@ -204,7 +267,7 @@ bool FaultProxy::cut_here(const std::string& statement, Cut* how) {
                             : statement.find(target_piece_) == std::string::npos) {
     return false;
   }
-  armed_ = false;
+  armed_ = how_ == Cut::kErrorReply && replies_left_-- > 0;
   fired_ = true;
   cut_statement_ = statement;
   *how = how_;
@@ -284,6 +347,25 @@ void FaultProxy::from_client(Link& link) {
     }
     const bool cut = statement && cut_here(packet.substr(kHeaderBytes + 1), &how);
     if (cut && how == Cut::kBeforeSending) return link.close_both();
+    if (cut && how == Cut::kErrorReply) {
+      ErrorReply reply;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        reply = reply_;
+      }
+      if (reply.after_running) {
+        if (!write_all(link.database, packet.data(), packet.size())) return link.close_both();
+        link.replacing = link.awaiting_reply = true;
+        link.replacement = reply;
+        link.reply.clear();
+        return;
+      }
+      const std::string answer = err_packet(reply);
+      if (!write_all(link.client, answer.data(), answer.size()) || reply.close) {
+        return link.close_both();
+      }
+      continue;
+    }
     if (cut && how == Cut::kDelayed) {
       link.held = packet;
       close(link.client);
@@ -303,6 +385,16 @@ void FaultProxy::from_database(Link& link) {
   std::string bytes;
   if (!read_into(link.database, bytes)) return link.close_both();
   if (link.client < 0) return;  // a delayed statement's answer, which nobody waits for
+  if (link.replacing) {
+    link.reply += bytes;
+    if (!answer_complete(link.reply)) return;
+    link.replacing = link.awaiting_reply = false;
+    const std::string answer = err_packet(link.replacement);
+    if (!write_all(link.client, answer.data(), answer.size()) || link.replacement.close) {
+      link.close_both();
+    }
+    return;
+  }
   if (link.awaiting_reply) {
     link.reply += bytes;
     if (whole_packet(link.reply) != 0) link.close_both();

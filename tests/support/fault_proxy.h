@@ -18,6 +18,11 @@
 // says so: a delayed statement (Cut::kDelayed) on a connection whose server side is cut at once,
 // so that the server reconnects while its old transaction lives on in the database, or the first
 // statement of the next connection (hold_next_connection()), so that a reconnect waits.
+//
+// Or a statement can be answered by the proxy itself with a MySQL error (answer_at()), as a
+// database that cannot serve it would: the database never sees it (or runs it, and its answer is
+// replaced), and the connection stays open or is closed after the error, as the real server does
+// for that error.
 #ifndef KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 #define KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 
@@ -43,6 +48,19 @@ class FaultProxy {
     // its open transaction and its locks, lives on as if its client were slow. release() sends
     // the statement on; its answer is dropped.
     kDelayed,
+    // The statement is not forwarded; the server gets the armed ErrorReply as its answer.
+    kErrorReply,
+  };
+
+  // An error answer in the protocol's ERR packet.
+  struct ErrorReply {
+    unsigned int code;
+    std::string sql_state;  // five characters
+    std::string message;
+    bool close;  // the connection is closed after the answer (a shutdown, a kill)
+    // The statement is forwarded and runs; its answer is dropped and the error sent instead.
+    // REQUIRES: every statement of it answers with an OK packet (writes, COMMIT).
+    bool after_running = false;
   };
 
   FaultProxy();
@@ -62,6 +80,10 @@ class FaultProxy {
   // Sends the connections made from now on to the database socket `socket` instead, as a proxy
   // in front of a cluster does when it fails over; those already made stay where they are.
   void forward_to(const std::string& socket);
+
+  // Answers the first `times` statements from now whose text holds `piece` with `reply`
+  // (Cut::kErrorReply); fired() once the first is answered.
+  void answer_at(const std::string& piece, const ErrorReply& reply, int times = 1);
 
   // Holds the first statement of the next connection made until release().
   void hold_next_connection();
@@ -113,6 +135,8 @@ class FaultProxy {
   int holding_ = 0;  // statements held and not yet released
   std::condition_variable held_;
   Cut how_ = Cut::kBeforeSending;
+  ErrorReply reply_{};    // for Cut::kErrorReply
+  int replies_left_ = 0;  // answers still to give after this one
   int seen_ = 0;
   bool fired_ = false;
   std::string cut_statement_;
