@@ -410,7 +410,8 @@ TEST_F(Galera, KilledWriterNodeFailsOverAndRejoinsWithEveryOrderOnceOnEveryNode)
 // ordered its write set, so the proxy cuts its sessions while COMMITs wait there. Each session
 // reconnects to the node that took over and settles its interrupted order there; the held node is
 // then released (its held COMMITs go on) or killed. Each round takes out the node the proxy uses at
-// the time, until a COMMIT was held in a round of each kind. Every order is affordable and has a
+// the time, until a COMMIT was held in a round of each kind (every order locks the coin's market
+// row, so one session at a time reaches its COMMIT). Every order is affordable and has a
 // time of its own, so every answer must be its trade, and the log and the books must say the same.
 enum class TakeOut { kRelease, kKill };
 struct TakeOutCase {
