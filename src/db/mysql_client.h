@@ -74,6 +74,15 @@ class MySQLClient {
   // back after), the last of which yields one row whose first column is non-zero exactly when
   // the transaction was applied. They must lock what the transaction locked first, so that they
   // wait behind it should the database not yet have noticed that its client is gone.
+  //
+  // On a Galera node that lock waits only for a transaction of the same node, and after a failover
+  // the old one may still be committing on another. A proof that holds a write (an UPDATE of a row
+  // the transaction wrote, changing nothing: a fence) settles that too: when it reads "not
+  // applied" its transaction is committed instead of rolled back, and the answer stands only once
+  // the fence is certified, after which the old transaction can never commit (its write of the row
+  // comes later in the cluster's order and did not see the fence). Elsewhere the fence is rolled
+  // back like a lock. mysql_client_fence.cc says why this holds. The proof that confirms a COMMIT
+  // answered OK (below) runs without its fence: that transaction has ended on this connection.
   using Proof = std::vector<std::string>;
 
   // Runs `writes` and COMMIT as one batch; true when every write succeeded and the commit did.
@@ -139,6 +148,16 @@ class MySQLClient {
   // kUnknown, with wire_error_ set, when the proof could not be read.
   enum class Applied { kYes, kNo, kUnknown };
   Applied ask_proof(const Proof& proof);
+  // True on a Galera node for a proof that holds a fence (see Proof).
+  bool fenced(const Proof& proof) const;
+  // `proof` without its fence: for a COMMIT answered OK on this connection, whose transaction has
+  // ended on this node either way, so that nothing else can commit it later.
+  static Proof without_fence(const Proof& proof);
+  // After a fenced proof read "not applied": commits its transaction. kNo once the fence is
+  // certified; kUnknown, with wire_error_ set, when it is not (a conflict, a lost connection).
+  Applied commit_fence();
+  // This connection's last committed position in the cluster's order ("" when unreadable).
+  std::string last_written_position();
 
   MYSQL handle_;
   const char* host_;

@@ -120,7 +120,7 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
   if (last_error_ == 0) {
     // A Galera node may have undone the transaction just before its COMMIT and answered that
     // COMMIT, which then had nothing to commit, with OK: the proof says what happened.
-    switch (ask_proof(proof)) {
+    switch (ask_proof(without_fence(proof))) {
       case Applied::kYes:
         return true;
       case Applied::kNo:
@@ -185,6 +185,9 @@ MySQLClient::Applied MySQLClient::ask_proof(const Proof& proof) {
   std::vector<ResultSet> results = send_batch(batch_text(proof), proof.size());
   const unsigned int error = wire_error_;
   MYSQL_ROW row = results.size() == proof.size() ? results.back().first_row() : nullptr;
+  if (error == 0 && row != nullptr && parse_decimal_prefix64(row[0]) == 0 && fenced(proof)) {
+    return commit_fence();
+  }
   send(sql::kRollback);  // the proof's locks
   wire_error_ = error;
   if (error != 0 || row == nullptr) return Applied::kUnknown;

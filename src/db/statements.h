@@ -46,6 +46,9 @@ constexpr char kOnlyInTransaction[] = " AND @@in_transaction";
 constexpr char kInsertOnlyInTransaction[] = "{} SELECT {} FROM DUAL WHERE @@in_transaction";
 // Asked once a connection is made: 1 on a Galera node, which is sent one statement at a time.
 constexpr char kIsClusterNode[] = "SELECT @@wsrep_on";
+// On a Galera node: the position in the cluster's order of the last transaction this connection
+// committed ("0-0-0" before any). A COMMIT that changes it has been certified.
+constexpr char kLastWrittenPosition[] = "SELECT WSREP_LAST_WRITTEN_GTID()";
 
 // Accounts (sign-up, sign-in).
 constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}');";
@@ -71,9 +74,15 @@ constexpr char kAddKrw[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount+{} WHE
 // read, so the lock and the balance check are one statement.
 constexpr char kLockVaultBalances[] =
     "SELECT KRW_amount, {}_amount FROM kv_uservault WHERE acc_id={} FOR UPDATE";
-// Taken first by every address-book add, and by the check whether an order was applied: the
-// same row lock without the balances.
+// Taken first by every address-book add: the same row lock without the balances.
 constexpr char kLockVault[] = "SELECT acc_id FROM kv_uservault WHERE acc_id={} FOR UPDATE;";
+// Sent twice, in one transaction, by the check whether an order was applied: the pair locks the
+// account's vault row as an order does, and writes it without changing it (flipping the lowest
+// bit of a balance that is never negative keeps it within the column and its check). A Galera
+// node certifies writes, never locking reads: committed, the pair is a write of the row the
+// order wrote, which the cluster orders before or after the order's, and the later of two
+// writes of one row that did not see the earlier is undone. See MySQLClient::Proof.
+constexpr char kFenceVault[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount^1 WHERE acc_id={}";
 
 // Market.
 // The stock moves by the order's amount rather than being set to the value the order computed
@@ -100,8 +109,9 @@ constexpr char kInsertTradeAtMarket[] =
     "(SELECT current_price FROM kv_coininfo WHERE symbol='{}'), {}, "
     "(SELECT current_price FROM kv_coininfo WHERE symbol='{}')*{}, {}, FROM_UNIXTIME({}) )";
 // Whether an order whose commit lost its answer was applied: the trade it logged exists. Asked
-// after kLockVault in one transaction, so it waits for the order's transaction if that is still
-// alive; the id is this attempt's own, so an identical order of another session never counts.
+// after kFenceVault in one transaction, so it waits for the order's transaction if that is still
+// alive on the same node; the id is this attempt's own, so an identical order of another session
+// never counts.
 constexpr char kProveTrade[] = "SELECT COUNT(*) FROM kv_tradehistory WHERE id={} AND acc_id={}";
 constexpr char kSelectTrades[] =
     "SELECT * from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";

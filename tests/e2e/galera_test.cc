@@ -6,12 +6,16 @@
 // affordable order trades. Sessions behind the proxy while the node they write on is killed: they
 // reconnect to the node that takes over, every order counts exactly once, and the killed node
 // comes back holding the same rows as the others. On every node the books agree with the log.
-// A node that is up but not Synced gets no new sessions from the proxy.
+// Sessions moved to a backup while their COMMITs are held on the node they leave answer what the
+// log holds, and a COMMIT that reaches the old node after the new one has settled "not applied"
+// never lands. A node that is up but not Synced gets no new sessions from the proxy.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -22,8 +26,11 @@
 #include <vector>
 
 #include "support/cluster.h"
+#include "support/db_watch.h"
 #include "support/envelopes.h"
+#include "support/fault_proxy.h"
 #include "support/server_process.h"
+#include "support/test_db.h"
 
 namespace {
 
@@ -395,6 +402,159 @@ TEST_F(Galera, KilledWriterNodeFailsOverAndRejoinsWithEveryOrderOnceOnEveryNode)
               "idx: " + books.ids[a] + "\nUsername: " + books.names[a] +
                   "\nAmount: " + std::to_string(krw_of[a]) + "\n");
   }
+}
+
+// Sessions moved to a backup while their orders commit. The node behind the proxy blocks commits
+// for a backup (BACKUP STAGE BLOCK_COMMIT, as a backup or the donor of a state transfer does):
+// it leaves the Synced state and holds every COMMIT that reaches it, after the cluster has
+// ordered its write set, so the proxy cuts its sessions while COMMITs wait there. Each session
+// reconnects to the node that took over and settles its interrupted order there; the held node is
+// then released (its held COMMITs go on) or killed. Each round takes out the node the proxy uses at
+// the time, until a COMMIT was held in a round of each kind (every order locks the coin's market
+// row, so one session at a time reaches its COMMIT). Every order is affordable and has a
+// time of its own, so every answer must be its trade, and the log and the books must say the same.
+enum class TakeOut { kRelease, kKill };
+struct TakeOutCase {
+  const char* name;
+  TakeOut after;
+};
+const TakeOutCase kTakeOuts[] = {{"released", TakeOut::kRelease}, {"killed", TakeOut::kKill}};
+constexpr int kRoundsPerTakeOut = 5;  // at most: a round may catch no session in its COMMIT
+constexpr int kMovedSessionAccount[] = {0, 0, 1, 2, 3, 4};
+constexpr int kMovedAccounts = 5;
+
+TEST_F(Galera, SessionsMovedToABackupWhileOrdersCommitAnswerWhatTheLogHolds) {
+  const long kKrw = 10000000, kCoins = 1000, kStock = 1000000;
+  const int proxy = cluster_->proxy_port();
+  Books books = open_books(proxy, kMovedAccounts, kKrw, kCoins, kStock);
+  std::vector<std::unique_ptr<ServerProcess>> sessions;
+  for (int account : kMovedSessionAccount) {
+    sessions.push_back(signed_in(proxy, books.names[account]));
+  }
+  constexpr size_t kSessions = std::size(kMovedSessionAccount);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered[kSessions] = {};
+  std::vector<std::vector<Order>> orders(kSessions);
+  std::vector<std::thread> threads;
+  for (size_t s = 0; s < kSessions; ++s) {
+    threads.emplace_back([&, s] {
+      for (int i = 0; !stop.load() && !HasFailure(); ++i) {
+        const uint64_t time = 1000000 * (s + 1) + i, amount = 1 + (i + s) % 3;
+        Order o = order_of(kMovedSessionAccount[s], (i / 2) % 2 == 0
+                                                        ? envelopes::buy(kSOL, amount, time)
+                                                        : envelopes::sell(kSOL, amount, time));
+        const std::string answer = sessions[s]->send(envelope_of(o));
+        o.traded = ends_with(answer, trade_response(o.amount, o.buy));
+        EXPECT_TRUE(o.traded) << "session " << s << ": the order at " << time << " answered "
+                              << answer;
+        orders[s].push_back(o);
+        ++answered[s];
+        // Paced, so that a node catching up is not starved on a small machine.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  // Returns once every session has answered `more` orders after this call, or the test failed.
+  auto await_answers = [&](int more) {
+    std::vector<int> target;
+    for (size_t s = 0; s < kSessions; ++s) target.push_back(answered[s].load() + more);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    for (size_t s = 0; s < kSessions && !HasFailure(); ++s) {
+      while (answered[s].load() < target[s] && !HasFailure()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+          ADD_FAILURE() << "session " << s << " stopped answering";
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+  };
+
+  const std::string held_commits =
+      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE USER='korvane' AND INFO='COMMIT'";
+  for (const TakeOutCase& c : kTakeOuts) {
+    SCOPED_TRACE(c.name);
+    long caught = 0;
+    for (int round = 0; round < kRoundsPerTakeOut && caught == 0 && !HasFailure(); ++round) {
+      await_answers(3);
+      const int writer = cluster_->proxy_node();
+      ASSERT_GT(writer, 0);
+      {
+        TestDb held(TestDb::kRoot, cluster_->socket(writer));
+        // A read that waited for the cluster's writes would wait for the lock's end.
+        held.exec("SET SESSION wsrep_sync_wait=0");
+        held.exec("BACKUP STAGE START");
+        held.exec("BACKUP STAGE BLOCK_COMMIT");
+        cluster_->wait_proxy_sees(writer, false);
+        // The cut sessions' statements stay held on the node, their COMMITs among them.
+        caught = as_long(held.value(held_commits));
+        std::printf("%s: node%d taken out with %ld COMMITs held\n", c.name, writer, caught);
+        await_answers(2);
+        if (c.after == TakeOut::kKill) cluster_->kill(writer);
+      }
+      if (c.after == TakeOut::kKill) {
+        cluster_->start(writer);
+      } else {
+        cluster_->wait_proxy_sees(writer, true);
+      }
+    }
+    EXPECT_GT(caught, 0) << "no round held a session's COMMIT";
+  }
+  stop = true;
+  for (std::thread& t : threads) t.join();
+  ASSERT_FALSE(HasFailure());
+
+  std::vector<Order> all;
+  for (const auto& session : orders) all.insert(all.end(), session.begin(), session.end());
+  for (int node = 1; node <= 3; ++node) check_books(node, books, all);
+  expect_nodes_agree();
+}
+
+// The old node's COMMIT arrives late, after the session has moved to another node and settled
+// there that the order was not applied. A proxy in front of the server holds the order's COMMIT
+// on its way to node1 and cuts the server off, then sends the reconnect to node2 (a failover
+// that node1 does not know about: its transaction stays open, holding its rows). The rerun on
+// node2 waits for a market row lock of the test's; meanwhile the held COMMIT is sent on. It must
+// not commit: the session was told, or is about to be told, that its order was made by the rerun.
+// A locking read on node2 waits for nothing of node1's, so only a write the cluster orders
+// before the old COMMIT (the proof's fence) can make sure.
+TEST_F(Galera, ACommitHeldOnTheOldNodeNeverLandsAfterTheNewNodeSaidNotApplied) {
+  const long kKrw = 100000, kCoins = 100, kStock = 1000;
+  Books books = open_books(cluster_->proxy_port(), 1, kKrw, kCoins, kStock);
+  FaultProxy proxy;
+  proxy.forward_to(cluster_->socket(1));
+  auto session = std::make_unique<ServerProcess>(proxy.env());
+  session->read_until_prompt();
+  ASSERT_EQ(session->send(envelopes::signin(books.names[0], "pw")), "");
+
+  TestDb node1(TestDb::kRoot, cluster_->socket(1)), node2(TestDb::kRoot, cluster_->socket(2));
+  node2.exec("START TRANSACTION");
+  node2.rows("SELECT qty FROM kv_coininfo WHERE symbol='SOL' FOR UPDATE");
+  proxy.arm_at("COMMIT", FaultProxy::Cut::kDelayed);
+  proxy.forward_to(cluster_->socket(2));
+  Order order = order_of(0, envelopes::buy(kSOL, 2, 77));
+  std::string answer;
+  std::thread client([&] { answer = session->send(envelope_of(order)); });
+  // The old transaction waits on node1 for its COMMIT; the rerun on node2 for the market row.
+  const bool rerun_waits =
+      proxy.wait_until_holding() &&
+      wait_for_lock_wait_in(node2, "SELECT current_price, qty FROM kv_coininfo%");
+  proxy.release();
+  // The old transaction ends on node1 once its COMMIT has been answered, either way.
+  wait_for_value(node1,
+                 "SELECT COUNT(*) FROM information_schema.INNODB_TRX t JOIN "
+                 "information_schema.PROCESSLIST p ON p.ID=t.trx_mysql_thread_id "
+                 "WHERE p.USER='korvane'",
+                 "0");
+  node2.try_exec("ROLLBACK");  // undone already if the old COMMIT's write reached node2
+  client.join();
+  ASSERT_TRUE(rerun_waits);
+
+  order.traded = ends_with(answer, trade_response(order.amount, order.buy));
+  EXPECT_TRUE(order.traded) << answer;
+  for (int node = 1; node <= 3; ++node) check_books(node, books, {order});
+  expect_nodes_agree();
 }
 
 // The proxy sends new sessions only to a Synced node. One taken out of that state (desynced, as

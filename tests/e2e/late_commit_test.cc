@@ -77,7 +77,7 @@ const DelayedCase kDelayedCases[] = {
      [](ServerProcess&, Session& s) { s.db.set_market("XRP", kPrice, kStock); },
      [](const Session&) { return envelopes::buy(kXRP, 2, kAt); },
      [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, true, s.acc); },
-     [](const Session& s) { return "%FROM kv_uservault WHERE acc_id=" + s.acc + " FOR UPDATE%"; },
+     [](const Session& s) { return "UPDATE kv_uservault SET %^1 WHERE acc_id=" + s.acc; },
      [](Session& s) {
        return s.db.rows(
            "SELECT COUNT(*), MIN(v.XRP_amount) FROM kv_tradehistory t JOIN "

@@ -60,6 +60,7 @@ std::vector<Shape> make_shapes() {
       write(sql::kInsertVault, true),
       read(sql::kSelectAccountByLogin, 3, {{"7", "fuzz", std::string(64, 'a')}}, true),
       read(sql::kSelectKrwBalance, 1, {{"100000000"}}),
+      write(sql::kFenceVault, true),
       write(sql::kSubtractKrw, true),
       write(sql::kAddKrw, true),
       write(sql::kAddCoin, true),

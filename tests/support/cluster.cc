@@ -137,6 +137,10 @@ Cluster::~Cluster() {
 
 int Cluster::node_port(int node) const { return base_port_ + 10 * node; }
 
+std::string Cluster::socket(int node) const {
+  return dir_ + "/node" + std::to_string(node) + "/mysqld.sock";
+}
+
 void Cluster::kill(int node) { run_or_fail("kill " + std::to_string(node)); }
 
 void Cluster::start(int node) { run_or_fail("start " + std::to_string(node)); }
@@ -149,9 +153,8 @@ std::string Cluster::value(int node, const std::string& query) {
 std::vector<std::vector<std::string>> Cluster::rows(int node, const std::string& query) {
   std::vector<std::vector<std::string>> out;
   std::unique_ptr<MYSQL, MysqlCloser> conn(mysql_init(nullptr));
-  const std::string socket = dir_ + "/node" + std::to_string(node) + "/mysqld.sock";
-  if (mysql_real_connect(conn.get(), "localhost", "root", "", nullptr, 0, socket.c_str(), 0) ==
-      nullptr) {
+  if (mysql_real_connect(conn.get(), "localhost", "root", "", nullptr, 0, socket(node).c_str(),
+                         0) == nullptr) {
     ADD_FAILURE() << "cannot reach node" << node << ": " << mysql_error(conn.get());
     return out;
   }

@@ -32,6 +32,9 @@ class Cluster {
   // REQUIRES: 1 <= node <= 3 (as for every method taking a node)
   int node_port(int node) const;
 
+  // Node `node`'s unix socket, where root logs in without a password.
+  std::string socket(int node) const;
+
   // SIGKILLs the node: no clean shutdown, and every connection to it breaks. Returns once the
   // process is gone and the proxy has marked the node down (about a second later), so that new
   // connections through the proxy go to another node. Commits there wait until the surviving

@@ -175,6 +175,11 @@ FaultProxy::~FaultProxy() {
 
 std::map<std::string, std::string> FaultProxy::env() const { return {{"MYSQL_UNIX_PORT", path_}}; }
 
+void FaultProxy::forward_to(const std::string& socket) {
+  std::lock_guard<std::mutex> lock(mu_);
+  database_path_ = socket;
+}
+
 void FaultProxy::arm(int n, Cut how) {
   std::lock_guard<std::mutex> lock(mu_);
   armed_ = true;
@@ -305,7 +310,11 @@ void FaultProxy::accept_link() {
   link->client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
   if (link->client < 0) return;
   link->database = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address = address_of(database_path_);
+  sockaddr_un address;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    address = address_of(database_path_);
+  }
   if (link->database < 0 ||
       connect(link->database, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
     return;  // the server sees its connection refused, as with no database

@@ -77,6 +77,10 @@ class FaultProxy {
   // Cuts `how` at the first statement from now whose text holds `piece`.
   void arm_at(const std::string& piece, Cut how);
 
+  // Sends the connections made from now on to the database socket `socket` instead, as a proxy
+  // in front of a cluster does when it fails over; those already made stay where they are.
+  void forward_to(const std::string& socket);
+
   // Answers the first `times` statements from now whose text holds `piece` with `reply`
   // (Cut::kErrorReply); fired() once the first is answered.
   void answer_at(const std::string& piece, const ErrorReply& reply, int times = 1);
@@ -117,7 +121,7 @@ class FaultProxy {
 
   std::string dir_;
   std::string path_;
-  std::string database_path_;
+  std::string database_path_;  // guarded by mu_
   int listener_ = -1;
   int stop_[2] = {-1, -1};                    // a byte on stop_[1] ends the loop
   std::vector<std::unique_ptr<Link>> links_;  // owned by the loop's thread
