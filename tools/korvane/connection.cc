@@ -8,6 +8,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -161,6 +162,9 @@ std::unique_ptr<Connection> Connection::start_server(const std::string& path, st
     return nullptr;
   }
   if (pid == 0) {
+    // Out of the terminal's foreground group: a Ctrl-C at the client's prompt clears the line
+    // and must not stop the server. The server ends with the end of its input.
+    setpgid(0, 0);
     dup2(in[0], 0);
     dup2(out[1], 1);
     execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
@@ -207,6 +211,16 @@ long Connection::receive(char* buf, size_t size) {
   if (tls_ == nullptr) return read(from_server_, buf, size);
   int n = SSL_read(tls_, buf, static_cast<int>(size));
   return n > 0 ? n : 0;  // a closed or broken TLS session both end the answer
+}
+
+bool Connection::wait_readable(int ms) {
+  if (!pending_.empty() || (tls_ != nullptr && SSL_pending(tls_) > 0)) return true;
+  pollfd p{from_server_, POLLIN, 0};
+  int rc;
+  do {
+    rc = poll(&p, 1, ms);
+  } while (rc < 0 && errno == EINTR);
+  return rc != 0;  // an error shows on the read that follows
 }
 
 bool Connection::read_answer(std::string* answer) {
