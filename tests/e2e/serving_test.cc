@@ -274,8 +274,10 @@ void check_per_source_cap(int port, bool tls, const std::function<int()>& sessio
   ASSERT_TRUE(second.read_until_prompt(&text));
   {
     NetSession third(port, from("127.0.0.1", tls));
-    EXPECT_FALSE(third.read_until_prompt(&text));  // closed, not waiting
-    EXPECT_EQ(text, "");
+    EXPECT_FALSE(third.read_until_prompt(&text));  // closed, not waiting, with a reason
+    EXPECT_EQ(
+        text,
+        "closed: too many sessions from your address (the most is 2); end one or try later\n");
   }
   NetSession other(port, from("127.0.0.2", tls));
   EXPECT_TRUE(other.read_until_prompt(&text));
