@@ -21,16 +21,16 @@ constexpr char kFiltered[] =
 constexpr char kNewSession[] =
     "korvane: the server allows one sign-in per connection: opening a new session for this one\n";
 
-// Replaces every "NAME" in `text` with `name`.
+// Replaces every "{u}" in `text` with `name`.
 std::string with_name(std::string text, const std::string& name) {
-  for (size_t at; (at = text.find("NAME")) != std::string::npos;) text.replace(at, 4, name);
+  for (size_t at; (at = text.find("{u}")) != std::string::npos;) text.replace(at, 3, name);
   return text;
 }
 
 struct Case {
   const char* server_did;  // what the server did (or would have done)
-  Args commands;           // NAME: an account signed up with the password pw
-  std::string out;         // what the client printed on standard output; NAME as above
+  Args commands;           // {u}: an account signed up with the password pw
+  std::string out;         // what the client printed on standard output; {u} as above
   std::string err;         // what the client says
   int status;
 };
@@ -60,19 +60,19 @@ class ClientSays : public ::testing::Test {
 TEST_F(ClientSays, SignInsAndSignUps) {
   run({
       {"refused a wrong password; the next sign-in needs a new server process",
-       {"signin NAME typo", "signin NAME pw", "balance"},
+       {"signin {u} typo", "signin {u} pw", "balance"},
        "There is no username, password\n" + answers::balances(100000000, 0, 0, 0, 0),
        std::string("korvane: not signed in: no account has that name and password\n") + kNewSession,
        3},
       {"takes no sign-in after a sign-out",
-       {"signin NAME pw", "signout", "signin NAME pw", "balance"},
+       {"signin {u} pw", "signout", "signin {u} pw", "balance"},
        answers::balances(100000000, 0, 0, 0, 0),
        kNewSession,
        0},
       {"refused a taken name",
-       {"signup NAME pw"},
+       {"signup {u} pw"},
        "Duplicate ID\n",
-       "korvane: not signed up: the name 'NAME' is taken\n",
+       "korvane: not signed up: the name '{u}' is taken\n",
        3},
       {"would have refused a hyphen and ended the session",
        {"signup mary-jane p"},
@@ -81,9 +81,9 @@ TEST_F(ClientSays, SignInsAndSignUps) {
            "usage: signup NAME [PASSWORD]\n",
        2},
       {"would have refused a blank, shown as nothing",
-       {"signin 'NAME x' pw"},
+       {"signin '{u} x' pw"},
        "",
-       std::string("korvane: bad name 'NAME x': it holds a blank") + kFiltered +
+       std::string("korvane: bad name '{u} x': it holds a blank") + kFiltered +
            "usage: signin NAME [PASSWORD]\n",
        2},
       {"would have ended the session on an empty name",
@@ -102,7 +102,7 @@ TEST_F(ClientSays, SignInsAndSignUps) {
 }
 
 TEST_F(ClientSays, SilentRefusals) {
-  Args eleven = {"signin NAME pw"};
+  Args eleven = {"signin {u} pw"};
   std::string ten;
   for (int i = 0; i < 11; ++i) eleven.push_back("address add xrp r" + std::to_string(i) + " 7");
   for (int i = 0; i < 10; ++i) ten += answers::address_added("XRP", "r" + std::to_string(i), "7");
@@ -110,24 +110,24 @@ TEST_F(ClientSays, SilentRefusals) {
       {"refused an eleventh address, printing nothing", eleven, ten,
        "korvane: not added: your address book holds ten entries, the most it keeps\n", 3},
       {"would have refused a memo that is not a number",
-       {"signin NAME pw", "address add xrp r1 abc"},
+       {"signin {u} pw", "address add xrp r1 abc"},
        "",
        "korvane: bad memo 'abc': expected a whole number other than 0\n"
        "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]\n",
        2},
       {"would have refused an address over 255 bytes",
-       {"signin NAME pw", "address add xrp " + std::string(256, 'r') + " 1"},
+       {"signin {u} pw", "address add xrp " + std::string(256, 'r') + " 1"},
        "",
        "korvane: bad address: it takes 256 bytes; an address takes at most 255\n"
        "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]\n",
        2},
       {"printed only the id of an entry that does not exist",
-       {"signin NAME pw", "address set 99 x"},
+       {"signin {u} pw", "address set 99 x"},
        "99\n",
        "korvane: entry 99 not rewritten: you have no entry 99, or it holds that address already\n",
        3},
       {"printed nothing for me and history after a sign-out",
-       {"signin NAME pw", "signout", "me", "history btc buy"},
+       {"signin {u} pw", "signout", "me", "history btc buy"},
        "",
        "korvane: no account shown: sign in first\nkorvane: no history: sign in first\n",
        3},
@@ -137,17 +137,17 @@ TEST_F(ClientSays, SilentRefusals) {
        "korvane: no balances: sign in first\n",
        3},
       {"printed nothing for a history without trades",
-       {"signin NAME pw", "history btc buy"},
+       {"signin {u} pw", "history btc buy"},
        "",
        "korvane: no trades: this account has bought no BTC\n",
        0},
       {"printed nothing for a sell without coins",
-       {"signin NAME pw", std::string("sell btc 1 --at ") + kAt},
+       {"signin {u} pw", std::string("sell btc 1 --at ") + kAt},
        "",
        "korvane: not traded: you hold 0 BTC, fewer than 1\n",
        3},
       {"answered a deposit and a deletion with placeholders",
-       {"signin NAME pw", "deposit btc a1 5", "address delete btc a1"},
+       {"signin {u} pw", "deposit btc a1 5", "address delete btc a1"},
        "Hello handle_sell\nTODO\n",
        "korvane: not deposited: the server does not offer deposits yet\n"
        "korvane: not deleted: the server does not offer deleting addresses yet\n",
@@ -158,7 +158,7 @@ TEST_F(ClientSays, SilentRefusals) {
 TEST_F(ClientSays, OverwritingEveryAddressIsNamedAndConfirmed) {
   run({
       {"would have overwritten every entry of every coin: a script must say --yes",
-       {"signin NAME pw", "address add btc b1 1", "address overwrite-all x1"},
+       {"signin {u} pw", "address add btc b1 1", "address overwrite-all x1"},
        answers::address_added("BTC", "b1", "1"),
        "korvane: This overwrites the address of EVERY entry in your address book, of every coin "
        "(BTC, ETH, XRP and SOL alike), with 'x1'. It cannot be undone.\n"

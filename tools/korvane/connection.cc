@@ -220,7 +220,16 @@ bool Connection::wait_readable(int ms) {
   do {
     rc = poll(&p, 1, ms);
   } while (rc < 0 && errno == EINTR);
-  return rc != 0;  // an error shows on the read that follows
+  if (rc <= 0 || tls_ == nullptr) return rc != 0;  // an error shows on the read that follows
+  // Over TLS the bytes may be a record that holds no data (a session ticket): peek without
+  // waiting, so that only data or the end counts.
+  const int flags = fcntl(from_server_, F_GETFL);
+  fcntl(from_server_, F_SETFL, flags | O_NONBLOCK);
+  char c;
+  const int n = SSL_peek(tls_, &c, 1);
+  const int error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(tls_, n);
+  fcntl(from_server_, F_SETFL, flags);
+  return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
 }
 
 bool Connection::read_answer(std::string* answer) {

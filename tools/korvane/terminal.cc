@@ -2,6 +2,7 @@
 
 #include <editline/readline.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -50,16 +51,25 @@ class CatchSignals {
   struct sigaction saved_[std::size(kCaughtSignals)];
 };
 
-// libedit's key reader: a caught signal ends the line as the end of input would.
+// libedit's key reader: a caught signal ends the line as the end of input would. The signals are
+// let in only while it waits for a key, so that one cannot slip in between the check of `caught`
+// and the wait and be left unseen until the next key.
 int read_key(FILE*) {
-  for (;;) {
-    if (caught != 0) return EOF;
-    unsigned char c;
-    ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n == 1) return c;
-    if (n < 0 && errno == EINTR) continue;
-    return EOF;
+  sigset_t catching, before;
+  sigemptyset(&catching);
+  for (int s : kCaughtSignals) sigaddset(&catching, s);
+  sigprocmask(SIG_BLOCK, &catching, &before);
+  pollfd key{STDIN_FILENO, POLLIN, 0};
+  while (caught == 0 && ppoll(&key, 1, nullptr, &before) < 0 && errno == EINTR) {
   }
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  unsigned char c;
+  ssize_t n;
+  do {
+    if (caught != 0) return EOF;
+    n = read(STDIN_FILENO, &c, 1);
+  } while (n < 0 && errno == EINTR);
+  return n == 1 ? c : EOF;
 }
 
 std::string history_path() {
