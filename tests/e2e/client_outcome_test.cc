@@ -2,6 +2,7 @@
 // silent: one row per case, run as a script against a server on pipes.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -208,31 +209,39 @@ TEST_F(ClientSays, TheHumanViewPutsCrypticLinesIntoWords) {
 
 // Why the server ended a session before its first prompt.
 TEST_F(ClientSays, WhyTheServerEndedASession) {
-  {
-    ServeOptions capped;
-    capped.max_per_source = 1;
-    ServedOverTcp served(capped);
-    NetSession holder(served.port());  // holds the address's one place
-    std::string text;
-    ASSERT_TRUE(holder.read_until_prompt(&text));
-    ClientRun r = run_client({"--connect", served.address(), "-c", "market"});
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err,
-              "korvane: the server closed the connection: too many sessions from your address "
-              "(the most is 1); end one or try later\n");
-    EXPECT_EQ(r.status, 1);
-  }
   TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
+  ServeOptions capped;
+  capped.max_per_source = 1;
   ServeOptions tls;
   tls.tls_cert = certificate.cert();
   tls.tls_key = certificate.key();
-  ServedOverTcp served(tls);
-  ClientRun r = run_client({"--connect", served.address(), "-c", "market"});
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err,
-            "korvane: the server closed the connection without a word: if it serves TLS, connect "
-            "with --tls\n");
-  EXPECT_EQ(r.status, 1);
+  const struct {
+    const char* server_did;
+    const ServeOptions& serving;
+    bool hold_a_session;  // from the same address, while the client connects
+    std::string err;
+  } cases[] = {
+      {"turned away a second session from one address", capped, true,
+       "korvane: the server closed the connection: too many sessions from your address (the "
+       "most is 1); end one or try later\n"},
+      {"waited for a TLS handshake, then closed", tls, false,
+       "korvane: the server closed the connection without a word: if it serves TLS, connect with "
+       "--tls\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server_did);
+    ServedOverTcp served(c.serving);
+    std::unique_ptr<NetSession> holder;
+    std::string text;
+    if (c.hold_a_session) {
+      holder = std::make_unique<NetSession>(served.port());
+      ASSERT_TRUE(holder->read_until_prompt(&text));
+    }
+    ClientRun r = run_client({"--connect", served.address(), "-c", "market"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, 1);
+  }
 }
 
 }  // namespace
