@@ -19,6 +19,7 @@
 namespace {
 
 constexpr char kPrompt[] = "> ";
+constexpr char kNotTlsHint[] = " (if the server does not serve TLS, connect without --tls)";
 
 // The server ends every line it prints, so its prompt is "> " at the very start of its output or
 // right after a line end. Checking the line end too keeps a long line that happens to be cut
@@ -145,6 +146,8 @@ std::unique_ptr<Connection> Connection::connect_tls(const std::string& host,
   int rc = SSL_connect(tls);
   if (rc != 1) {
     *error = where + handshake_error(tls, rc);
+    // A plain server answers the hello with its prompt, which is no TLS record.
+    if (SSL_get_verify_result(tls) == X509_V_OK) *error += kNotTlsHint;
     return nullptr;
   }
   return connection;
