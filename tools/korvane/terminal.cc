@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 
 #include "korvane/commands.h"
 
@@ -51,22 +52,27 @@ class CatchSignals {
   struct sigaction saved_[std::size(kCaughtSignals)];
 };
 
-// libedit's key reader: a caught signal ends the line as the end of input would. The signals are
-// let in only while it waits for a key, so that one cannot slip in between the check of `caught`
-// and the wait and be left unseen until the next key.
-int read_key(FILE*) {
+// Waits until `fd` has input; false when a caught signal came first. The signals are let in only
+// while it waits, so that one cannot slip in between the check of `caught` and the wait and be
+// left unseen until the next key.
+bool wait_for_input(int fd) {
   sigset_t catching, before;
   sigemptyset(&catching);
   for (int s : kCaughtSignals) sigaddset(&catching, s);
   sigprocmask(SIG_BLOCK, &catching, &before);
-  pollfd key{STDIN_FILENO, POLLIN, 0};
-  while (caught == 0 && ppoll(&key, 1, nullptr, &before) < 0 && errno == EINTR) {
+  pollfd input{fd, POLLIN, 0};
+  while (caught == 0 && ppoll(&input, 1, nullptr, &before) < 0 && errno == EINTR) {
   }
   sigprocmask(SIG_SETMASK, &before, nullptr);
+  return caught == 0;
+}
+
+// libedit's key reader: a caught signal ends the line as the end of input would.
+int read_key(FILE*) {
   unsigned char c;
   ssize_t n;
   do {
-    if (caught != 0) return EOF;
+    if (!wait_for_input(STDIN_FILENO)) return EOF;
     n = read(STDIN_FILENO, &c, 1);
   } while (n < 0 && errno == EINTR);
   return n == 1 ? c : EOF;
@@ -112,8 +118,9 @@ LineStatus read_terminal_line(const std::string& prompt, bool echo, std::string*
     // The line ends with the Enter; a read of nothing is the end of input (Ctrl-D on an empty
     // line, or twice after some keys), which cancels.
     for (char c;;) {
+      if (!wait_for_input(fd)) break;
       ssize_t n = read(fd, &c, 1);
-      if (n < 0 && errno == EINTR && caught == 0) continue;
+      if (n < 0 && errno == EINTR) continue;
       if (n != 1) break;
       if (c == '\n') {
         status = LineStatus::kTyped;
