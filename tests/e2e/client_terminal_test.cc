@@ -181,6 +181,7 @@ TEST(ClientTerminal, CtrlCClearsTheLineAndKeepsTheSession) {
   Terminal t("");
   t.read_until("korvane> ");
   t.type("frobnicate");
+  t.read_until("frobnicate");  // on the line, as a person sees it before the Ctrl-C
   t.type(std::string(1, kCtrlC));
   t.read_until("^C");
   t.read_until("korvane> ");

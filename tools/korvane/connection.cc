@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -168,6 +169,9 @@ std::unique_ptr<Connection> Connection::start_server(const std::string& path, st
     // Out of the terminal's foreground group: a Ctrl-C at the client's prompt clears the line
     // and must not stop the server. The server ends with the end of its input.
     setpgid(0, 0);
+    sigset_t none;  // the prompt holds some signals back; the server starts with none held
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     dup2(in[0], 0);
     dup2(out[1], 1);
     execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
