@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "base/filter_characters.h"
 #include "base/output.h"
 
 namespace {
@@ -12,11 +13,6 @@ constexpr char kDuplicateId[] = "Duplicate ID";
 constexpr char kInjectionPrefix[] = "Detected SQL Injection: ";
 constexpr int kDuplicateKey = 1062;
 
-// Characters that may not reach a statement inside client text. The list order, not the
-// position in the text, decides which character is reported: "a;b'c" is reported with the
-// quote. Statements are built by plain substitution, so this screen is their only protection.
-constexpr char kFilteredCharacters[] = {'\'', '"', ' ', '$', ')', '(', ';', '-', '#', '\\'};
-
 }  // namespace
 
 void handle_error(int code) {
@@ -24,6 +20,7 @@ void handle_error(int code) {
 }
 
 bool detect_sqli(const std::string& text) {
+  // Statements are built by plain substitution, so this screen is their only protection.
   std::string_view whole(text.data(), text.size());  // NUL bytes included
   for (char c : kFilteredCharacters) {
     if (whole.find(c) != std::string_view::npos) {

@@ -1,18 +1,22 @@
-// The client on a terminal: its prompt, password entry without echo (and Ctrl-D there, which
-// cancels the command and sends nothing), and the history file.
+// The client on a terminal: its prompt, password entry without echo (and Ctrl-D or Ctrl-C there,
+// which cancel the command and send nothing), Ctrl-C at the prompt, confirmations, the history
+// file, and the terminal as it was on every way out.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "support/client.h"
 #include "support/envelopes.h"
 #include "support/test_db.h"
 
@@ -20,17 +24,21 @@ namespace {
 
 constexpr int kDeadlineMs = 60000;
 constexpr char kCtrlD = '\x04';
+constexpr char kCtrlC = '\x03';
 
-// The client under a pseudo-terminal, started on pipes to a real server.
+// The client under a pseudo-terminal, started with `args` (by default on pipes to a real server).
 class Terminal {
  public:
-  explicit Terminal(const std::string& histfile) {
+  explicit Terminal(const std::string& histfile,
+                    const std::vector<std::string>& args = {"--exec", KORVANE_SERVER_PATH}) {
     pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
       setenv("KORVANE_HISTFILE", histfile.c_str(), 1);
       setenv("TERM", "dumb", 1);
-      execl(KORVANE_CLIENT_PATH, "korvane", "--exec", KORVANE_SERVER_PATH,
-            static_cast<char*>(nullptr));
+      std::vector<char*> argv = {const_cast<char*>("korvane")};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(KORVANE_CLIENT_PATH, argv.data());
       _exit(127);
     }
   }
@@ -68,6 +76,15 @@ class Terminal {
     std::string out = pending_.substr(0, at + marker.size());
     pending_.erase(0, at + marker.size());
     return out;
+  }
+
+  pid_t pid() const { return pid_; }
+
+  // True when the terminal echoes and edits lines, as a shell expects to find it.
+  bool left_as_it_was() const {
+    termios now;
+    return tcgetattr(master_, &now) == 0 && (now.c_lflag & ECHO) != 0 &&
+           (now.c_lflag & ICANON) != 0;
   }
 
   int wait_exit() {
@@ -150,6 +167,142 @@ TEST(ClientPassword, CtrlDAtThePromptCancelsAndSendsNothing) {
   EXPECT_NE(t.read_until("korvane> ").find("Username: " + name), std::string::npos);
   t.type("quit\r");
   EXPECT_EQ(t.wait_exit(), 0);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(ClientTerminal, CtrlCClearsTheLineAndKeepsTheSession) {
+  TestDb db;
+  Terminal t("");
+  t.read_until("korvane> ");
+  t.type("frobnicate");
+  t.read_until("frobnicate");  // on the line, as a person sees it before the Ctrl-C
+  t.type(std::string(1, kCtrlC));
+  t.read_until("^C");
+  t.read_until("korvane> ");
+  t.type("me\r");
+  std::string answer = t.read_until("korvane> ");
+  EXPECT_EQ(answer.find("frobnicate"), std::string::npos) << answer;  // dropped, not run
+  EXPECT_NE(answer.find("korvane: no account shown: sign in first"), std::string::npos) << answer;
+  t.type(std::string(1, kCtrlD));
+  EXPECT_EQ(t.wait_exit(), 0);
+}
+
+// Each way out saves the history and leaves the terminal echoing, as it found it.
+TEST(ClientTerminal, EveryWayOutSavesTheHistoryAndRestoresTheTerminal) {
+  TestDb db;
+  struct Way {
+    const char* what;
+    std::string keys;  // typed at the prompt; none: the signal instead
+    int signal;
+    int status;
+  };
+  const Way ways[] = {
+      {"quit", "quit\r", 0, 0},
+      {"Ctrl-D", std::string(1, kCtrlD), 0, 0},
+      {"SIGTERM", "", SIGTERM, 128 + SIGTERM},
+      {"SIGHUP", "", SIGHUP, 128 + SIGHUP},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    std::string histfile = testing::TempDir() + "korvane_history_way_" + std::to_string(getpid());
+    {
+      Terminal t(histfile);
+      t.read_until("korvane> ");
+      t.type("market\r");
+      t.read_until("korvane> ");
+      if (way.signal != 0) {
+        kill(t.pid(), way.signal);
+      } else {
+        t.type(way.keys);
+      }
+      EXPECT_EQ(t.wait_exit(), way.status);
+      EXPECT_TRUE(t.left_as_it_was());
+    }
+    EXPECT_NE(read_file(histfile).find("market"), std::string::npos) << read_file(histfile);
+    unlink(histfile.c_str());
+  }
+}
+
+TEST(ClientPassword, CtrlCAtThePasswordPromptCancelsAndRestoresEcho) {
+  TestDb db;
+  std::string name = unique_name("ctrlc");
+  {
+    // A script's sign-in asks on the terminal; Ctrl-C cancels it, and the client ends with the
+    // terminal echoing again (a shell such as dash does not restore it).
+    Terminal t("", {"--exec", KORVANE_SERVER_PATH, "-c", "signup " + name});
+    t.read_until("Password: ");
+    EXPECT_FALSE(t.left_as_it_was());  // no echo while it asks
+    t.type(std::string(1, kCtrlC));
+    t.read_until("korvane: cancelled, nothing was sent");
+    EXPECT_EQ(t.wait_exit(), 2);
+    EXPECT_TRUE(t.left_as_it_was());
+  }
+  EXPECT_EQ(db.account_id(name), 0);
+
+  // At the prompt it goes back to the prompt.
+  Terminal t("");
+  t.read_until("korvane> ");
+  t.type("signup " + name + "\r");
+  t.read_until("Password: ");
+  t.type(std::string(1, kCtrlC));
+  t.read_until("korvane: cancelled, nothing was sent");
+  t.read_until("korvane> ");
+  t.type("quit\r");
+  EXPECT_EQ(t.wait_exit(), 0);
+  EXPECT_TRUE(t.left_as_it_was());
+  EXPECT_EQ(db.account_id(name), 0);
+}
+
+TEST(ClientTerminal, OverwritingEveryAddressAsksFirst) {
+  TestDb db;
+  std::string name = unique_name("ask");
+  ASSERT_EQ(run_client({"--exec", KORVANE_SERVER_PATH, "-c", "signup " + name + " pw"}).status, 0);
+  Terminal t("");
+  t.read_until("korvane> ");
+  t.type("signin " + name + " pw\r");
+  t.read_until("korvane> ");
+  t.type("address add sol s1 5\r");
+  t.read_until("korvane> ");
+  t.type("address overwrite-all s2\r");
+  t.read_until("EVERY entry");
+  t.read_until("Go on? ");
+  t.type("no\r");
+  t.read_until("korvane: cancelled, nothing was sent");
+  t.read_until("korvane> ");
+  const std::string where =
+      " FROM kv_addressbook WHERE acc_id=" + std::to_string(db.account_id(name));
+  EXPECT_EQ(db.value("SELECT address" + where), "s1");
+  t.type("address overwrite-all s2\r");
+  t.read_until("Go on? ");
+  t.type("yes\r");
+  t.read_until("korvane: overwrote the address of entries");
+  t.read_until("korvane> ");
+  EXPECT_EQ(db.value("SELECT address" + where), "s2");
+  t.type("quit\r");
+  EXPECT_EQ(t.wait_exit(), 0);
+}
+
+// A session that the server ended while the client sat at the prompt (here: the idle limit of a
+// server built with 2 seconds) is told as such when the next command finds it gone.
+TEST(ClientTerminal, ASessionEndedWhileIdleIsToldAsSuch) {
+  TestDb db;
+  ServeOptions options;
+  options.server = KORVANE_SHORT_IDLE_SERVER_PATH;
+  ServedOverTcp served(options);
+  Terminal t("", {"--connect", served.address()});
+  t.read_until("korvane> ");
+  // The idle limit ends the session: its server exits and frees its place.
+  for (int i = 0; i < 3000 && served.sessions() != 0; ++i) usleep(10000);
+  ASSERT_EQ(served.sessions(), 0);
+  t.type("market\r");
+  t.read_until("the server had ended the session before this command, which was not sent");
+  EXPECT_EQ(t.wait_exit(), 1);
 }
 
 }  // namespace

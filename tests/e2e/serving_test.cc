@@ -33,7 +33,6 @@ using Args = std::vector<std::string>;
 
 constexpr char kLocalhost[] = "DNS:localhost,IP:127.0.0.1";
 constexpr char kElsewhere[] = "DNS:elsewhere.example";
-constexpr char kServerEnded[] = "korvane: the server ended the session\n";
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path);
@@ -264,8 +263,9 @@ TEST_F(Serving, ConnectionsBeyondTheHostCapWaitUntilASessionEnds) {
 
 // A source that has its share of sessions gets its next connection closed at once; other
 // sources are served, and the source is again once one of its sessions has ended. `sessions`
-// counts the sessions that hold a share.
-void check_per_source_cap(int port, bool tls, const std::function<int()>& sessions) {
+// counts the sessions that hold a share; `closing` is what the closed connection gets.
+void check_per_source_cap(int port, bool tls, const std::function<int()>& sessions,
+                          const std::string& closing) {
   ASSERT_TRUE(wait_for_sessions(sessions, 0));  // earlier connections have ended
   std::string text;
   auto first = std::make_unique<NetSession>(port, from("127.0.0.1", tls));
@@ -275,7 +275,7 @@ void check_per_source_cap(int port, bool tls, const std::function<int()>& sessio
   {
     NetSession third(port, from("127.0.0.1", tls));
     EXPECT_FALSE(third.read_until_prompt(&text));  // closed, not waiting
-    EXPECT_EQ(text, "");
+    EXPECT_EQ(text, closing);
   }
   NetSession other(port, from("127.0.0.2", tls));
   EXPECT_TRUE(other.read_until_prompt(&text));
@@ -290,7 +290,10 @@ TEST_F(Serving, PerSourceCapClosesTheExtraConnectionOnly) {
   ServeOptions options;
   options.max_per_source = 2;
   ServedOverTcp served(options);
-  check_per_source_cap(served.port(), false, [&] { return served.sessions(); });
+  // scripts/serve says why, before any prompt.
+  check_per_source_cap(
+      served.port(), false, [&] { return served.sessions(); },
+      "closed: too many sessions from your address (the most is 2); end one or try later\n");
 }
 
 // The server built with an idle limit of 2 seconds, run on pipes with its standard error kept.
@@ -344,9 +347,13 @@ TEST_F(Serving, SessionEndsLeaveNoAbortedClientAndNoLibraryLog) {
   EXPECT_EQ(read_file(err), "");
   unlink(err.c_str());
   // A name over 32 bytes ends the process on purpose, also through the one exit path.
-  ClientRun r =
-      run_client({"--exec", KORVANE_SERVER_PATH, "-c", "signup " + std::string(33, 'x') + " pw"});
-  EXPECT_EQ(r.err, kServerEnded);
+  {
+    ServerProcess server;
+    server.read_until_prompt();
+    server.write_raw(envelopes::bytes_of(envelopes::signup(std::string(33, 'x'), "pw")));
+    EXPECT_EQ(server.read_to_end(), "");
+    EXPECT_EQ(server.wait_exit(), 255);
+  }
   EXPECT_TRUE(wait_for_no_server_connections(db));
   EXPECT_EQ(aborted_clients(db), before);
 }
@@ -500,8 +507,9 @@ TEST_F(Serving, HaproxyTerminatesTlsInFrontOfTheSessions) {
 
   std::string name = unique_name("hap");
   std::string address = "localhost:" + std::to_string(terminator.port());
-  ClientRun r = run_client(tls_client(
-      address, {"--ca", certificate.cert(), "-c", "signup " + name + " pw", "-c", "me"}));
+  ClientRun r =
+      run_client(tls_client(address, {"--ca", certificate.cert(), "-c", "signup " + name + " pw",
+                                      "-c", "signin " + name + " pw", "-c", "me"}));
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(db.account_id(name), 0);
@@ -517,7 +525,7 @@ TEST_F(Serving, HaproxyTerminatesTlsInFrontOfTheSessions) {
   auto in_progress = [&] { return terminator.sessions(); };
   ASSERT_TRUE(wait_for_sessions(in_progress, 0));
   check_whole_requests_over_small_segments(db, terminator.port());
-  check_per_source_cap(terminator.port(), true, in_progress);
+  check_per_source_cap(terminator.port(), true, in_progress, "");
 }
 
 }  // namespace

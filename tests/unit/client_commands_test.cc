@@ -90,11 +90,15 @@ TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
   EXPECT_EQ(set.request.event_modify_addressbook().new_addr(), "new");
   EXPECT_FALSE(set.request.event_modify_addressbook().has_origin_addr());
 
-  Command all = parse_ok("address set-all new --from old");
+  // Overwriting every entry offers no origin filter, which the server would not apply, and is
+  // confirmed first unless --yes says so.
+  Command all = parse_ok("address overwrite-all new");
   EXPECT_EQ(all.request.event_modify_addressbook()._id(), -1);
-  EXPECT_EQ(all.request.event_modify_addressbook().origin_addr(), "old");
-  EXPECT_FALSE(
-      parse_ok("address set-all new").request.event_modify_addressbook().has_origin_addr());
+  EXPECT_FALSE(all.request.event_modify_addressbook().has_origin_addr());
+  EXPECT_EQ(all.confirm,
+            "This overwrites the address of EVERY entry in your address book, of every coin (BTC, "
+            "ETH, XRP and SOL alike), with 'new'. It cannot be undone.");
+  EXPECT_EQ(parse_ok("address overwrite-all new --yes").confirm, "");
 
   Command del = parse_ok("address delete btc a");
   EXPECT_EQ(del.request.event_id(), event::kDeleteAddress);
@@ -108,7 +112,7 @@ TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
   // Every request is complete: the server would refuse one with a required field missing.
   for (const char* line :
        {"signup a", "signin a b", "me", "market", "balance", "buy btc 1", "sell btc 1",
-        "history btc buy", "address add btc a 1", "address set 1 a", "address set-all a",
+        "history btc buy", "address add btc a 1", "address set 1 a", "address overwrite-all a",
         "address delete btc a", "deposit btc a"}) {
     EXPECT_TRUE(parse_ok(line).request.IsInitialized()) << line;
   }
@@ -124,19 +128,19 @@ TEST(ClientCommands, LocalCommandsAndBlankLines) {
   EXPECT_EQ(parse_ok("help buy").help,
             "usage: buy SYMBOL AMOUNT [--at SECONDS]\n  buy coins from the exchange's stock\n");
   std::string address_help = parse_ok("help address").help;
-  for (const char* form : {"address add ", "address set ", "address set-all ", "address delete "}) {
+  for (const char* form :
+       {"address add ", "address set ", "address overwrite-all ", "address delete "}) {
     EXPECT_NE(address_help.find(std::string("usage: ") + form), std::string::npos) << form;
   }
 }
 
 TEST(ClientCommands, QuotesAndBackslashesMakeOneWord) {
-  Command c = parse_ok(R"(address add xrp "a b\"c" 'd e\f')");
-  EXPECT_EQ(c.request.event_addressbook().address(), "a b\"c");
-  EXPECT_EQ(c.request.event_addressbook().memo(), "d e\\f");
-  Command empty = parse_ok(R"(signup "" '')");
-  EXPECT_EQ(empty.request.event_signup().username(), "");
+  EXPECT_EQ(parse_ok(R"(deposit xrp "a b\"c")").request.event_deposit().address(), "a b\"c");
+  EXPECT_EQ(parse_ok(R"(signin bob 'd e\f')").request.event_signin().password(), "d e\\f");
+  Command empty = parse_ok(R"(signup bob "")");
+  EXPECT_EQ(empty.request.event_signup().password(), "");
   EXPECT_FALSE(empty.password_missing);
-  EXPECT_EQ(parse_ok(R"(signup a\ b)").request.event_signup().username(), "a b");
+  EXPECT_EQ(parse_ok(R"(signup bob a\ b)").request.event_signup().password(), "a b");
   // A value that starts with "--" follows a "--".
   EXPECT_EQ(parse_ok("signup bob -- --pw").request.event_signup().password(), "--pw");
 }
@@ -183,19 +187,51 @@ TEST(ClientCommands, BadCommandsGiveOneLineAndAUsageHint) {
       {"signup", "missing NAME", "usage: signup NAME [PASSWORD]"},
       {"signin a b c", "unexpected argument 'c'", "usage: signin NAME [PASSWORD]"},
       {"me now", "unexpected argument 'now'", "usage: me"},
-      {"address", "'address' needs one of: add, set, set-all, delete", address_hint},
-      {"address list", "unknown address command 'list': use add, set, set-all or delete",
+      {"address", "'address' needs one of: add, set, overwrite-all, delete", address_hint},
+      {"address list", "unknown address command 'list': use add, set, overwrite-all or delete",
        address_hint},
+      {"address set-all x",
+       "unknown address command 'set-all': use add, set, overwrite-all or delete", address_hint},
       {"address add btc a", "missing MEMO",
        "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
       {"address set 0 a", "bad entry id '0': expected a whole number above 0",
        "usage: address set ID NEW_ADDRESS"},
       {"address set 2147483648 a", "bad entry id '2147483648': expected a whole number above 0",
        "usage: address set ID NEW_ADDRESS"},
-      {"address set-all", "missing NEW_ADDRESS",
-       "usage: address set-all NEW_ADDRESS [--from ORIGIN]"},
+      {"address overwrite-all", "missing NEW_ADDRESS",
+       "usage: address overwrite-all NEW_ADDRESS [--yes]"},
+      {"address overwrite-all new --from old", "unknown option '--from'",
+       "usage: address overwrite-all NEW_ADDRESS [--yes]"},
+      {"address overwrite-all new --yes=1", "option --yes takes no value",
+       "usage: address overwrite-all NEW_ADDRESS [--yes]"},
       {"deposit btc a memo", "bad memo 'memo': expected a whole number",
        "usage: deposit SYMBOL ADDRESS [MEMO]"},
+      // The server's rules for names and texts, in words.
+      {"signup mary-jane p",
+       "bad name 'mary-jane': it holds a hyphen (-); the server refuses blanks and ' \" $ ( ) ; "
+       "- # \\ in names, addresses and memos",
+       "usage: signup NAME [PASSWORD]"},
+      {"signin 'mary jane' p",
+       "bad name 'mary jane': it holds a blank; the server refuses blanks and ' \" $ ( ) ; - # \\ "
+       "in names, addresses and memos",
+       "usage: signin NAME [PASSWORD]"},
+      {"signup '' p", "bad name '': a name needs at least one character",
+       "usage: signup NAME [PASSWORD]"},
+      {"signup 123456789012345678901234567890123 p",
+       "bad name '123456789012345678901234567890123': it takes 33 bytes; a name takes at most 32",
+       "usage: signup NAME [PASSWORD]"},
+      {"address add xrp r1 abc", "bad memo 'abc': expected a whole number other than 0",
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
+      {"address add xrp r1 0", "bad memo '0': expected a whole number other than 0",
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
+      {"address add xrp 'r(1)' 5",
+       "bad address 'r(1)': it holds a parenthesis ((); the server refuses blanks and ' \" $ ( ) "
+       "; - # \\ in names, addresses and memos",
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
+      {"address set 3 a;b",
+       "bad address 'a;b': it holds a semicolon (;); the server refuses blanks and ' \" $ ( ) ; "
+       "- # \\ in names, addresses and memos",
+       "usage: address set ID NEW_ADDRESS"},
       {"signup 'alice", "a ' quote is not closed", help_hint},
       {"signup alice\\", "the line ends in a backslash", help_hint},
       {"help nope", "no command 'nope'", help_hint},
@@ -214,7 +250,7 @@ TEST(ClientCommands, HelpListsEveryForm) {
        {"signup NAME [PASSWORD]", "signin NAME [PASSWORD]", "me", "signout", "balance", "market",
         "buy SYMBOL AMOUNT [--at SECONDS]", "sell SYMBOL AMOUNT [--at SECONDS]",
         "history SYMBOL buy|sell", "address add SYMBOL ADDRESS MEMO [--at SECONDS]",
-        "address set ID NEW_ADDRESS", "address set-all NEW_ADDRESS [--from ORIGIN]",
+        "address set ID NEW_ADDRESS", "address overwrite-all NEW_ADDRESS [--yes]",
         "address delete SYMBOL ADDRESS", "deposit SYMBOL ADDRESS [MEMO]", "help", "quit"}) {
     EXPECT_NE(help.find(std::string("\n  ") + form + " "), std::string::npos) << form;
   }

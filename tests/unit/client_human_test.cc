@@ -11,7 +11,7 @@ const google::protobuf::Message* kSignUp = &korvane::SignUpResponse::default_ins
 TEST(ClientHuman, JsonBecomesKeyValueLinesWithBytesDecoded) {
   EXPECT_EQ(
       humanize("acc_id: 7\n{\n \"username\": \"YWxpY2U=\",\n \"acc_id\": \"7\"\n}\n\n", kSignUp),
-      "acc_id: 7\nusername: alice\nacc_id: 7\n");
+      "username: alice\nacc_id: 7\n");
   EXPECT_EQ(humanize("{\n \"symbol\": \"XRP\",\n \"coin_cur_price\": \"100\",\n \"amount\": "
                      "\"2\",\n \"total_price\": \"200\",\n \"flag\": false\n}\n\n",
                      &korvane::TradeResponse::default_instance()),
@@ -22,14 +22,14 @@ TEST(ClientHuman, JsonBecomesKeyValueLinesWithBytesDecoded) {
 }
 
 TEST(ClientHuman, OtherTextStaysAsTheServerWroteIt) {
-  const std::string plain = "There is no username, password\n";
+  const std::string plain = "Error parse_handler();\n";
   EXPECT_EQ(humanize(plain, kSignUp), plain);
   const std::string signup = "acc_id: 7\n{\n \"username\": \"YQ==\",\n \"acc_id\": \"7\"\n}\n\n";
   EXPECT_EQ(humanize(signup, nullptr), signup);
   // An echo line "{" before the document does not swallow it.
   EXPECT_EQ(
       humanize("{\nacc_id: 7\n{\n \"username\": \"YQ==\",\n \"acc_id\": \"7\"\n}\n\n", kSignUp),
-      "{\nacc_id: 7\nusername: a\nacc_id: 7\n");
+      "{\nusername: a\nacc_id: 7\n");
   // Braces around something that is not the expected message are left alone.
   const std::string odd = "{\n \"nothing\": 1\n}\n";
   EXPECT_EQ(humanize(odd, kSignUp), odd);
@@ -61,6 +61,30 @@ TEST(ClientHuman, TheBotGuardsRefusalIsNamed) {
   // Only the whole line is the refusal.
   EXPECT_EQ(humanize("[-] DETECTED Trading Bots\n", &korvane::TradeResponse::default_instance()),
             "[-] DETECTED Trading Bots\n");
+}
+
+TEST(ClientHuman, CrypticLinesBecomeWords) {
+  const struct {
+    std::string server;
+    std::string human;
+  } cases[] = {
+      {"Duplicate ID\n", "the name is taken: choose another\n"},
+      {"There is no username, password\n", "wrong name or password\n"},
+      {"Hello handle_sell\n", "deposits are not offered yet\n"},
+      {"TODO\n", "deleting an address is not offered yet\n"},
+      // An order's statements become the balance changes they made.
+      {"UPDATE kv_uservault SET XRP_amount=XRP_amount+100 WHERE acc_id=1\n"
+       "UPDATE kv_uservault SET KRW_amount=KRW_amount-387500 WHERE acc_id=1\n",
+       "balance change: XRP +100\nbalance change: KRW -387500\n"},
+      {"UPDATE kv_uservault SET XRP_amount=BTC_amount+1 WHERE acc_id=1\n",
+       "UPDATE kv_uservault SET XRP_amount=BTC_amount+1 WHERE acc_id=1\n"},
+      // The sign-up's id shows once, from its document.
+      {"acc_id: 7\n{\n \"username\": \"YQ==\",\n \"acc_id\": \"7\"\n}\n\n",
+       "username: a\nacc_id: 7\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(humanize(c.server, kSignUp), c.human) << c.server;
+  // Without the view the server's text is untouched.
+  EXPECT_EQ(humanize("acc_id: 7\n", nullptr), "acc_id: 7\n");
 }
 
 TEST(ClientHuman, CountsTheDocumentsOfOneMessage) {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <map>
 
+#include "korvane/text_rules.h"
 #include "korvane/words.h"
 #include "server/dispatch.h"
 
@@ -18,7 +19,7 @@ constexpr uint64_t kLatestTradeTime = 2147483647;
 
 struct Args {
   std::vector<std::string> positional;
-  std::map<std::string, std::string> options;  // "--at" -> value
+  std::map<std::string, std::string> options;  // "--at" -> value; a flag ("--yes") -> ""
 
   const std::string* option(const char* name) const {
     auto it = options.find(name);
@@ -35,10 +36,11 @@ struct CommandSpec {
   const char* name;  // one word, or "address" and a second word
   const char* usage;
   const char* summary;
-  std::vector<const char*> args;  // positional argument names, in order
-  size_t required;                // how many of them must be given
-  std::vector<const char*> options;
+  std::vector<const char*> args;     // positional argument names, in order
+  size_t required;                   // how many of them must be given
+  std::vector<const char*> options;  // each takes a value
   Builder build;
+  std::vector<const char*> flags = {};  // options without a value
 };
 
 std::string lower(std::string_view s) {
@@ -105,7 +107,12 @@ bool parse_order_time(const Args& args, uint64_t now, uint64_t* seconds, std::st
 
 korvane::Symbol as_enum(int id) { return static_cast<korvane::Symbol>(id); }
 
-bool build_account(const Args& a, Command* c, bool signup) {
+bool build_account(const Args& a, Command* c, std::string* error, bool signup) {
+  // A name the server refuses ends a sign-up's session, and spends a sign-in's one attempt.
+  if (std::optional<std::string> problem = name_problem(a.positional[0])) {
+    *error = *problem;
+    return false;
+  }
   c->request.set_event_id(signup ? event::kSignUp : event::kSignIn);
   std::string password = a.positional.size() > 1 ? a.positional[1] : "";
   c->password_missing = a.positional.size() < 2;
@@ -152,15 +159,17 @@ const std::vector<CommandSpec>& commands() {
        {"NAME", "PASSWORD"},
        1,
        {},
-       [](const Args& a, uint64_t, Command* c, std::string*) { return build_account(a, c, true); }},
+       [](const Args& a, uint64_t, Command* c, std::string* e) {
+         return build_account(a, c, e, true);
+       }},
       {"signin",
        "signin NAME [PASSWORD]",
-       "sign in (one attempt per connection)",
+       "sign in (each after the first on a new connection)",
        {"NAME", "PASSWORD"},
        1,
        {},
-       [](const Args& a, uint64_t, Command* c, std::string*) {
-         return build_account(a, c, false);
+       [](const Args& a, uint64_t, Command* c, std::string* e) {
+         return build_account(a, c, e, false);
        }},
       {"me",
        "me",
@@ -174,7 +183,7 @@ const std::vector<CommandSpec>& commands() {
        }},
       {"signout",
        "signout",
-       "sign out (for the rest of the connection)",
+       "sign out",
        {},
        0,
        {},
@@ -251,6 +260,12 @@ const std::vector<CommandSpec>& commands() {
        [](const Args& a, uint64_t, Command* c, std::string* error) {
          int symbol;
          if (!parse_symbol(a.positional[0], &symbol, error)) return false;
+         std::optional<std::string> problem = address_problem(a.positional[1]);
+         if (!problem) problem = memo_problem(a.positional[2]);
+         if (problem) {
+           *error = *problem;
+           return false;
+         }
          korvane::AddressBook* book = c->request.mutable_event_addressbook();
          if (a.option("--at") != nullptr) {  // else the server stamps the entry itself
            uint64_t seconds;
@@ -276,27 +291,41 @@ const std::vector<CommandSpec>& commands() {
            *error = "bad entry id '" + a.positional[0] + "': expected a whole number above 0";
            return false;
          }
+         if (std::optional<std::string> problem = filter_problem("address", a.positional[1])) {
+           *error = *problem;
+           return false;
+         }
          c->request.set_event_id(event::kModifyAddress);
          c->request.mutable_event_modify_addressbook()->set__id(id);
          c->request.mutable_event_modify_addressbook()->set_new_addr(a.positional[1]);
          c->answer_type = &korvane::ModifyAddressBookResponse::default_instance();
          return true;
        }},
-      {"address set-all",
-       "address set-all NEW_ADDRESS [--from ORIGIN]",
-       "rewrite every address you keep",
+      // The protocol's "every entry" request also carries an origin address, but the server
+      // rewrites every entry of every coin whatever it holds, so the client offers no such filter.
+      {"address overwrite-all",
+       "address overwrite-all NEW_ADDRESS [--yes]",
+       "overwrite the address of EVERY entry, of every coin",
        {"NEW_ADDRESS"},
        1,
-       {"--from"},
-       [](const Args& a, uint64_t, Command* c, std::string*) {
-         korvane::ModifyAddressBook* m = c->request.mutable_event_modify_addressbook();
+       {},
+       [](const Args& a, uint64_t, Command* c, std::string* error) {
+         if (std::optional<std::string> problem = filter_problem("address", a.positional[0])) {
+           *error = *problem;
+           return false;
+         }
          c->request.set_event_id(event::kModifyAddress);
-         m->set__id(-1);  // the protocol's "every entry"
-         m->set_new_addr(a.positional[0]);
-         if (const std::string* from = a.option("--from")) m->set_origin_addr(*from);
-         c->answer_type = &korvane::ModifyAddressBookResponse::default_instance();
+         c->request.mutable_event_modify_addressbook()->set__id(-1);
+         c->request.mutable_event_modify_addressbook()->set_new_addr(a.positional[0]);
+         if (a.option("--yes") == nullptr) {
+           c->confirm =
+               "This overwrites the address of EVERY entry in your address book, of "
+               "every coin (BTC, ETH, XRP and SOL alike), with '" +
+               a.positional[0] + "'. It cannot be undone.";
+         }
          return true;
-       }},
+       },
+       {"--yes"}},
       {"address delete",
        "address delete SYMBOL ADDRESS",
        "delete an address (not offered yet)",
@@ -371,9 +400,9 @@ bool split_options(const CommandSpec& spec, const std::vector<std::string>& word
       continue;
     }
     std::string name = w.substr(0, w.find('='));
-    auto known = std::find_if(spec.options.begin(), spec.options.end(),
-                              [&](const char* o) { return name == o; });
-    if (known == spec.options.end()) {
+    auto is_name = [&](const char* o) { return name == o; };
+    bool flag = std::any_of(spec.flags.begin(), spec.flags.end(), is_name);
+    if (!flag && std::none_of(spec.options.begin(), spec.options.end(), is_name)) {
       *error = "unknown option '" + name + "'";
       return false;
     }
@@ -381,7 +410,13 @@ bool split_options(const CommandSpec& spec, const std::vector<std::string>& word
       *error = "option " + name + " given twice";
       return false;
     }
-    if (name.size() < w.size()) {
+    if (flag) {
+      if (name.size() < w.size()) {
+        *error = "option " + name + " takes no value";
+        return false;
+      }
+      args->options[name] = "";
+    } else if (name.size() < w.size()) {
       args->options[name] = w.substr(name.size() + 1);
     } else if (i + 1 < words.size()) {
       args->options[name] = words[++i];
@@ -435,7 +470,7 @@ ParseResult parse_command(std::string_view line, uint64_t now) {
   size_t used = 1;
   if (name == "address") {
     if (words.size() < 2)
-      return failure("'address' needs one of: add, set, set-all, delete", kAddressHint);
+      return failure("'address' needs one of: add, set, overwrite-all, delete", kAddressHint);
     name += " " + lower(words[1]);
     used = 2;
   }
@@ -445,8 +480,9 @@ ParseResult parse_command(std::string_view line, uint64_t now) {
                            [&](const CommandSpec& s) { return name == s.name; });
   if (spec == table.end()) {
     if (used == 2) {
-      return failure("unknown address command '" + words[1] + "': use add, set, set-all or delete",
-                     kAddressHint);
+      return failure(
+          "unknown address command '" + words[1] + "': use add, set, overwrite-all or delete",
+          kAddressHint);
     }
     return failure("unknown command '" + words[0] + "'", kHelpHint);
   }
@@ -518,7 +554,12 @@ std::string help_text() {
       "Orders carry the current second unless --at gives seconds since 1970-01-01 00:00 UTC\n"
       "(0 to 2147483647). The bot guard refuses a second order of the same coin and side at\n"
       "the same second, so a script that buys twice within a second must give --at.\n"
-      "An order that trades nothing says why on standard error. A signup or signin without\n"
-      "PASSWORD asks for it on a terminal (Ctrl-D cancels); in a script it is an error.\n";
+      "A request the server refuses or leaves undone (an order that trades nothing, a sign-in\n"
+      "with a wrong password, an eleventh address) says why on standard error. Names,\n"
+      "addresses and memos may not hold blanks or ' \" $ ( ) ; - # \\; a name takes 1 to 32\n"
+      "bytes. The server allows one sign-in per connection: a later signin opens a new one.\n"
+      "A signup or signin without PASSWORD asks for it on a terminal (Ctrl-D or Ctrl-C\n"
+      "cancels); in a script it is an error. address overwrite-all asks before it overwrites\n"
+      "every entry; a script gives --yes instead.\n";
   return out;
 }

@@ -32,6 +32,9 @@ struct Command {
   // signup or signin without a password: the caller asks for one, or refuses the command when
   // there is no one to ask.
   bool password_missing = false;
+  // Non-empty: what the request will do, to be confirmed before it is sent; with no one to ask
+  // the command is refused (the user gives --yes instead).
+  std::string confirm;
   // The usage line of the command ("usage: ..."), for errors found after parsing.
   std::string usage;
   // For kHelp: the text to print.

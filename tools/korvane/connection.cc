@@ -8,6 +8,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@
 namespace {
 
 constexpr char kPrompt[] = "> ";
+constexpr char kNotTlsHint[] = " (if the server does not serve TLS, connect without --tls)";
 
 // The server ends every line it prints, so its prompt is "> " at the very start of its output or
 // right after a line end. Checking the line end too keeps a long line that happens to be cut
@@ -144,6 +147,8 @@ std::unique_ptr<Connection> Connection::connect_tls(const std::string& host,
   int rc = SSL_connect(tls);
   if (rc != 1) {
     *error = where + handshake_error(tls, rc);
+    // A plain server answers the hello with its prompt, which is no TLS record.
+    if (SSL_get_verify_result(tls) == X509_V_OK) *error += kNotTlsHint;
     return nullptr;
   }
   return connection;
@@ -161,6 +166,12 @@ std::unique_ptr<Connection> Connection::start_server(const std::string& path, st
     return nullptr;
   }
   if (pid == 0) {
+    // Out of the terminal's foreground group: a Ctrl-C at the client's prompt clears the line
+    // and must not stop the server. The server ends with the end of its input.
+    setpgid(0, 0);
+    sigset_t none;  // the prompt holds some signals back; the server starts with none held
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     dup2(in[0], 0);
     dup2(out[1], 1);
     execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
@@ -207,6 +218,25 @@ long Connection::receive(char* buf, size_t size) {
   if (tls_ == nullptr) return read(from_server_, buf, size);
   int n = SSL_read(tls_, buf, static_cast<int>(size));
   return n > 0 ? n : 0;  // a closed or broken TLS session both end the answer
+}
+
+bool Connection::wait_readable(int ms) {
+  if (!pending_.empty() || (tls_ != nullptr && SSL_pending(tls_) > 0)) return true;
+  pollfd p{from_server_, POLLIN, 0};
+  int rc;
+  do {
+    rc = poll(&p, 1, ms);
+  } while (rc < 0 && errno == EINTR);
+  if (rc <= 0 || tls_ == nullptr) return rc != 0;  // an error shows on the read that follows
+  // Over TLS the bytes may be a record that holds no data (a session ticket): peek without
+  // waiting, so that only data or the end counts.
+  const int flags = fcntl(from_server_, F_GETFL);
+  fcntl(from_server_, F_SETFL, flags | O_NONBLOCK);
+  char c;
+  const int n = SSL_peek(tls_, &c, 1);
+  const int error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(tls_, n);
+  fcntl(from_server_, F_SETFL, flags);
+  return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
 }
 
 bool Connection::read_answer(std::string* answer) {

@@ -45,6 +45,15 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
+  enum class Kind { kTcp, kTls, kPipes };
+  Kind kind() const {
+    return child_ > 0 ? Kind::kPipes : tls_ != nullptr ? Kind::kTls : Kind::kTcp;
+  }
+
+  // True when the server has written something, or closed its side, within `ms` milliseconds
+  // (0: already). Between requests, that can only be the end of the session.
+  bool wait_readable(int ms);
+
   // Reads until the server's prompt and stores what it printed before it in *answer. False when
   // the server closed its side first; *answer then holds whatever it printed.
   bool read_answer(std::string* answer);

@@ -7,6 +7,9 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include "korvane.pb.h"
 
 namespace {
 
@@ -17,7 +20,7 @@ using google::protobuf::Reflection;
 // Fields that hold seconds since the epoch.
 constexpr const char* kTimeFields[] = {"korvane.HistoryResponse.trade_time"};
 
-// Server lines that mean a refusal, and how the view names them.
+// Server lines that are cryptic, and how the view names them.
 struct NamedLine {
   const char* server;
   const char* human;
@@ -26,7 +29,33 @@ constexpr NamedLine kNamedLines[] = {
     {kBotGuardLine,
      "refused by the bot guard: an order of this coin and side at the same second was already "
      "made"},
+    {kDuplicateIdLine, "the name is taken: choose another"},
+    {kNoSuchLoginLine, "wrong name or password"},
+    {kMultiLoginLine, "this connection has had its one sign-in"},
+    {kDepositStubLine, "deposits are not offered yet"},
+    {kDeleteStubLine, "deleting an address is not offered yet"},
 };
+
+// The statements an order echoes, one per balance it changes (src/db/statements.h):
+// "UPDATE kv_uservault SET XRP_amount=XRP_amount+100 WHERE acc_id=1".
+constexpr char kVaultUpdate[] = "UPDATE kv_uservault SET ";
+
+// "balance change: XRP +100" for such a statement; nothing for any other line.
+std::optional<std::string> balance_change(const std::string& line) {
+  const size_t prefix = sizeof(kVaultUpdate) - 1;
+  if (line.compare(0, prefix, kVaultUpdate) != 0) return std::nullopt;
+  const size_t column_end = line.find("_amount=", prefix);
+  if (column_end == std::string::npos) return std::nullopt;
+  const std::string coin = line.substr(prefix, column_end - prefix);
+  const std::string again = coin + "_amount";
+  size_t sign = column_end + 8 + again.size();
+  if (line.compare(column_end + 8, again.size(), again) != 0 || sign >= line.size() ||
+      (line[sign] != '+' && line[sign] != '-')) {
+    return std::nullopt;
+  }
+  const size_t amount_end = line.find(' ', sign);
+  return "balance change: " + coin + " " + line.substr(sign, amount_end - sign);
+}
 
 bool is_time_field(const FieldDescriptor* f) {
   for (const char* name : kTimeFields) {
@@ -116,25 +145,38 @@ void walk(const std::string& answer, const Message* answer_type,
 }  // namespace
 
 std::string humanize(const std::string& answer, const Message* answer_type) {
+  // A sign-up prints its id on a line of its own before the document that holds it again.
+  const bool sign_up = answer_type != nullptr &&
+                       answer_type->GetDescriptor() == korvane::SignUpResponse::descriptor();
   std::string out;
   walk(
       answer, answer_type, [&](const Message& m) { out += render(m); },
       [&](const std::string& line) {
+        const std::string text = line.substr(0, line.find('\n'));
+        if (sign_up && text.compare(0, 8, "acc_id: ") == 0) return;
         for (const NamedLine& named : kNamedLines) {
-          if (line == std::string(named.server) + "\n") {
+          if (text == named.server) {
             out += std::string(named.human) + "\n";
             return;
           }
+        }
+        if (std::optional<std::string> change = balance_change(text)) {
+          out += *change + "\n";
+          return;
         }
         out += line;
       });
   return out;
 }
 
+void walk_documents(const std::string& answer, const Message& answer_type,
+                    const std::function<void(const Message&)>& on_document) {
+  walk(answer, &answer_type, on_document, [](const std::string&) {});
+}
+
 int count_documents(const std::string& answer, const Message& answer_type) {
   int n = 0;
-  walk(
-      answer, &answer_type, [&](const Message&) { ++n; }, [](const std::string&) {});
+  walk_documents(answer, answer_type, [&](const Message&) { ++n; });
   return n;
 }
 

@@ -8,16 +8,26 @@
 #include <google/protobuf/message.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
-// The line the server prints when the bot guard refuses an order.
-constexpr char kBotGuardLine[] = "[-] DETECTED Trading Bot";
+// Lines of the server that the client explains (korvane/outcome.h) or, in this view, names.
+constexpr char kBotGuardLine[] = "[-] DETECTED Trading Bot";           // an order refused
+constexpr char kNoSuchLoginLine[] = "There is no username, password";  // a sign-in refused
+constexpr char kMultiLoginLine[] = "Do not multi-login!";              // a second sign-in
+constexpr char kDuplicateIdLine[] = "Duplicate ID";                    // a sign-up's name taken
+constexpr char kDepositStubLine[] = "Hello handle_sell";               // deposits: not offered yet
+constexpr char kDeleteStubLine[] = "TODO";                             // deleting: not offered yet
 
 // Rewrites the JSON documents of `answer` that parse as `answer_type` (the response message the
 // request is answered with); the empty line the server prints after each document is dropped.
 // A document that does not parse, and every document when `answer_type` is null, is left as it
 // is.
 std::string humanize(const std::string& answer, const google::protobuf::Message* answer_type);
+
+// Calls `on_document` with each document of `answer` that parses as `answer_type`, in order.
+void walk_documents(const std::string& answer, const google::protobuf::Message& answer_type,
+                    const std::function<void(const google::protobuf::Message&)>& on_document);
 
 // How many documents of `answer` parse as `answer_type`.
 int count_documents(const std::string& answer, const google::protobuf::Message& answer_type);

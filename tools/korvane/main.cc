@@ -14,31 +14,37 @@
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitServer = 1;  // the server ended the session or could not be reached
-constexpr int kExitUsage = 2;   // a bad option or a bad command
+constexpr int kExitServer = 1;   // the server ended the session or could not be reached
+constexpr int kExitUsage = 2;    // a bad option or a bad command
+constexpr int kExitRefused = 3;  // the server refused a request, or left it undone
 
 constexpr char kInsecureWarning[] =
     "korvane: warning: --insecure: the server's certificate is not checked, so anyone on the "
     "path can pose as the server and read the session, password included";
 
-// Runs script lines in order and stops at the first that cannot be sent.
+// Runs script lines in order and stops at the first that cannot be sent. A refused request
+// does not stop it (the next line may be another sign-in), but fails it at the end.
 template <typename NextLine>
 int run_script(Session* session, NextLine next_line) {
   std::string line;
+  int done = kExitOk;
   while (next_line(&line)) {
     switch (session->run(line)) {
       case Session::Outcome::kAnswered:
+        break;
+      case Session::Outcome::kRefused:
+        done = kExitRefused;
         break;
       case Session::Outcome::kBadCommand:
       case Session::Outcome::kCancelled:
         return kExitUsage;
       case Session::Outcome::kQuit:
-        return kExitOk;
+        return done;
       case Session::Outcome::kServerGone:
         return kExitServer;
     }
   }
-  return kExitOk;
+  return done;
 }
 
 }  // namespace
@@ -58,22 +64,18 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
-  std::unique_ptr<Connection> connection;
-  if (!options.exec_path.empty()) {
-    use_local_database(options.exec_path);  // where scripts/run keeps its database
-    connection = Connection::start_server(options.exec_path, &error);
-  } else if (options.tls) {
-    if (options.insecure) std::cerr << kInsecureWarning << std::endl;
-    connection = Connection::connect_tls(options.host, options.port,
-                                         TlsSettings{options.ca_file, options.insecure}, &error);
-  } else {
-    connection = Connection::connect_tcp(options.host, options.port, &error);
-  }
-  if (connection == nullptr) {
-    std::cerr << "korvane: " << error << std::endl;
-    return kExitServer;
-  }
-  Session session(connection.get(), options.human, std::cout, std::cerr, ask_password);
+  if (options.tls && options.insecure) std::cerr << kInsecureWarning << std::endl;
+  if (!options.exec_path.empty()) use_local_database(options.exec_path);  // scripts/run's
+  Session::Connect connect = [&options](std::string* error) {
+    if (!options.exec_path.empty()) return Connection::start_server(options.exec_path, error);
+    if (options.tls) {
+      return Connection::connect_tls(options.host, options.port,
+                                     TlsSettings{options.ca_file, options.insecure}, error);
+    }
+    return Connection::connect_tcp(options.host, options.port, error);
+  };
+  Session session(connect, options.human, isatty(STDERR_FILENO) != 0, std::cout, std::cerr,
+                  {ask_password, ask_confirmation});
   if (!session.start()) return kExitServer;
 
   if (!options.commands.empty()) {

@@ -1,5 +1,8 @@
 // The client on a terminal: the interactive prompt with line editing and history (libedit), and
-// password entry without echo.
+// questions answered on the terminal (a password without echo, a confirmation).
+//
+// Every way out leaves the terminal as it was: a question turns echo off only while it waits,
+// and Ctrl-C, SIGTERM or SIGHUP while it waits restore it before anything else happens.
 #ifndef KORVANE_TOOLS_KORVANE_TERMINAL_H_
 #define KORVANE_TOOLS_KORVANE_TERMINAL_H_
 
@@ -8,13 +11,18 @@
 
 #include "korvane/session.h"
 
-// Reads commands at the prompt "korvane> " until quit or the end of input, keeping the history
-// in $KORVANE_HISTFILE (default ~/.korvane_history; empty: none). Lines that carry a password
-// are not kept. Returns the exit status: 0, or 1 when the server ended the session.
+// Reads commands at the prompt "korvane> " until quit, Ctrl-D, SIGTERM or SIGHUP, keeping the
+// history in $KORVANE_HISTFILE (default ~/.korvane_history; empty: none), saved after each line
+// and at the end. Ctrl-C clears the line and shows a new prompt; a request already sent is not
+// stopped by it. Lines that carry a password are not kept. Returns the exit status: 0, 1 when
+// the server ended the session, 128 + the signal for SIGTERM or SIGHUP.
 int run_interactive(Session* session);
 
-// Asks for a password on the terminal without echo, up to the Enter. Ctrl-D instead cancels;
-// without a terminal on standard input there is no one to ask.
+// Asks for a password on the terminal without echo, up to the Enter. Ctrl-D or Ctrl-C instead
+// cancels; without a terminal on standard input there is no one to ask.
 Session::PasswordEntry ask_password();
+
+// Shows `what` and asks whether to go on; only "yes" (or "y") goes on. Ctrl-D or Ctrl-C say no.
+Session::Confirmation ask_confirmation(const std::string& what);
 
 #endif  // KORVANE_TOOLS_KORVANE_TERMINAL_H_

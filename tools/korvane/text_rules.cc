@@ -1,0 +1,65 @@
+#include "korvane/text_rules.h"
+
+#include "db/decimal.h"
+#include "base/filter_characters.h"
+
+namespace {
+
+// Each filtered character in words: a blank, for one, is invisible in the server's line.
+struct CharacterName {
+  char c;
+  const char* words;
+};
+constexpr CharacterName kCharacterNames[] = {
+    {'\'', "a single quote (')"}, {'"', "a double quote (\")"}, {' ', "a blank"},
+    {'$', "a dollar sign ($)"},   {')', "a parenthesis ())"},   {'(', "a parenthesis (()"},
+    {';', "a semicolon (;)"},     {'-', "a hyphen (-)"},        {'#', "a hash sign (#)"},
+    {'\\', "a backslash (\\)"},
+};
+static_assert(sizeof(kCharacterNames) / sizeof(kCharacterNames[0]) == sizeof(kFilteredCharacters),
+              "every filtered character has its name");
+
+constexpr char kFilteredList[] = "blanks and ' \" $ ( ) ; - # \\";
+
+std::string bad(const char* what, const std::string& text) {
+  return std::string("bad ") + what + " '" + text + "': ";
+}
+
+}  // namespace
+
+std::optional<std::string> filter_problem(const char* what, const std::string& text) {
+  for (char c : text) {  // the first in the text, which a person reads from the left
+    for (const CharacterName& named : kCharacterNames) {
+      if (named.c == c) {
+        return bad(what, text) + "it holds " + named.words + "; the server refuses " +
+               kFilteredList + " in names, addresses and memos";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> name_problem(const std::string& name) {
+  if (name.empty()) return std::string("bad name '': a name needs at least one character");
+  if (name.size() > kMaxNameBytes) {
+    return bad("name", name) + "it takes " + std::to_string(name.size()) +
+           " bytes; a name takes at most " + std::to_string(kMaxNameBytes);
+  }
+  return filter_problem("name", name);
+}
+
+std::optional<std::string> address_problem(const std::string& address) {
+  if (address.size() > kMaxAddressBytes) {
+    return "bad address: it takes " + std::to_string(address.size()) +
+           " bytes; an address takes at most " + std::to_string(kMaxAddressBytes);
+  }
+  return filter_problem("address", address);
+}
+
+std::optional<std::string> memo_problem(const std::string& memo) {
+  // The server's own test: the number at the start of the text, which must not be 0.
+  if (parse_decimal_prefix64(memo.c_str()) == 0) {
+    return bad("memo", memo) + "expected a whole number other than 0";
+  }
+  return filter_problem("memo", memo);
+}
