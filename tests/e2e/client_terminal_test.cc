@@ -78,6 +78,23 @@ class Terminal {
     return out;
   }
 
+  // Reads up to the prompt, then waits until the line editor has the terminal: it shows its
+  // prompt a moment before it turns off the terminal's own line editing, and a key typed in that
+  // moment is taken by the terminal (a Ctrl-D becomes an end of line nobody reads).
+  std::string read_prompt() {
+    std::string out = read_until("korvane> ");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeadlineMs);
+    termios now;
+    while (tcgetattr(master_, &now) == 0 && (now.c_lflag & ICANON) != 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << "the line editor never took the terminal";
+        break;
+      }
+      usleep(1000);
+    }
+    return out;
+  }
+
   pid_t pid() const { return pid_; }
 
   // True when the terminal echoes and edits lines, as a shell expects to find it.
@@ -108,11 +125,11 @@ TEST(ClientTerminal, AsksForPasswordsWithoutEchoAndKeepsThemOutOfHistory) {
   std::string other = unique_name("tty");
   {
     Terminal t(histfile);
-    t.read_until("korvane> ");
+    t.read_prompt();
     t.type("signup " + name + "\r");
     t.read_until("Password: ");
     t.type("hunter2secret\r");
-    std::string answer = t.read_until("korvane> ");
+    std::string answer = t.read_prompt();
     EXPECT_EQ(answer.find("hunter2secret"), std::string::npos) << answer;
     EXPECT_NE(answer.find("acc_id: " + std::to_string(db.account_id(name))), std::string::npos)
         << answer;
@@ -120,14 +137,14 @@ TEST(ClientTerminal, AsksForPasswordsWithoutEchoAndKeepsThemOutOfHistory) {
     t.type("signin " + name + "\r");
     t.read_until("Password: ");
     t.type("hunter2secret\r");
-    t.read_until("korvane> ");
+    t.read_prompt();
     t.type("me\r");
-    EXPECT_NE(t.read_until("korvane> ").find("Username: " + name), std::string::npos);
+    EXPECT_NE(t.read_prompt().find("Username: " + name), std::string::npos);
 
     t.type("signup " + other + " inlinesecret\r");
-    t.read_until("korvane> ");
+    t.read_prompt();
     t.type("buy doge 1\r");
-    EXPECT_NE(t.read_until("korvane> ").find("korvane: unknown symbol 'doge'"), std::string::npos);
+    EXPECT_NE(t.read_prompt().find("korvane: unknown symbol 'doge'"), std::string::npos);
     t.type("quit\r");
     EXPECT_EQ(t.wait_exit(), 0);
   }
@@ -144,27 +161,26 @@ TEST(ClientPassword, CtrlDAtThePromptCancelsAndSendsNothing) {
   TestDb db;
   std::string name = unique_name("ctrld");
   Terminal t("");  // no history file
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("signup " + name + "\r");
   t.read_until("Password: ");
   t.type(std::string(1, kCtrlD));
-  EXPECT_NE(t.read_until("korvane> ").find("korvane: cancelled, nothing was sent"),
-            std::string::npos);
+  EXPECT_NE(t.read_prompt().find("korvane: cancelled, nothing was sent"), std::string::npos);
   EXPECT_EQ(db.account_id(name), 0);
 
   // The sign-in attempt of the connection is not spent by a cancelled one.
   t.type("signup " + name + " pw\r");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("signin " + name + "\r");
   t.read_until("Password: ");
   t.type(std::string(1, kCtrlD));
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("signin " + name + "\r");
   t.read_until("Password: ");
   t.type("pw\r");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("me\r");
-  EXPECT_NE(t.read_until("korvane> ").find("Username: " + name), std::string::npos);
+  EXPECT_NE(t.read_prompt().find("Username: " + name), std::string::npos);
   t.type("quit\r");
   EXPECT_EQ(t.wait_exit(), 0);
 }
@@ -179,14 +195,14 @@ std::string read_file(const std::string& path) {
 TEST(ClientTerminal, CtrlCClearsTheLineAndKeepsTheSession) {
   TestDb db;
   Terminal t("");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("frobnicate");
   t.read_until("frobnicate");  // on the line, as a person sees it before the Ctrl-C
   t.type(std::string(1, kCtrlC));
   t.read_until("^C");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("me\r");
-  std::string answer = t.read_until("korvane> ");
+  std::string answer = t.read_prompt();
   EXPECT_EQ(answer.find("frobnicate"), std::string::npos) << answer;  // dropped, not run
   EXPECT_NE(answer.find("korvane: no account shown: sign in first"), std::string::npos) << answer;
   t.type(std::string(1, kCtrlD));
@@ -213,9 +229,9 @@ TEST(ClientTerminal, EveryWayOutSavesTheHistoryAndRestoresTheTerminal) {
     std::string histfile = testing::TempDir() + "korvane_history_way_" + std::to_string(getpid());
     {
       Terminal t(histfile);
-      t.read_until("korvane> ");
+      t.read_prompt();
       t.type("market\r");
-      t.read_until("korvane> ");
+      t.read_prompt();
       if (way.signal != 0) {
         kill(t.pid(), way.signal);
       } else {
@@ -247,12 +263,12 @@ TEST(ClientPassword, CtrlCAtThePasswordPromptCancelsAndRestoresEcho) {
 
   // At the prompt it goes back to the prompt.
   Terminal t("");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("signup " + name + "\r");
   t.read_until("Password: ");
   t.type(std::string(1, kCtrlC));
   t.read_until("korvane: cancelled, nothing was sent");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("quit\r");
   EXPECT_EQ(t.wait_exit(), 0);
   EXPECT_TRUE(t.left_as_it_was());
@@ -264,17 +280,17 @@ TEST(ClientTerminal, OverwritingEveryAddressAsksFirst) {
   std::string name = unique_name("ask");
   ASSERT_EQ(run_client({"--exec", KORVANE_SERVER_PATH, "-c", "signup " + name + " pw"}).status, 0);
   Terminal t("");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("signin " + name + " pw\r");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("address add sol s1 5\r");
-  t.read_until("korvane> ");
+  t.read_prompt();
   t.type("address overwrite-all s2\r");
   t.read_until("EVERY entry");
   t.read_until("Go on? ");
   t.type("no\r");
   t.read_until("korvane: cancelled, nothing was sent");
-  t.read_until("korvane> ");
+  t.read_prompt();
   const std::string where =
       " FROM kv_addressbook WHERE acc_id=" + std::to_string(db.account_id(name));
   EXPECT_EQ(db.value("SELECT address" + where), "s1");
@@ -282,7 +298,7 @@ TEST(ClientTerminal, OverwritingEveryAddressAsksFirst) {
   t.read_until("Go on? ");
   t.type("yes\r");
   t.read_until("korvane: overwrote the address of entries");
-  t.read_until("korvane> ");
+  t.read_prompt();
   EXPECT_EQ(db.value("SELECT address" + where), "s2");
   t.type("quit\r");
   EXPECT_EQ(t.wait_exit(), 0);
@@ -296,7 +312,7 @@ TEST(ClientTerminal, ASessionEndedWhileIdleIsToldAsSuch) {
   options.server = KORVANE_SHORT_IDLE_SERVER_PATH;
   ServedOverTcp served(options);
   Terminal t("", {"--connect", served.address()});
-  t.read_until("korvane> ");
+  t.read_prompt();
   // The idle limit ends the session: its server exits and frees its place.
   for (int i = 0; i < 3000 && served.sessions() != 0; ++i) usleep(10000);
   ASSERT_EQ(served.sessions(), 0);

@@ -193,7 +193,7 @@ TEST_F(WebEndpoint, OnlyThePagesOwnOriginAndTheAllowedOnesOpenSessions) {
 }
 
 // The per-source cap counts WebSocket and TCP sessions of an address together, and closes the
-// extra connection unanswered; other addresses are served.
+// extra connection with its closing line and no prompt; other addresses are served.
 TEST_F(WebEndpoint, PerSourceCapHoldsAcrossWebSocketAndTcp) {
   ServeOptions options;
   options.max_per_source = 1;
@@ -203,11 +203,13 @@ TEST_F(WebEndpoint, PerSourceCapHoldsAcrossWebSocketAndTcp) {
   {
     WsSession extra(served->web_port(), from("127.0.0.1"));
     EXPECT_TRUE(extra.open());
+    const std::string closing =
+        "closed: too many sessions from your address (the most is 1); end one or try later\n";
     EXPECT_FALSE(extra.read_until_prompt(&text));
-    EXPECT_EQ(text, "");
+    EXPECT_EQ(text, closing);
     NetSession over_tcp(served->port());
     EXPECT_FALSE(over_tcp.read_until_prompt(&text));
-    EXPECT_EQ(text, "");
+    EXPECT_EQ(text, closing);
   }
   auto other = greeted(served->web_port(), from("127.0.0.2"));
   first.reset();  // once its server has ended, the address may start another

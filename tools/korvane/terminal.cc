@@ -145,6 +145,12 @@ LineStatus read_terminal_line(const std::string& prompt, bool echo, std::string*
 }  // namespace
 
 int run_interactive(Session* session) {
+  // libedit's own signal handling retries a read that a signal interrupted, so a Ctrl-C or
+  // SIGTERM would wait for the next key; the reader below turns a caught signal into the end of
+  // the line instead. libedit takes both settings once, when it starts: before any other call.
+  rl_catch_signals = 0;
+  rl_getc_function = read_key;
+  rl_initialize();
   std::string history = history_path();
   using_history();
   stifle_history(kHistoryLines);
@@ -152,10 +158,6 @@ int run_interactive(Session* session) {
   auto save_history = [&] {
     if (!history.empty()) write_history(history.c_str());
   };
-  // libedit's own handling would re-raise the signal and end the client; the reader below turns
-  // a caught signal into the end of the line instead.
-  rl_catch_signals = 0;
-  rl_getc_function = read_key;
   CatchSignals catching;
   int status = 0;
   for (;;) {

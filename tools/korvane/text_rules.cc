@@ -1,6 +1,6 @@
 #include "korvane/text_rules.h"
 
-#include "db/decimal.h"
+#include "base/decimal.h"
 #include "base/filter_characters.h"
 
 namespace {
