@@ -3,11 +3,11 @@
 // mysql_client_requests.cc, so that an in-process stand-in can replace this file alone.
 #include "db/mysql_client.h"
 
-#include <fmt/format.h>
 #include <time.h>
 
 #include "db/connection_params.h"
 #include "db/statements.h"
+#include "db/write_guard.h"
 
 namespace {
 
@@ -21,21 +21,6 @@ constexpr unsigned int kTransactionUndone = 1213;
 
 // Every statement that reads starts so (statements.h); none that writes does.
 bool is_read(const std::string& statement) { return statement.compare(0, 6, "SELECT") == 0; }
-
-// `statement` changed, if it writes, so that it changes no row unless it runs inside a
-// transaction (see watch_transaction).
-std::string only_in_transaction(const std::string& statement) {
-  if (statement.compare(0, 7, "UPDATE ") == 0) return statement + sql::kOnlyInTransaction;
-  const size_t values = statement.find(" VALUES(");
-  const size_t end = statement.rfind(')');
-  if (statement.compare(0, 12, "INSERT INTO ") != 0 || values == std::string::npos ||
-      end == std::string::npos || end < values) {
-    return statement;
-  }
-  const size_t first = values + 8;  // past " VALUES("
-  return fmt::format(sql::kInsertOnlyInTransaction, statement.substr(0, values),
-                     statement.substr(first, end - first));
-}
 
 }  // namespace
 
@@ -95,9 +80,13 @@ void MySQLClient::disconnect() {
 }
 
 ResultSet MySQLClient::send(const std::string& statement) {
+  // Every statement of every request passes here, so on a Galera node every write inside a
+  // transaction goes in the guarded form (db/write_guard.h), whichever path sent it.
+  const std::string text =
+      one_at_a_time_ && in_transaction_ ? only_in_transaction(statement) : statement;
   // The library takes a NUL-terminated text: a NUL byte inside client text ends the statement
   // there, inside its quotes, so such a statement fails instead of running cut short.
-  mysql_query(&handle_, statement.c_str());
+  mysql_query(&handle_, text.c_str());
   wire_error_ = mysql_errno(&handle_);
   ResultSet result(mysql_store_result(&handle_));
   if (one_at_a_time_) watch_transaction(statement);
@@ -135,7 +124,7 @@ std::vector<ResultSet> MySQLClient::send_each(const std::string& batch, size_t c
     size_t end = text.find(';', start);
     if (end == std::string::npos) end = text.size();
     const std::string statement = text.substr(start, end - start);
-    ResultSet result = send(in_transaction_ ? only_in_transaction(statement) : statement);
+    ResultSet result = send(statement);
     if (wire_error_ == 0) results.push_back(std::move(result));
     start = end + 1;
   }
@@ -147,8 +136,9 @@ std::vector<ResultSet> MySQLClient::send_each(const std::string& batch, size_t c
 // while a read runs can leave the read answered with no result and no error, and an abort
 // between two statements can leave the next one run outside any transaction, committed on its
 // own. So inside a transaction each write is sent in a form that changes nothing outside one
-// (only_in_transaction), and the status of each answer is watched: a transaction that closed
-// without COMMIT or ROLLBACK, or a read without its result, means it was undone.
+// (send() applies db/write_guard.h to every statement), and the status of each answer is watched: a
+// transaction that closed without COMMIT or ROLLBACK, or a read without its result, means it was
+// undone.
 void MySQLClient::watch_transaction(const std::string& statement) {
   const bool open = (handle_.server_status & SERVER_STATUS_IN_TRANS) != 0;
   const bool rows = mysql_field_count(&handle_) > 0;
