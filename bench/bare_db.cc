@@ -104,7 +104,7 @@ bool BareDb::connect(bool session_setup) {
   mysql_options(conn_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   if (session_setup) {
     // The settings the server sends with every connect.
-    mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kSessionSettings);
+    mysql_options(conn_, MYSQL_INIT_COMMAND, db_params::session_settings().c_str());
   }
   return mysql_real_connect(conn_, db_params::kHost, db_params::kUser, db_params::kPassword,
                             db_params::kDatabase, 0, nullptr, 0) != nullptr;

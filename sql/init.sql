@@ -17,7 +17,7 @@ DELIMITER //
 BEGIN NOT ATOMIC
 IF (SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = 'korvane_db' AND
     TABLE_NAME IN ('kv_account', 'kv_uservault', 'kv_coininfo', 'kv_tradehistory',
-                   'kv_addressbook')) < 5 THEN
+                   'kv_addressbook', 'kv_attempt')) < 6 THEN
   CREATE DATABASE IF NOT EXISTS korvane_db CHARACTER SET utf8mb4;
 
   CREATE TABLE IF NOT EXISTS korvane_db.kv_account (
@@ -75,6 +75,18 @@ IF (SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = 'korvane
     PRIMARY KEY (id),
     KEY ix_addressbook_acc_id (acc_id)
   ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+  -- One row per rewrite of the address book, inserted in the rewrite's own transaction: should
+  -- its commit's answer be lost, the row's id tells whether that rewrite was applied, which what
+  -- the entries hold cannot (another session may rewrite them since). Rows older than an hour are
+  -- pruned by the account's next rewrite; nothing else reads them.
+  CREATE TABLE IF NOT EXISTS korvane_db.kv_attempt (
+    id BIGINT NOT NULL AUTO_INCREMENT,
+    acc_id INT NOT NULL,
+    made_at DATETIME NOT NULL,
+    PRIMARY KEY (id),
+    KEY ix_attempt_acc_made (acc_id, made_at)
+  ) ENGINE=InnoDB;
 END IF;
 END//
 DELIMITER ;

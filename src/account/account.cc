@@ -35,10 +35,9 @@ int32_t create_account(const std::string& name, const std::string& digest) {
   if (acc_id == 0) return 0;
   const std::string vault = fmt::format(
       sql::kInsertVault, static_cast<uint64_t>(static_cast<int64_t>(acc_id)), kStartingKrw);
-  // The proof locks the new account row first: the sign-up holds it from its first round trip.
-  const MySQLClient::Proof proof = {sql::kBeginTransaction,
-                                    fmt::format(sql::kLockAccount, static_cast<int64_t>(acc_id)),
-                                    fmt::format(sql::kProveVault, static_cast<int64_t>(acc_id))};
+  // Should the commit's answer be lost, the account row of the first round trip proves it.
+  const MySQLClient::Proof proof = {fmt::format(sql::kProveAccount, static_cast<int64_t>(acc_id)),
+                                    ""};
   if (!signup.commit({vault}, proof)) {
     handle_error(static_cast<int>(client->last_error()));
     return 0;

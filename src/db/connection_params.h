@@ -4,6 +4,11 @@
 #ifndef KORVANE_DB_CONNECTION_PARAMS_H_
 #define KORVANE_DB_CONNECTION_PARAMS_H_
 
+#include <fmt/format.h>
+
+#include <string>
+
+#include "db/statements.h"
 #include "korvane_config.h"
 
 namespace db_params {
@@ -26,6 +31,16 @@ constexpr unsigned int kConnectTimeoutSeconds = 5;
 // that waits for a row lock is never taken for a lost one.
 constexpr unsigned int kReadTimeoutSeconds = 60;
 constexpr unsigned int kWriteTimeoutSeconds = 60;
+// The database ends a transaction whose client has sent nothing for this long (the session
+// settings ask it to), releasing its locks. A commit whose answer was lost relies on it: this long
+// after the loss, the old transaction has ended on a single server, whatever became of its last
+// batch.
+constexpr int kIdleTransactionSeconds = 30;
+
+// The session settings sent with every connect (statements.h, kSessionSettings).
+inline std::string session_settings() {
+  return fmt::format(sql::kSessionSettings, kIdleTransactionSeconds);
+}
 
 }  // namespace db_params
 

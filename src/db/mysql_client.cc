@@ -44,7 +44,7 @@ bool MySQLClient::connect_once() {
   mysql_options(&handle_, MYSQL_OPT_WRITE_TIMEOUT, &write_timeout);
   mysql_options(&handle_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   // Sent as part of every connect, so a new connection after a lost one has the same settings.
-  mysql_options(&handle_, MYSQL_INIT_COMMAND, sql::kSessionSettings);
+  mysql_options(&handle_, MYSQL_INIT_COMMAND, db_params::session_settings().c_str());
   // Batches: an order sends its reads in one round trip and its writes with the commit in a
   // second. Client text cannot end a statement early: detect_sqli keeps semicolons and quotes
   // out of every text that reaches one.

@@ -70,20 +70,35 @@ class MySQLClient {
   // statement has passed detect_sqli (base/screen.h), which refuses semicolons and quotes.
   std::vector<ResultSet> exec_batch(const std::vector<std::string>& statements);
 
-  // What settles a commit whose answer was lost: statements asked on a new connection (and rolled
-  // back after), the last of which yields one row whose first column is non-zero exactly when
-  // the transaction was applied. They must lock what the transaction locked first, so that they
-  // wait behind it should the database not yet have noticed that its client is gone.
+  // What settles a commit whose answer was lost, asked on a new connection.
   //
-  // On a Galera node that lock waits only for a transaction of the same node, and after a failover
-  // the old one may still be committing on another. A proof that holds a write (an UPDATE of a row
-  // the transaction wrote, changing nothing: a fence) settles that too: when it reads "not
-  // applied" its transaction is committed instead of rolled back, and the answer stands only once
-  // the fence is certified, after which the old transaction can never commit (its write of the row
-  // comes later in the cluster's order and did not see the fence). Elsewhere the fence is rolled
-  // back like a lock. mysql_client_fence.cc says why this holds. The proof that confirms a COMMIT
-  // answered OK (below) runs without its fence: that transaction has ended on this connection.
-  using Proof = std::vector<std::string>;
+  // `check` is a plain read of something only this attempt wrote in its transaction (a row its
+  // first round trip inserted, by the id the insert gave), one row whose first column is non-zero
+  // exactly when the transaction was applied. Nobody else can make it so or undo it, so its
+  // answer cannot be confused by another session's later request. It is first read with a lock
+  // (statements.h, kLockingRead), inside a transaction that is rolled back: the old transaction
+  // has held that row since its first round trip, so the read waits behind it should the database
+  // not yet have noticed that its client is gone.
+  //
+  // On a single server that lock is all it takes; when it cannot be had (lock waits that time out,
+  // a server that runs read-only and refuses locking reads), a plain read that finds the row is
+  // final, and one that does not is final once the database has ended the old transaction
+  // (db_params::kIdleTransactionSeconds after the loss, at the latest).
+  //
+  // On a Galera node a lock waits only for a transaction of the same node, and after a failover
+  // the old one may still be committing on another. `fence`, a write of a row the transaction
+  // wrote that changes nothing, settles that: it is sent twice before the locking read, and when
+  // that reads "not applied" the proof's transaction is committed instead of rolled back; the
+  // answer stands only once the fence is certified, after which the old transaction can never
+  // commit (its write of the row comes later in the cluster's order and did not see the fence).
+  // mysql_client_fence.cc says why this holds. Without a fence (or on a single server, where it
+  // is not sent) the proof is the lock alone. The proof that confirms a COMMIT answered OK on a
+  // Galera node is the plain read: that transaction has ended on this connection.
+  struct Proof {
+    std::string check;
+    std::string fence;
+    bool empty() const { return check.empty(); }
+  };
 
   // Runs `writes` and COMMIT as one batch; true when every write succeeded and the commit did.
   // After a failed write nothing is committed and the transaction stays open for rollback().
@@ -144,15 +159,17 @@ class MySQLClient {
   ResultSet run(const std::string& statement);
   void note_error(unsigned int error);
   bool settle_lost_commit(const Proof& proof);
-  // Runs `proof` (and rolls back its locks): whether the transaction it asks about was applied;
-  // kUnknown, with wire_error_ set, when the proof could not be read.
+  // Runs `proof` with its lock (and its fence, see Proof), then rolls back the lock: whether the
+  // transaction it asks about was applied; kUnknown, with wire_error_ set, when the proof could
+  // not be read.
   enum class Applied { kYes, kNo, kUnknown };
   Applied ask_proof(const Proof& proof);
+  // Reads `proof.check` alone, without a lock. kNo only when `final` (the old transaction is known
+  // to have ended); else kUnknown, with wire_error_ set to what stood in the way of the locking
+  // proof (`error`) when the row is not there.
+  Applied read_check(const Proof& proof, bool final, unsigned int error);
   // True on a Galera node for a proof that holds a fence (see Proof).
   bool fenced(const Proof& proof) const;
-  // `proof` without its fence: for a COMMIT answered OK on this connection, whose transaction has
-  // ended on this node either way, so that nothing else can commit it later.
-  static Proof without_fence(const Proof& proof);
   // After a fenced proof read "not applied": commits its transaction. kNo once the fence is
   // certified; kUnknown, with wire_error_ set, when it is not (a conflict, a lost connection).
   Applied commit_fence();

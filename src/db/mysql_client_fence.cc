@@ -12,29 +12,14 @@
 // and a node that applies the earlier undoes a local transaction that holds the row. The fence
 // commits only after the proof read "not applied", so once it has committed the old transaction
 // can never commit, wherever it is: alive, desynced, cut off from the cluster or dead.
-#include <algorithm>
-#include <iterator>
 #include <string>
 
 #include "db/error_classes.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
 
-namespace {
-
-// Every statement of a proof reads (SELECT) or begins its transaction, but its fence.
-bool is_fence(const std::string& statement) { return statement.compare(0, 7, "UPDATE ") == 0; }
-
-}  // namespace
-
 bool MySQLClient::fenced(const Proof& proof) const {
-  return one_at_a_time_ && std::any_of(proof.begin(), proof.end(), is_fence);
-}
-
-MySQLClient::Proof MySQLClient::without_fence(const Proof& proof) {
-  Proof reads;
-  std::remove_copy_if(proof.begin(), proof.end(), std::back_inserter(reads), is_fence);
-  return reads;
+  return one_at_a_time_ && !proof.fence.empty();
 }
 
 MySQLClient::Applied MySQLClient::commit_fence() {

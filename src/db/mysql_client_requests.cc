@@ -17,9 +17,17 @@ namespace {
 using db_errors::Action;
 using db_errors::classify;
 
-// Asking whether a commit was applied may itself meet a lost connection or wait too long behind
-// the old transaction; it is asked again on a new connection this many times at most.
-constexpr int kProofAttempts = 10;
+using Clock = std::chrono::steady_clock;
+
+// Asking whether a commit was applied may itself meet a lost connection, wait too long behind the
+// old transaction, or find the database read-only; it is asked again on a new connection. On a
+// single server a plain read settles it once the old transaction has surely ended: the idle
+// limit after the loss, and this much more for the database to notice and undo it.
+constexpr int kEndedMarginSeconds = 5;
+// Until then, and on a Galera node (where only the fence settles it) for a reconnect bound more,
+// the proof is asked again; after that the session ends rather than guess.
+constexpr int kProofSeconds =
+    db_params::kIdleTransactionSeconds + kEndedMarginSeconds + db_params::kReconnectSeconds;
 
 // The statements as one text, each ended by a semicolon (those texts that carry their own keep
 // just that one). An empty statement ends the process, as it does on its own.
@@ -119,8 +127,9 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
   if (last_error_ == 0 && (!one_at_a_time_ || proof.empty())) return true;
   if (last_error_ == 0) {
     // A Galera node may have undone the transaction just before its COMMIT and answered that
-    // COMMIT, which then had nothing to commit, with OK: the proof says what happened.
-    switch (ask_proof(without_fence(proof))) {
+    // COMMIT, which then had nothing to commit, with OK: the check says what happened. That
+    // transaction has ended on this connection, committed or undone, so a plain read is final.
+    switch (read_check(proof, true, 0)) {
       case Applied::kYes:
         return true;
       case Applied::kNo:
@@ -158,9 +167,16 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
   // The old connection's transaction is committed, rolled back, or still alive on the server
   // (it has not noticed yet that its client is gone). The proof reads what the transaction
   // wrote with a locking read, which waits for a live transaction to end either way.
-  for (int i = 0; i < kProofAttempts; ++i) {
+  const Clock::time_point lost_at = Clock::now();
+  const Clock::time_point ended_by =
+      lost_at + std::chrono::seconds(db_params::kIdleTransactionSeconds + kEndedMarginSeconds);
+  const Clock::time_point give_up_at = lost_at + std::chrono::seconds(kProofSeconds);
+  for (int i = 1;; ++i) {
     if (!reconnect()) break;
-    const Applied applied = ask_proof(proof);
+    Applied applied = ask_proof(proof);
+    if (applied == Applied::kUnknown && !one_at_a_time_) {
+      applied = read_check(proof, Clock::now() >= ended_by, wire_error_);
+    }
     if (applied == Applied::kYes) {
       last_error_ = 0;
       return true;
@@ -173,7 +189,8 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
     }
     const unsigned int error = wire_error_;
     if (error != 0 && classify(error).action == Action::kRefuse) break;
-    pause_before_retry(i + 1);  // a node that cannot serve yet may in a moment
+    if (Clock::now() >= give_up_at) break;
+    pause_before_retry(i);  // a node that cannot serve yet may in a moment
   }
   // The database cannot tell whether the order was applied: better to end than to guess.
   outcome_ = Outcome::kGone;
@@ -182,9 +199,12 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
 }
 
 MySQLClient::Applied MySQLClient::ask_proof(const Proof& proof) {
-  std::vector<ResultSet> results = send_batch(batch_text(proof), proof.size());
+  std::vector<std::string> batch = {sql::kBeginTransaction};
+  if (fenced(proof)) batch.insert(batch.end(), 2, proof.fence);
+  batch.push_back(proof.check + sql::kLockingRead);
+  std::vector<ResultSet> results = send_batch(batch_text(batch), batch.size());
   const unsigned int error = wire_error_;
-  MYSQL_ROW row = results.size() == proof.size() ? results.back().first_row() : nullptr;
+  MYSQL_ROW row = results.size() == batch.size() ? results.back().first_row() : nullptr;
   if (error == 0 && row != nullptr && parse_decimal_prefix64(row[0]) == 0 && fenced(proof)) {
     return commit_fence();
   }
@@ -192,6 +212,15 @@ MySQLClient::Applied MySQLClient::ask_proof(const Proof& proof) {
   wire_error_ = error;
   if (error != 0 || row == nullptr) return Applied::kUnknown;
   return parse_decimal_prefix64(row[0]) > 0 ? Applied::kYes : Applied::kNo;
+}
+
+MySQLClient::Applied MySQLClient::read_check(const Proof& proof, bool final, unsigned int error) {
+  ResultSet result = send(proof.check);
+  MYSQL_ROW row = wire_error_ == 0 ? result.first_row() : nullptr;
+  if (row != nullptr && parse_decimal_prefix64(row[0]) > 0) return Applied::kYes;
+  if (row != nullptr && final) return Applied::kNo;
+  if (wire_error_ == 0) wire_error_ = error;
+  return Applied::kUnknown;
 }
 
 void MySQLClient::rollback() {

@@ -33,11 +33,12 @@ constexpr char kRollback[] = "ROLLBACK";
 //   (wsrep_sync_wait; no effect on a database that is not a Galera node). After a failover the
 //   new node may lag behind the dead one: the bot guard and the check whether an interrupted
 //   order was applied must see every committed trade, or an order could be applied twice.
+// The idle limit is db_params::kIdleTransactionSeconds, which the proofs below count on.
 constexpr char kSessionSettings[] =
     "SET time_zone='+00:00', tx_isolation='READ-COMMITTED', "
     "sql_mode=CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'), "
     "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
-    "idle_transaction_timeout=30, wsrep_sync_wait=1";
+    "idle_transaction_timeout={}, wsrep_sync_wait=1";
 
 // On a Galera node a write inside a transaction is sent so that it changes nothing should it run
 // outside one (see mysql_client.cc): an UPDATE (whose condition holds no OR) with this added, an
@@ -50,16 +51,22 @@ constexpr char kIsClusterNode[] = "SELECT @@wsrep_on";
 // committed ("0-0-0" before any). A COMMIT that changes it has been certified.
 constexpr char kLastWrittenPosition[] = "SELECT WSREP_LAST_WRITTEN_GTID()";
 
+// Proofs. Each request that may lose its COMMIT's answer has a check: a plain read of a row
+// that only its own attempt inserted, by the id the insert gave, in its first round trip (so the
+// transaction holds it from then on), counted so that the answer is 1 exactly when the
+// transaction was applied. MySQLClient::commit asks it first with this added, a locking read that
+// waits for the old transaction should the database still hold it open. Rows that a check reads
+// are never deleted while a proof may still ask for them.
+constexpr char kLockingRead[] = " FOR UPDATE";
+
 // Accounts (sign-up, sign-in).
 constexpr char kInsertAccount[] = "INSERT INTO kv_account VALUES(NULL, '{}', '{}');";
 constexpr char kSelectAccountIdByName[] = "SELECT acc_id FROM kv_account where USERNAME='{}';";
 constexpr char kInsertVault[] = "INSERT INTO kv_uservault VALUES(NULL, {}, {}, 0, 0, 0, 0, 0);";
-// Whether a sign-up whose COMMIT lost its answer was applied: the new account's vault exists.
-// Asked after kLockAccount: the sign-up's transaction holds its new account row from its first
-// round trip, so the lock waits for it should it still be alive (a locking read of the vault row,
-// which does not exist yet, takes no lock under READ COMMITTED).
-constexpr char kLockAccount[] = "SELECT acc_id FROM kv_account WHERE acc_id={} FOR UPDATE";
-constexpr char kProveVault[] = "SELECT COUNT(*) FROM kv_uservault WHERE acc_id={} FOR UPDATE";
+// Whether a sign-up whose COMMIT lost its answer was applied: the account row it inserted in its
+// first round trip exists (its vault commits with it or not at all). The vault row would not do:
+// a locking read of a row that does not exist yet takes no lock under READ COMMITTED.
+constexpr char kProveAccount[] = "SELECT COUNT(*) FROM kv_account WHERE acc_id={}";
 constexpr char kSelectAccountByLogin[] =
     "SELECT * FROM kv_account WHERE username='{}' AND password='{}';";
 
@@ -76,12 +83,12 @@ constexpr char kLockVaultBalances[] =
     "SELECT KRW_amount, {}_amount FROM kv_uservault WHERE acc_id={} FOR UPDATE";
 // Taken first by every address-book add: the same row lock without the balances.
 constexpr char kLockVault[] = "SELECT acc_id FROM kv_uservault WHERE acc_id={} FOR UPDATE;";
-// Sent twice, in one transaction, by the check whether an order was applied: the pair locks the
-// account's vault row as an order does, and writes it without changing it (flipping the lowest
-// bit of a balance that is never negative keeps it within the column and its check). A Galera
-// node certifies writes, never locking reads: committed, the pair is a write of the row the
-// order wrote, which the cluster orders before or after the order's, and the later of two
-// writes of one row that did not see the earlier is undone. See MySQLClient::Proof.
+// Sent twice, in one transaction, by the check whether an order was applied on a Galera node:
+// the pair locks the account's vault row as an order does, and writes it without changing it
+// (flipping the lowest bit of a balance that is never negative keeps it within the column and its
+// check). A Galera node certifies writes, never locking reads: committed, the pair is a write of
+// the row the order wrote, which the cluster orders before or after the order's, and the later of
+// two writes of one row that did not see the earlier is undone. See MySQLClient::Proof.
 constexpr char kFenceVault[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount^1 WHERE acc_id={}";
 
 // Market.
@@ -108,10 +115,9 @@ constexpr char kInsertTradeAtMarket[] =
     "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', "
     "(SELECT current_price FROM kv_coininfo WHERE symbol='{}'), {}, "
     "(SELECT current_price FROM kv_coininfo WHERE symbol='{}')*{}, {}, FROM_UNIXTIME({}) )";
-// Whether an order whose commit lost its answer was applied: the trade it logged exists. Asked
-// after kFenceVault in one transaction, so it waits for the order's transaction if that is still
-// alive on the same node; the id is this attempt's own, so an identical order of another session
-// never counts.
+// Whether an order whose commit lost its answer was applied: the trade it logged exists. The id
+// is this attempt's own, so an identical order of another session never counts. On a Galera node
+// it is asked after kFenceVault, in the same transaction.
 constexpr char kProveTrade[] = "SELECT COUNT(*) FROM kv_tradehistory WHERE id={} AND acc_id={}";
 constexpr char kSelectTrades[] =
     "SELECT * from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
@@ -122,33 +128,32 @@ constexpr char kCountAddresses[] = "SELECT COUNT(*) FROM kv_addressbook WHERE ac
 constexpr char kInsertAddress[] =
     "INSERT INTO kv_addressbook VALUES(NULL, {}, '{}', '{}', '{}', {});";
 // Whether an add whose COMMIT lost its answer was applied: the entry it inserted exists.
-constexpr char kProveAddress[] =
-    "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} FOR UPDATE";
+constexpr char kProveAddress[] = "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={}";
 constexpr char kCountAddressesForModify[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={};";
 // Begins a rewrite of one entry: holds the entry until the rewrite commits or rolls back.
 constexpr char kLockAddressById[] =
     "SELECT address FROM kv_addressbook WHERE id={} AND acc_id={} FOR UPDATE";
 constexpr char kUpdateAddressById[] =
     "UPDATE kv_addressbook SET address='{}' WHERE id={} and acc_id={};";
-// Whether a rewrite of one entry whose COMMIT lost its answer was applied: the entry holds the
-// new address (a rewrite to the address an entry already holds never writes). The locking read
-// waits for the rewrite's transaction, which holds the entry from its first round trip.
-constexpr char kProveAddressRewrite[] =
-    "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={} AND address='{}' FOR UPDATE";
 // The rewrite of every entry sends it; only its failure counts (addressbook_modify.cc).
 constexpr char kCountAddressesByText[] =
     "SELECT COUNT(*) FROM kv_addressbook WHERE address='{}' and acc_id={};";
 // Begins a rewrite of every entry: holds each entry of the account until the rewrite ends.
 constexpr char kLockAllAddresses[] =
     "SELECT id, address FROM kv_addressbook WHERE acc_id={} FOR UPDATE";
-// Whether a rewrite of every entry whose COMMIT lost its answer was applied: each entry it
-// locked (their count, the account, the ids, comma-separated) holds the new address. The locking
-// read waits for the rewrite's transaction, which holds those entries from its first round trip.
-constexpr char kProveAddressesRewrite[] =
-    "SELECT COUNT(*)={} FROM kv_addressbook WHERE acc_id={} AND id IN ({}) AND address='{}' "
-    "FOR UPDATE";
 constexpr char kUpdateEachAddress[] =
     "UPDATE kv_addressbook SET address='{}' where id={} and acc_id={};";
+
+// Rewrite attempts. An entry's address may be rewritten again by another session at any time, so
+// what an entry holds cannot tell whether this rewrite was applied: each rewrite inserts a row of
+// its own in its first round trip, and its id proves it. Rows older than an hour are pruned by
+// the account's next rewrite, long after any proof could ask for them (mysql_client_requests.cc
+// bounds a proof to about a minute); the prune comes before the insert, so two rewrites of one
+// account that meet at it wait for each other in one direction only.
+constexpr char kPruneAttempts[] =
+    "DELETE FROM kv_attempt WHERE acc_id={} AND made_at < NOW() - INTERVAL 1 HOUR";
+constexpr char kInsertAttempt[] = "INSERT INTO kv_attempt VALUES(NULL, {}, NOW())";
+constexpr char kProveAttempt[] = "SELECT COUNT(*) FROM kv_attempt WHERE id={} AND acc_id={}";
 
 // Views: the market and the signed-in account's balances. Each is one plain read, so what it
 // shows is one consistent moment even while other sessions trade.

@@ -68,7 +68,7 @@ int Exchange::handle_add_addressbook(const korvane::AddressBook& request) {
   if (client->last_error() != 0) return -1;
   // The commit goes on its own: should its answer be lost, the id the insert gave tells whether
   // the entry was stored, where an identical entry added before could not.
-  if (!add.commit({}, {fmt::format(sql::kProveAddress, client->last_insert_id(), user->idx)})) {
+  if (!add.commit({}, {fmt::format(sql::kProveAddress, client->last_insert_id(), user->idx), ""})) {
     return -1;
   }
   addressbook_response(entry);

@@ -22,23 +22,40 @@ void modify_addressbook_response(int id, std::string origin_addr, std::string ne
   print_json_response(response, JsonFields::kAllFields);
 }
 
+namespace {
+
+// The statements that begin a rewrite after its locking reads: the account's old attempt rows go,
+// and this attempt's own row comes, as the round trip's last statement, whose insert id the
+// rewrite keeps (see kInsertAttempt).
+void add_attempt_row(std::vector<std::string>* reads) {
+  reads->push_back(fmt::format(sql::kPruneAttempts, user->idx));
+  reads->push_back(fmt::format(sql::kInsertAttempt, user->idx));
+}
+
+// What proves the rewrite that began with add_attempt_row() should its commit's answer be lost.
+MySQLClient::Proof attempt_proof() {
+  return {fmt::format(sql::kProveAttempt, client->last_insert_id(), user->idx), ""};
+}
+
+}  // namespace
+
 // The rewrite of one entry runs as a transaction that holds the entry from its first read, so
-// the address it reports as the origin is the one it replaces, and so that, should the commit's
-// answer be lost, the proof waits for it if it is still alive and then finds the new address in
-// place only if this rewrite (or one to the same address since) was applied. Running it again
-// instead would find the new address there and answer nothing.
+// the address it reports as the origin is the one it replaces. Should the commit's answer be lost,
+// its attempt row says whether it was applied, whatever the entry holds by then: another session
+// may have rewritten it since, and running this rewrite again would undo that.
 int modify_address(int id, std::string new_addr) {
   if (detect_sqli(new_addr)) return -1;
   Transaction rewrite(client);
-  std::vector<ResultSet> reads = rewrite.begin({fmt::format(sql::kLockAddressById, id, user->idx)});
-  if (reads.size() != 1) return -1;
-  MYSQL_ROW row = reads[0].first_row();
+  std::vector<std::string> reads = {fmt::format(sql::kLockAddressById, id, user->idx)};
+  add_attempt_row(&reads);
+  std::vector<ResultSet> results = rewrite.begin(reads);
+  if (results.size() != reads.size()) return -1;
+  MYSQL_ROW row = results[0].first_row();
   if (row == nullptr || row[0] == nullptr) return -1;
-  const std::string previous(row[0], reads[0].fetch_lengths()[0]);
+  const std::string previous(row[0], results[0].fetch_lengths()[0]);
   if (previous == new_addr) return -1;  // nothing to write, and nothing to report
-  const MySQLClient::Proof proof = {
-      sql::kBeginTransaction, fmt::format(sql::kProveAddressRewrite, id, user->idx, new_addr)};
-  if (!rewrite.commit({fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx)}, proof)) {
+  if (!rewrite.commit({fmt::format(sql::kUpdateAddressById, new_addr, id, user->idx)},
+                      attempt_proof())) {
     return -1;
   }
   modify_addressbook_response(id, previous, new_addr);
@@ -46,10 +63,9 @@ int modify_address(int id, std::string new_addr) {
 }
 
 // The rewrite of every entry runs as one transaction that holds the account's entries from its
-// first read, so the book is rewritten whole or not at all, and so that, should the commit's
-// answer be lost, the proof waits for it if it is still alive and then finds the new address in
-// every entry this attempt locked only if it was applied. A later rewrite by another session
-// waits behind it instead of being overwritten by a late old batch.
+// first read, so the book is rewritten whole or not at all, and a later rewrite by another
+// session waits behind it. Should the commit's answer be lost, its attempt row says whether it
+// was applied, as for the rewrite of one entry.
 int modify_all_address(std::string origin_addr, std::string new_addr) {
   if (detect_sqli(origin_addr)) return -1;
   if (detect_sqli(new_addr)) return -1;
@@ -57,26 +73,21 @@ int modify_all_address(std::string origin_addr, std::string new_addr) {
   // It is still sent, since it is what refuses an origin the database cannot take (a NUL byte
   // cuts the statement inside its quotes) before any id is shown.
   Transaction rewrite(client);
-  std::vector<ResultSet> reads =
-      rewrite.begin({fmt::format(sql::kCountAddressesByText, origin_addr, user->idx),
-                     fmt::format(sql::kLockAllAddresses, user->idx)});
-  if (reads.empty() || reads[0].first_row() == nullptr) return -1;
-  if (reads.size() != 2 || !reads[1]) return -1;
+  std::vector<std::string> reads = {fmt::format(sql::kCountAddressesByText, origin_addr, user->idx),
+                                    fmt::format(sql::kLockAllAddresses, user->idx)};
+  add_attempt_row(&reads);
+  std::vector<ResultSet> results = rewrite.begin(reads);
+  if (results.empty() || results[0].first_row() == nullptr) return -1;
+  if (results.size() != reads.size() || !results[1]) return -1;
   std::vector<std::string> updates;
-  std::string ids;
-  while (MYSQL_ROW row = reads[1].fetch_row()) {
+  while (MYSQL_ROW row = results[1].fetch_row()) {
     const int32_t id = parse_decimal_prefix32(row[0]);
     print_uncommitted_line(std::to_string(id));
     updates.push_back(fmt::format(sql::kUpdateEachAddress, new_addr, id, user->idx));
-    ids += (ids.empty() ? "" : ",") + std::to_string(id);
   }
-  // A book without entries writes nothing, and running it again changes nothing.
-  MySQLClient::Proof proof;
-  if (!updates.empty()) {
-    proof = {sql::kBeginTransaction,
-             fmt::format(sql::kProveAddressesRewrite, updates.size(), user->idx, ids, new_addr)};
-  }
-  if (rewrite.commit(updates, proof)) return 0;
+  // A book without entries writes nothing: its transaction, attempt row and all, is rolled back.
+  if (updates.empty()) return 0;
+  if (rewrite.commit(updates, attempt_proof())) return 0;
   // A failed update stops the batch, and the commit with it. Every update carries the same
   // address, so the rest would have failed alike (a NUL byte ends the text inside its quotes):
   // nothing is written, and the ids stay shown, as each entry's rewrite was tried. An attempt

@@ -170,11 +170,10 @@ int Exchange::commit_order(Transaction& order, std::vector<std::string> writes, 
   // The log entry completes the order: commit it with the order's other changes, and answer
   // only once they are durable. Should the commit's answer be lost, the entry's id tells whether
   // this order was applied.
-  // The fence, sent twice, writes the vault row without changing it: on a cluster, a "not
-  // applied" stands only once that write has committed (MySQLClient::Proof).
-  const std::string fence = fmt::format(sql::kFenceVault, user->idx);
-  const MySQLClient::Proof proof = {sql::kBeginTransaction, fence, fence,
-                                    fmt::format(sql::kProveTrade, trade_id, user->idx)};
+  // The fence writes the vault row without changing it: on a cluster, a "not applied" stands only
+  // once that write has committed (MySQLClient::Proof).
+  const MySQLClient::Proof proof = {fmt::format(sql::kProveTrade, trade_id, user->idx),
+                                    fmt::format(sql::kFenceVault, user->idx)};
   if (!order.commit(writes, proof)) return -1;
 
   korvane::TradeResponse response;

@@ -61,6 +61,11 @@ struct DelayedCase {
   Rows (*expected)(const Session&);
 };
 
+// The proof of a rewrite: its attempt row, read with a lock.
+std::string attempt_proof(const Session& s) {
+  return "%kv_attempt WHERE id=% AND acc_id=" + s.acc + " FOR UPDATE";
+}
+
 const DelayedCase kDelayedCases[] = {
     {"SignUp", false, "INSERT INTO kv_uservault", [](ServerProcess&, Session&) {},
      [](const Session& s) { return envelopes::signup(s.name, "pw"); },
@@ -77,7 +82,9 @@ const DelayedCase kDelayedCases[] = {
      [](ServerProcess&, Session& s) { s.db.set_market("XRP", kPrice, kStock); },
      [](const Session&) { return envelopes::buy(kXRP, 2, kAt); },
      [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, true, s.acc); },
-     [](const Session& s) { return "UPDATE kv_uservault SET %^1 WHERE acc_id=" + s.acc; },
+     [](const Session& s) {
+       return "%kv_tradehistory WHERE id=% AND acc_id=" + s.acc + " FOR UPDATE";
+     },
      [](Session& s) {
        return s.db.rows(
            "SELECT COUNT(*), MIN(v.XRP_amount) FROM kv_tradehistory t JOIN "
@@ -95,9 +102,7 @@ const DelayedCase kDelayedCases[] = {
      },
      [](const Session& s) { return envelopes::modify_address(std::stoi(s.entry), "rNew"); },
      [](const Session& s) { return answers::address_modified(s.entry, "rOld", "rNew"); },
-     [](const Session& s) {
-       return "%kv_addressbook WHERE id=" + s.entry + " AND acc_id=" + s.acc + "%FOR UPDATE%";
-     },
+     [](const Session& s) { return attempt_proof(s); },
      [](Session& s) {
        return s.db.rows("SELECT id, address FROM kv_addressbook WHERE acc_id=" + s.acc);
      },
@@ -119,9 +124,7 @@ const DelayedCase kDelayedCases[] = {
        return envelopes::modify_address(kEveryAddressBookEntry, "rNew", "rOld");
      },
      [](const Session& s) { return "-1\n" + s.entry; },
-     [](const Session& s) {
-       return "%kv_addressbook WHERE acc_id=" + s.acc + " AND id IN (%FOR UPDATE%";
-     },
+     [](const Session& s) { return attempt_proof(s); },
      [](Session& s) {
        return s.db.rows("SELECT address FROM kv_addressbook WHERE acc_id=" + s.acc);
      },
@@ -222,6 +225,60 @@ TEST_P(IdenticalOrder, OneSessionTradesAndTheOtherIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(LateCommit, IdenticalOrder, ::testing::ValuesIn(kRaceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A rewrite's commit is applied but its answer lost, and while its session reconnects another
+// session of the account rewrites the same entry again. The first rewrite must be answered as
+// applied (it was, before the second), not run again over the second.
+struct RewriteRaceCase {
+  const char* name;
+  int32_t first_id;  // 0: the entry's own id
+  std::string (*first_answer)(const std::string& ids);
+};
+
+const RewriteRaceCase kRewriteRaceCases[] = {
+    {"OneEntry", 0,
+     [](const std::string& ids) {
+       return answers::address_modified(ids.substr(0, ids.find('\n')), "rOld", "rN");
+     }},
+    {"EveryEntry", kEveryAddressBookEntry, [](const std::string& ids) { return "-1\n" + ids; }},
+};
+
+void PrintTo(const RewriteRaceCase& c, std::ostream* out) { *out << c.name; }
+
+class RewriteRace : public LateCommit, public ::testing::WithParamInterface<RewriteRaceCase> {};
+
+TEST_P(RewriteRace, ALaterRewriteOfAnotherSessionStands) {
+  const RewriteRaceCase& c = GetParam();
+  const std::string name = unique_name("rerw");
+  auto first = signed_in_server(db, name, proxy.env());
+  auto second = signed_in_server(db, name);
+  const std::string acc = std::to_string(db.account_id(name));
+  for (const char* address : {"rOld", "rOther"}) {
+    ASSERT_EQ(first->send(envelopes::add_address(kXRP, address, "1", 1)),
+              answers::address_added("XRP", address, "1"));
+  }
+  std::string ids;
+  for (const auto& row :
+       db.rows("SELECT id FROM kv_addressbook WHERE acc_id=" + acc + " ORDER BY id")) {
+    ids += row[0] + "\n";
+  }
+  const std::string entry = ids.substr(0, ids.find('\n'));
+  const int32_t first_id = c.first_id != 0 ? c.first_id : std::stoi(entry);
+
+  proxy.hold_next_connection();
+  proxy.answer_at("UPDATE kv_addressbook",
+                  {1927, "70100", "Connection was killed", true, /*after_running=*/true});
+  first->write_raw(envelopes::bytes_of(envelopes::modify_address(first_id, "rN", "rOld")));
+  ASSERT_TRUE(proxy.wait_until_holding());
+  EXPECT_EQ(second->send(envelopes::modify_address(std::stoi(entry), "rM")),
+            answers::address_modified(entry, "rN", "rM"));
+  proxy.release();
+  EXPECT_EQ(first->read_until_prompt(), c.first_answer(ids));
+  EXPECT_EQ(db.value("SELECT address FROM kv_addressbook WHERE id=" + entry), "rM");
+}
+
+INSTANTIATE_TEST_SUITE_P(LateCommit, RewriteRace, ::testing::ValuesIn(kRewriteRaceCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

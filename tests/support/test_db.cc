@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "db/connection_params.h"
 #include "db/statements.h"
 #include "server/startup.h"
 
@@ -23,7 +24,7 @@ TestDb::TestDb(User as, const std::string& socket) {
   // server. Two are put back: the database's default isolation, REPEATABLE READ, whose gap locks
   // let a test hold the place where an order's trade would go; and no idle limit on a test's own
   // transactions, which wait for a server as long as the test needs.
-  mysql_options(conn_, MYSQL_INIT_COMMAND, sql::kSessionSettings);
+  mysql_options(conn_, MYSQL_INIT_COMMAND, db_params::session_settings().c_str());
   const bool root = as == kRoot;
   if (mysql_real_connect(conn_, "localhost", root ? "root" : "korvane", root ? "" : "wexolim",
                          "korvane_db", 0, socket.empty() ? nullptr : socket.c_str(),
