@@ -23,8 +23,8 @@ TEST(Bootstrap, CommandLineHoldsNoPassword) {
   EXPECT_EQ(run_bootstrap(), 0);
 }
 
-const char* const kTables[] = {"kv_account", "kv_uservault", "kv_coininfo", "kv_tradehistory",
-                               "kv_addressbook"};
+const char* const kTables[] = {"kv_account",      "kv_uservault",   "kv_coininfo",
+                               "kv_tradehistory", "kv_addressbook", "kv_attempt"};
 
 // A table's definition without its next AUTO_INCREMENT value.
 std::string without_next_id(std::string definition) {
@@ -63,11 +63,12 @@ TEST(Bootstrap, MakesWhatIsMissingAndRunsNoSchemaStatementOnADatabaseInPlace) {
   const Missing cases[] = {
       {"nothing", {}},
       {"a table", {"DROP TABLE korvane_db.kv_addressbook"}},
+      {"the rewrite attempts (a database made before them)", {"DROP TABLE korvane_db.kv_attempt"}},
       {"the market and the log",
        {"DROP TABLE korvane_db.kv_coininfo", "DROP TABLE korvane_db.kv_tradehistory"}},
       {"the database", {"DROP DATABASE korvane_db"}},
   };
-  constexpr long kCreates = 6;  // the database and five tables
+  constexpr long kCreates = 7;  // the database and six tables
   TestDb root(TestDb::kRoot);
   ASSERT_EQ(run_bootstrap(), 0);
   const std::vector<std::string> complete = schema(root);

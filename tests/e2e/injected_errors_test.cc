@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -13,6 +14,7 @@
 #include "support/answers.h"
 #include "support/envelopes.h"
 #include "support/fault_proxy.h"
+#include "support/global_setting.h"
 #include "support/server_process.h"
 #include "support/sign_in.h"
 #include "support/test_db.h"
@@ -130,5 +132,68 @@ TEST(InjectedErrors, ASignInTheDatabaseKeptRefusingIsNotSpent) {
   EXPECT_EQ(server.send(envelopes::my_info()),
             answers::my_info(std::to_string(db.account_id(name)), name, kStartingKrw));
 }
+
+// An order's commit whose answer is lost while the database keeps its proof from being read with
+// a lock: the proof goes on, within its time bound, until it can tell.
+struct ProofCase {
+  const char* name;
+  const char* setting;  // a global setting of the database while the proof runs
+  const char* value;
+  // The order's write batch: held and sent on once the proof has been asked `tries` times, or run
+  // at once with its answer lost.
+  bool delayed;
+  int tries;
+};
+
+const ProofCase kProofCases[] = {
+    // Every locking read gives up at once; the batch lands after more tries than a count of ten.
+    {"LockWaitsOutlastTenTries", "innodb_lock_wait_timeout", "0", true, 12},
+    // A read-only server refuses locking reads; a plain read finds the trade.
+    {"ReadOnlyDatabase", "read_only", "1", false, 0},
+};
+
+void PrintTo(const ProofCase& c, std::ostream* out) { *out << c.name; }
+
+class LostCommitProof : public ::testing::TestWithParam<ProofCase> {
+ protected:
+  TestDb db;
+  FaultProxy proxy;
+};
+
+TEST_P(LostCommitProof, FindsTheTradeOnce) {
+  const ProofCase& c = GetParam();
+  const std::string name = unique_name("proof");
+  auto server = signed_in_server(db, name, proxy.env());
+  const std::string acc = std::to_string(db.account_id(name));
+  db.set_market("XRP", kPrice, kStock);
+  // Each try of the proof: the connect's two statements, the locking read, its rollback and a
+  // plain read.
+  constexpr int kStatementsPerTry = 5;
+
+  // The setting holds from before the batch is held (the server reconnects at once) or, for a
+  // batch that runs, from after it ran (the proof waits for its connection until then).
+  std::optional<GlobalSetting> setting;
+  if (c.delayed) {
+    setting.emplace(c.setting, c.value);
+    proxy.arm_at("UPDATE kv_coininfo", FaultProxy::Cut::kDelayed);
+  } else {
+    proxy.hold_next_connection();
+    proxy.answer_at("UPDATE kv_coininfo", kErrorsAfterCommit[2].reply);
+  }
+  server->write_raw(envelopes::bytes_of(envelopes::buy(kXRP, 2, 1700000000)));
+  ASSERT_TRUE(proxy.wait_until_holding());
+  if (c.delayed) {
+    ASSERT_TRUE(proxy.wait_until_seen(1 + c.tries * kStatementsPerTry));
+  } else {
+    setting.emplace(c.setting, c.value);
+  }
+  proxy.release();
+  EXPECT_EQ(server->read_until_prompt(), answers::order("XRP", kPrice, kStock, 2, true, acc));
+  setting.reset();
+  EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" + acc), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LostCommitProof, ::testing::ValuesIn(kProofCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -217,6 +217,13 @@ bool FaultProxy::wait_until_holding() {
   return false;
 }
 
+bool FaultProxy::wait_until_seen(int n) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (held_.wait_for(lock, std::chrono::seconds(30), [this, n] { return seen_ >= n; })) return true;
+  ADD_FAILURE() << "the proxy saw " << seen_ << " statements, not " << n;
+  return false;
+}
+
 void FaultProxy::release() {
   char byte = 1;
   while (write(stop_[1], &byte, 1) < 0 && errno == EINTR) {
@@ -262,6 +269,7 @@ int FaultProxy::statements_seen() {
 bool FaultProxy::cut_here(const std::string& statement, Cut* how) {
   std::lock_guard<std::mutex> lock(mu_);
   ++seen_;
+  held_.notify_all();
   if (!armed_) return false;
   if (target_piece_.empty() ? seen_ != target_
                             : statement.find(target_piece_) == std::string::npos) {

@@ -91,6 +91,10 @@ class FaultProxy {
   // Waits until a statement is held; records a test failure and returns false after 30 s.
   bool wait_until_holding();
 
+  // Waits until statements_seen() reaches `n`; records a test failure and returns false after
+  // 30 s.
+  bool wait_until_seen(int n);
+
   // Sends every held statement on to the database.
   void release();
 
@@ -133,7 +137,7 @@ class FaultProxy {
   std::string target_piece_;  // when not empty, the cut is at the first statement holding it
   bool hold_next_ = false;
   int holding_ = 0;  // statements held and not yet released
-  std::condition_variable held_;
+  std::condition_variable held_;  // a statement is held, or another seen
   Cut how_ = Cut::kBeforeSending;
   ErrorReply reply_{};    // for Cut::kErrorReply
   int replies_left_ = 0;  // answers still to give after this one
