@@ -136,7 +136,7 @@ class FaultProxy {
   int target_ = 0;
   std::string target_piece_;  // when not empty, the cut is at the first statement holding it
   bool hold_next_ = false;
-  int holding_ = 0;  // statements held and not yet released
+  int holding_ = 0;               // statements held and not yet released
   std::condition_variable held_;  // a statement is held, or another seen
   Cut how_ = Cut::kBeforeSending;
   ErrorReply reply_{};    // for Cut::kErrorReply
