@@ -14,9 +14,10 @@ bool wait_for_no_server_connections(TestDb& db) {
 }
 
 bool wait_for_lock_waits(TestDb& root, int count) {
-  return wait_for_value(
-      root, "SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE trx_state='LOCK WAIT'",
-      std::to_string(count));
+  return wait_for_value(root,
+                        "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+                        "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'",
+                        std::to_string(count));
 }
 
 bool wait_for_lock_wait_in(TestDb& root, const std::string& statement) {

@@ -14,8 +14,9 @@ std::string aborted_clients(TestDb& db);
 // aborted client by the time its connection is gone). `db` connects as the server's user.
 bool wait_for_no_server_connections(TestDb& db);
 
-// Waits until exactly `count` transactions wait for a row lock. `root` connects as kRoot, which
-// sees every connection's transactions.
+// Waits until exactly `count` transactions wait for a row lock. The database's count of waits
+// going on is read live, unlike information_schema.INNODB_TRX and INNODB_LOCK_WAITS, whose
+// picture may be up to 100 ms old and so still show the waits of a test that has just ended.
 bool wait_for_lock_waits(TestDb& root, int count);
 
 // Waits until a transaction waits for a row lock while running a statement whose text matches

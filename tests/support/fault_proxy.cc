@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "db/statements.h"
+
 namespace {
 
 constexpr size_t kHeaderBytes = 4;
@@ -25,6 +27,20 @@ size_t whole_packet(const std::string& bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t size = kHeaderBytes + (b[0] | (b[1] << 8) | (b[2] << 16));
   return bytes.size() >= size ? size : 0;
+}
+
+// The question whether the database is a Galera node, as it reaches the database while the proxy
+// acts as one: a statement that answers yes.
+constexpr char kGaleraNodeAnswer[] = "SELECT 1";
+
+// A COM_QUERY command packet (sequence id 0) of `statement`.
+std::string command_packet(const std::string& statement) {
+  const size_t size = 1 + statement.size();
+  std::string packet(kHeaderBytes, '\0');
+  packet[0] = static_cast<char>(size & 0xff);
+  packet[1] = static_cast<char>((size >> 8) & 0xff);
+  packet[2] = static_cast<char>((size >> 16) & 0xff);
+  return packet + static_cast<char>(kComQuery) + statement;
 }
 
 // The ERR packet of `reply`, as the answer to a command (sequence id 1).
@@ -132,6 +148,9 @@ struct FaultProxy::Link {
   FaultProxy::ErrorReply replacement{};
   bool hold_first = false;  // hold the first statement
   std::string held;         // statements held until release()
+  // What the client sent since the proxy's own ROLLBACK, sent on once that is answered.
+  std::string after_rollback;
+  std::string rollback_answer;  // what has come of that answer
 };
 
 FaultProxy::FaultProxy() {
@@ -203,6 +222,11 @@ void FaultProxy::answer_at(const std::string& piece, const ErrorReply& reply, in
   std::lock_guard<std::mutex> lock(mu_);
   reply_ = reply;
   replies_left_ = times - 1;
+}
+
+void FaultProxy::act_as_galera_node() {
+  std::lock_guard<std::mutex> lock(mu_);
+  galera_node_ = true;
 }
 
 void FaultProxy::hold_next_connection() {
@@ -338,22 +362,31 @@ void FaultProxy::accept_link() {
 void FaultProxy::from_client(Link& link) {
   if (!read_into(link.client, link.from_client)) return link.close_both();
   while (size_t size = whole_packet(link.from_client)) {
-    const std::string packet = link.from_client.substr(0, size);
+    std::string packet = link.from_client.substr(0, size);
     link.from_client.erase(0, size);
     if (!link.held.empty()) {  // what follows a held statement waits behind it
       link.held += packet;
       continue;
     }
+    if (!link.after_rollback.empty()) {  // and so does what follows one behind a ROLLBACK
+      link.after_rollback += packet;
+      continue;
+    }
     Cut how;
     const bool statement = packet.size() > kHeaderBytes && packet[3] == 0 &&
                            static_cast<unsigned char>(packet[4]) == kComQuery;
+    const std::string text = statement ? packet.substr(kHeaderBytes + 1) : std::string();
+    if (statement && text == sql::kIsClusterNode) {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (galera_node_) packet = command_packet(kGaleraNodeAnswer);
+    }
     if (statement && link.hold_first) {
       link.hold_first = false;
       link.held = packet;
       note_held();
       continue;
     }
-    const bool cut = statement && cut_here(packet.substr(kHeaderBytes + 1), &how);
+    const bool cut = statement && cut_here(text, &how);
     if (cut && how == Cut::kBeforeSending) return link.close_both();
     if (cut && how == Cut::kErrorReply) {
       ErrorReply reply;
@@ -372,6 +405,13 @@ void FaultProxy::from_client(Link& link) {
       if (!write_all(link.client, answer.data(), answer.size()) || reply.close) {
         return link.close_both();
       }
+      continue;
+    }
+    if (cut && how == Cut::kRollbackFirst) {
+      const std::string rollback = command_packet(sql::kRollback);
+      if (!write_all(link.database, rollback.data(), rollback.size())) return link.close_both();
+      link.after_rollback = packet;
+      link.rollback_answer.clear();
       continue;
     }
     if (cut && how == Cut::kDelayed) {
@@ -393,6 +433,15 @@ void FaultProxy::from_database(Link& link) {
   std::string bytes;
   if (!read_into(link.database, bytes)) return link.close_both();
   if (link.client < 0) return;  // a delayed statement's answer, which nobody waits for
+  if (!link.after_rollback.empty()) {
+    // The ROLLBACK's answer is one packet, and nothing else comes before the statement is sent.
+    link.rollback_answer += bytes;
+    if (whole_packet(link.rollback_answer) == 0) return;
+    const std::string statement = std::move(link.after_rollback);
+    link.after_rollback.clear();
+    if (!write_all(link.database, statement.data(), statement.size())) link.close_both();
+    return;
+  }
   if (link.replacing) {
     link.reply += bytes;
     if (!answer_complete(link.reply)) return;

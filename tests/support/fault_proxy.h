@@ -23,6 +23,13 @@
 // database that cannot serve it would: the database never sees it (or runs it, and its answer is
 // replaced), and the connection stays open or is closed after the error, as the real server does
 // for that error.
+//
+// Or it can stand for a Galera node that undoes a transaction without a word, as a node does when
+// a write replicated from another node conflicts with it between two statements: the next
+// statement then runs on its own, outside any transaction. act_as_galera_node() makes the
+// database say it is such a node (the server then sends it statements one at a time, and writes
+// inside a transaction in their guarded form: db/write_guard.h), and Cut::kRollbackFirst undoes
+// the transaction just before the chosen statement.
 #ifndef KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 #define KORVANE_TESTS_SUPPORT_FAULT_PROXY_H_
 
@@ -50,6 +57,10 @@ class FaultProxy {
     kDelayed,
     // The statement is not forwarded; the server gets the armed ErrorReply as its answer.
     kErrorReply,
+    // A ROLLBACK of the proxy's own goes first on the statement's connection, and the statement
+    // follows once the database has answered it; that answer is dropped. The statement runs
+    // outside the transaction its connection had open, and the server sees only its answer.
+    kRollbackFirst,
   };
 
   // An error answer in the protocol's ERR packet.
@@ -84,6 +95,10 @@ class FaultProxy {
   // Answers the first `times` statements from now whose text holds `piece` with `reply`
   // (Cut::kErrorReply); fired() once the first is answered.
   void answer_at(const std::string& piece, const ErrorReply& reply, int times = 1);
+
+  // From now on the question whether the database is a Galera node (sql::kIsClusterNode) reaches
+  // it as a statement that answers yes, on every connection. Nothing else changes.
+  void act_as_galera_node();
 
   // Holds the first statement of the next connection made until release().
   void hold_next_connection();
@@ -136,6 +151,7 @@ class FaultProxy {
   int target_ = 0;
   std::string target_piece_;  // when not empty, the cut is at the first statement holding it
   bool hold_next_ = false;
+  bool galera_node_ = false;
   int holding_ = 0;               // statements held and not yet released
   std::condition_variable held_;  // a statement is held, or another seen
   Cut how_ = Cut::kBeforeSending;
