@@ -30,6 +30,8 @@ constexpr int32_t kDeposit = 0x20000006;
 // an account, so they are in the exchange group, which a signed-out session cannot reach.
 constexpr int32_t kViewMarket = 0x10000100;
 constexpr int32_t kViewBalance = 0x20000100;
+// The address list came later still: the next code of the exchange group.
+constexpr int32_t kListAddresses = 0x20000007;
 }  // namespace event
 
 // Decodes `length` bytes of `data` as one envelope and routes it. Prints
