@@ -4,10 +4,12 @@
 // others were lost without a word. They are cut apart here and run one after another, each with
 // its own answer and prompt, as if they had come in reads of their own.
 //
-// Where one envelope ends is told by its first field, the event code (number 1), which every
-// envelope holds exactly once and every encoder writes first: at the top level, the code seen a
-// second time starts the next envelope. An envelope whose fields come in another order is still
-// one request as long as its code appears once.
+// An envelope holds each of its top-level fields once: the event code (field 1) and, for most
+// codes, the one nested message the code requires. An encoder may write them in either order. So a
+// top-level field seen a second time starts the next envelope, and the fields before it that
+// follow the first envelope's code and that this code does not take go with the next one too:
+// they are its nested message, written before its code. Which code takes which field is dispatch's
+// table (server/dispatch.h).
 #ifndef KORVANE_SERVER_ENVELOPES_H_
 #define KORVANE_SERVER_ENVELOPES_H_
 

@@ -24,18 +24,31 @@ std::string market() {
   return e.SerializeAsString();
 }
 
+// The same envelope with its event code written after its other fields.
+std::string code_last(const std::string& bytes) {
+  korvane::KorvaneInterface rest, code;
+  rest.ParseFromString(bytes);
+  code.set_event_id(rest.event_id());
+  rest.clear_event_id();
+  return rest.SerializePartialAsString() + code.SerializePartialAsString();
+}
+
 std::vector<std::string> split(const std::string& bytes) {
   std::vector<std::string> out;
   for (std::string_view piece : split_envelopes(bytes)) out.emplace_back(piece);
   return out;
 }
 
-TEST(Envelopes, EachEventCodeAtTheTopStartsOne) {
+TEST(Envelopes, EachWholeEnvelopeOfAReadIsOnePiece) {
   const std::string a = buy(2), b = buy(3), m = market();
+  const std::string a_last = code_last(a), b_last = code_last(b);
   std::vector<std::string> hundred;
   for (int i = 0; i < 100; ++i) hundred.push_back(i % 2 ? a : m);
-  for (const std::vector<std::string>& pieces :
-       {std::vector<std::string>{a}, {a, b}, {m, a, b}, {m, m}, hundred}) {
+  const std::vector<std::vector<std::string>> reads = {
+      {a},         {a, b},      {m, a, b},        {m, m},
+      hundred,     {a_last},    {a_last, b_last}, {a, b_last},
+      {a_last, b}, {m, a_last}, {a_last, m},      {m, a_last, m, b, b_last}};
+  for (const std::vector<std::string>& pieces : reads) {
     std::string bytes;
     for (const std::string& p : pieces) bytes += p;
     EXPECT_EQ(split(bytes), pieces);
@@ -59,6 +72,7 @@ TEST(Envelopes, BytesThatAreNoEnvelopeStayWithTheLastPiece) {
   const std::string a = buy(2), m = market();
   const std::string junk = "\xff\xff\xff";
   const std::string cut = a.substr(0, a.size() - 1);  // a length that runs past the end
+  const std::string a_code = a.substr(0, 6), a_nested = a.substr(6);
   struct Case {
     std::string bytes;
     std::vector<std::string> pieces;
@@ -70,6 +84,10 @@ TEST(Envelopes, BytesThatAreNoEnvelopeStayWithTheLastPiece) {
       {junk, {junk}},
       {std::string("\x08", 1), {std::string("\x08", 1)}},
       {a + std::string("\x08", 1), {a, std::string("\x08", 1)}},
+      {a + a_code, {a, a_code}},
+      {a + a_nested, {a, a_nested}},
+      {a_nested + a_nested, {a_nested, a_nested}},
+      {a + m + a_nested, {a, m + a_nested}},
   };
   for (const Case& c : cases) EXPECT_EQ(split(c.bytes), c.pieces);
 }
