@@ -111,6 +111,34 @@ bool holds_number(const std::vector<Field>& fields, size_t first, size_t end, ui
                      [number](const Field& field) { return field.number == number; });
 }
 
+// Whether fields[0, end) are a whole envelope: they hold the event code and the nested message
+// the code requires, and end with one of the two.
+bool is_whole(const std::vector<Field>& fields, size_t end) {
+  int32_t code;
+  if (!find_code(fields, 0, end, &code)) return false;
+  const int required = required_request_field(code);
+  if (required != 0 && !holds_number(fields, 0, end, static_cast<uint64_t>(required))) {
+    return false;
+  }
+  return !is_foreign(fields[end - 1], code);
+}
+
+bool is_whole_envelope(std::string_view piece) {
+  size_t walked;
+  const std::vector<Field> fields = walk_fields(piece, &walked);
+  return walked == piece.size() && is_whole(fields, fields.size());
+}
+
+// Where the fields of the envelope that starts at fields[0] end: before the fields at the end,
+// after its code, that the code does not take. They may be the next envelope's, its code to come.
+size_t own_fields_end(const std::vector<Field>& fields) {
+  int32_t code;
+  size_t end = fields.size();
+  if (!find_code(fields, 0, end, &code)) return end;
+  while (is_foreign(fields[end - 1], code)) --end;  // the code itself is not foreign
+  return end;
+}
+
 }  // namespace
 
 std::vector<std::string_view> split_envelopes(std::string_view bytes) {
@@ -126,4 +154,15 @@ std::vector<std::string_view> split_envelopes(std::string_view bytes) {
   }
   envelopes.push_back(bytes.substr(start));
   return envelopes;
+}
+
+std::string_view cut_envelope_start(const std::vector<std::string_view>& pieces) {
+  const std::string_view last = pieces.back();
+  size_t walked;
+  const std::vector<Field> fields = walk_fields(last, &walked);
+  const size_t end = own_fields_end(fields);
+  if (end < fields.size() && is_whole(fields, end)) return last.substr(fields[end].start);
+  if (walked == last.size() && is_whole(fields, fields.size())) return {};
+  const bool after_whole = std::any_of(pieces.begin(), pieces.end() - 1, is_whole_envelope);
+  return after_whole ? last : std::string_view();
 }

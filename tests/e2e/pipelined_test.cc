@@ -15,6 +15,8 @@ namespace {
 constexpr int kXRP = 2, kSOL = 3;
 constexpr char kParseError[] = "Error parse_handler();\n";
 constexpr char kPrompt[] = "> ";
+// What the server takes in one read.
+constexpr size_t kReadSize = 10240;
 
 // Reads `count` answers, each up to its prompt. Answers written together may come in one read,
 // so the output is cut at each prompt; none of the answers used here holds "> ".
@@ -124,6 +126,24 @@ TEST_F(Pipelined, AnEnvelopeWithItsCodeLastIsOneRequest) {
   EXPECT_EQ(trades(), "3");
   // No further answer comes before the next request's own.
   EXPECT_EQ(server.send(envelopes::my_info()), answers::my_info(acc, name, 99998875));
+}
+
+// A write longer than one read comes in several, cut wherever the reads end: an envelope cut at
+// the end of one read is completed by the next, and each request gets exactly one answer. The
+// write fits in the pipe at once, so every read but the last is full.
+TEST_F(Pipelined, AWriteOverManyReadsGetsOneAnswerPerRequestInOrder) {
+  const std::string market = bytes_of(envelopes::view_market());
+  const std::string balance = bytes_of(envelopes::view_balance());
+  ASSERT_NE(kReadSize % market.size(), 0u);  // a read ends inside an envelope
+  const std::string market_answer = server.send(market), balance_answer = server.send(balance);
+  ASSERT_NE(market_answer, balance_answer);
+  std::vector<std::string> pieces, expected;
+  for (int i = 0; pieces.size() * market.size() < 3 * kReadSize; ++i) {
+    pieces.push_back(i % 2 == 0 ? market : balance);
+    expected.push_back(i % 2 == 0 ? market_answer : balance_answer);
+  }
+  EXPECT_EQ(answers_of(pieces, pieces.size()), expected);
+  EXPECT_EQ(server.send(market), market_answer);
 }
 
 }  // namespace
