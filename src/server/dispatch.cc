@@ -13,11 +13,12 @@ using korvane::KorvaneInterface;
 constexpr char kParseError[] = "Error parse_handler();";
 constexpr char kMultiLogin[] = "Do not multi-login!";
 
-// The map of the server: every event code beside the nested message it requires (null when it
-// needs none) and the handler that runs it. Adding an event is adding a row.
+// The map of the server: every event code beside the number of the envelope's field that holds
+// the nested message it requires (0 when it needs none) and the handler that runs it. Adding an
+// event is adding a row.
 struct EventRoute {
   int32_t code;
-  bool (KorvaneInterface::*has_request)() const;
+  int request_field;
   void (*run)(const KorvaneInterface& envelope);
 };
 
@@ -63,49 +64,67 @@ void run_exchange(const KorvaneInterface& e) {
 }
 
 const EventRoute kUserEvents[] = {
-    {event::kSignUp, &KorvaneInterface::has_event_signup, sign_up},
-    {event::kSignIn, &KorvaneInterface::has_event_signin, sign_in},
-    {event::kSignOut, nullptr, sign_out},
-    {event::kMyInfo, nullptr, my_info},
-    {event::kViewMarket, nullptr, view_market},
+    {event::kSignUp, KorvaneInterface::kEventSignupFieldNumber, sign_up},
+    {event::kSignIn, KorvaneInterface::kEventSigninFieldNumber, sign_in},
+    {event::kSignOut, 0, sign_out},
+    {event::kMyInfo, 0, my_info},
+    {event::kViewMarket, 0, view_market},
 };
 
 const EventRoute kExchangeEvents[] = {
-    {event::kBuy, &KorvaneInterface::has_event_buy,
+    {event::kBuy, KorvaneInterface::kEventBuyFieldNumber,
      run_exchange<korvane::Buy, &KorvaneInterface::event_buy, &Exchange::handle_buy>},
-    {event::kSell, &KorvaneInterface::has_event_sell,
+    {event::kSell, KorvaneInterface::kEventSellFieldNumber,
      run_exchange<korvane::Sell, &KorvaneInterface::event_sell, &Exchange::handle_sell>},
-    {event::kViewHistory, &KorvaneInterface::has_event_history,
+    {event::kViewHistory, KorvaneInterface::kEventHistoryFieldNumber,
      run_exchange<korvane::History, &KorvaneInterface::event_history,
                   &Exchange::handle_view_history>},
-    {event::kAddAddress, &KorvaneInterface::has_event_addressbook,
+    {event::kAddAddress, KorvaneInterface::kEventAddressbookFieldNumber,
      run_exchange<korvane::AddressBook, &KorvaneInterface::event_addressbook,
                   &Exchange::handle_add_addressbook>},
-    {event::kModifyAddress, &KorvaneInterface::has_event_modify_addressbook,
+    {event::kModifyAddress, KorvaneInterface::kEventModifyAddressbookFieldNumber,
      run_exchange<korvane::ModifyAddressBook, &KorvaneInterface::event_modify_addressbook,
                   &Exchange::handle_modify_addressbook>},
-    {event::kDeleteAddress, &KorvaneInterface::has_event_addressbook,
+    {event::kDeleteAddress, KorvaneInterface::kEventAddressbookFieldNumber,
      run_exchange<korvane::AddressBook, &KorvaneInterface::event_addressbook,
                   &Exchange::handle_del_addressbook>},
-    {event::kDeposit, &KorvaneInterface::has_event_deposit,
+    {event::kDeposit, KorvaneInterface::kEventDepositFieldNumber,
      run_exchange<korvane::Deposit, &KorvaneInterface::event_deposit, &Exchange::handle_deposit>},
-    {event::kViewBalance, nullptr, view_balance},
+    {event::kViewBalance, 0, view_balance},
 };
+
+// The row of `code` in `table`; null when it has none.
+template <size_t N>
+const EventRoute* find_route(const EventRoute (&table)[N], int32_t code) {
+  for (const EventRoute& row : table) {
+    if (row.code == code) return &row;
+  }
+  return nullptr;
+}
+
+bool has_field(const KorvaneInterface& envelope, int number) {
+  const auto* field = KorvaneInterface::descriptor()->FindFieldByNumber(number);
+  return envelope.GetReflection()->HasField(envelope, field);
+}
 
 // Runs the row for the envelope's code. Unknown codes are ignored silently (0); a missing
 // nested message is ignored silently too (-1).
 template <size_t N>
 int route(const EventRoute (&table)[N], const KorvaneInterface& envelope) {
-  for (const EventRoute& row : table) {
-    if (row.code != envelope.event_id()) continue;
-    if (row.has_request != nullptr && !(envelope.*row.has_request)()) return -1;
-    row.run(envelope);
-    return 0;
-  }
+  const EventRoute* row = find_route(table, envelope.event_id());
+  if (row == nullptr) return 0;
+  if (row->request_field != 0 && !has_field(envelope, row->request_field)) return -1;
+  row->run(envelope);
   return 0;
 }
 
 }  // namespace
+
+int required_request_field(int32_t code) {
+  const EventRoute* row = find_route(kUserEvents, code);
+  if (row == nullptr) row = find_route(kExchangeEvents, code);
+  return row == nullptr ? 0 : row->request_field;
+}
 
 int user_handler(const KorvaneInterface& envelope) { return route(kUserEvents, envelope); }
 

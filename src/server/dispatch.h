@@ -37,6 +37,11 @@ constexpr int32_t kViewBalance = 0x20000100;
 // (also when the event was ignored). REQUIRES: 0 <= length.
 int parse_handler(const char* data, int32_t length);
 
+// The number of the envelope's field that holds the nested message `code` requires: 0 when the
+// code requires none or is no event. Read from the table that routes requests, so that cutting a
+// read into envelopes (server/envelopes.h) knows each event as dispatch does.
+int required_request_field(int32_t code);
+
 // The two group dispatchers. Each returns -1 when the nested message the code requires is
 // absent, else 0. exchange_handler assumes a signed-in session.
 int user_handler(const korvane::KorvaneInterface& envelope);
