@@ -9,7 +9,6 @@
 
 #include <cctype>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -52,15 +51,18 @@ std::vector<Text> statement_texts() {
   source << file.rdbuf();
   const std::string text = source.str();
   std::vector<Text> texts;
-  const std::regex declaration(R"(constexpr char (k\w+)\[\] =)");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), declaration);
-       it != std::sregex_iterator(); ++it) {
-    const std::string sql = literals(text, static_cast<size_t>(it->position() + it->length()));
+  const std::string declaration = "constexpr char ";
+  for (size_t at = text.find(declaration); at != std::string::npos;
+       at = text.find(declaration, at + 1)) {
+    const size_t name = at + declaration.size();
+    const size_t brackets = text.find("[] =", name);
+    if (brackets == std::string::npos) break;
+    const std::string sql = literals(text, brackets + 4);
     fmt::dynamic_format_arg_store<fmt::format_context> values;
     for (size_t at = sql.find("{}"), n = 0; at != std::string::npos; at = sql.find("{}", at + 2)) {
       values.push_back(41 + n++);
     }
-    texts.push_back({(*it)[1], fmt::vformat(sql, values)});
+    texts.push_back({text.substr(name, brackets - name), fmt::vformat(sql, values)});
   }
   return texts;
 }
@@ -115,14 +117,17 @@ void expect_guarded_condition(const std::string& sql) {
 
 // INSERT INTO t VALUES(v) of one row, nothing after but a semicolon.
 void expect_guarded_insert(const std::string& sql) {
-  std::smatch insert;
-  ASSERT_TRUE(std::regex_search(sql, insert, std::regex(R"(^INSERT INTO (\w+) VALUES\()")))
+  const std::string into = "INSERT INTO ";
+  const size_t table_end = sql.find(' ', into.size());
+  ASSERT_TRUE(starts_with(sql, into) && table_end != std::string::npos &&
+              sql.compare(table_end, 8, " VALUES(") == 0)
       << "not INSERT INTO t VALUES(...): " << sql;
-  const size_t values = static_cast<size_t>(insert.length()) - 1;  // its opening parenthesis
-  const size_t end = top_level(sql, ")", values);                  // and the one that closes it
+  const std::string table = sql.substr(into.size(), table_end - into.size());
+  const size_t values = table_end + 7;             // its opening parenthesis
+  const size_t end = top_level(sql, ")", values);  // and the one that closes it
   ASSERT_NE(end, std::string::npos) << sql;
   EXPECT_TRUE(sql.substr(end + 1).empty() || sql.substr(end + 1) == ";") << "not one row: " << sql;
-  EXPECT_EQ(only_in_transaction(sql), "INSERT INTO " + insert[1].str() + " SELECT " +
+  EXPECT_EQ(only_in_transaction(sql), "INSERT INTO " + table + " SELECT " +
                                           sql.substr(values + 1, end - values - 1) +
                                           " FROM DUAL WHERE @@in_transaction");
 }
