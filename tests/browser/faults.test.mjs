@@ -1,9 +1,10 @@
 // The page on a phone-wide screen while things go wrong under it: the database restarts in the
-// middle of a session, and the endpoint stops and comes back.
+// middle of a session, a session's server dies during an order, and the endpoint stops and comes
+// back.
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
-import { Browser, Endpoint, database, signIn } from './harness.mjs';
+import { Browser, Endpoint, Sql, database, signIn } from './harness.mjs';
 
 const PHONE_WIDTH = 360;
 
@@ -48,6 +49,33 @@ test('an order sent while the database restarts trades once it is back', async (
   await b.text('#balances tbody', 'ETH2');
   await b.connection('connected');
 });
+
+test('a server that dies during an order: a new session signs in and says it was not applied',
+  async () => {
+    await b.choose('Coin', 'SOL');
+    await b.fill('Amount', '1');
+    // The account's vault row, held here, keeps the order waiting at its first statement.
+    const sql = new Sql();
+    try {
+      await sql.query('BEGIN');
+      await sql.query('SELECT v.acc_id FROM kv_uservault v JOIN kv_account a USING (acc_id) ' +
+        "WHERE a.username='faulty' FOR UPDATE");
+      await b.press('Buy');
+      await sql.until("SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE " +
+        "trx_state='LOCK WAIT' AND trx_query LIKE '%kv_uservault%'", '1');
+      assert.ok(endpoint.killServers() >= 1);
+      await b.text('#order-note', new RegExp('^the connection was lost during the buy of 1 SOL; ' +
+        'a new session found that it was not applied$'));
+    } finally {
+      await sql.query('ROLLBACK');
+      await sql.close();
+    }
+    await b.text('#user-name', 'faulty');
+    await b.connection('connected');
+    // Signed in again: the order goes now, once.
+    await b.step({}, 'Buy', '#order-note', /^traded: bought 1 SOL at [0-9]+ KRW/);
+    await b.text('#balances tbody', 'SOL1');
+  });
 
 test('a stopped endpoint shows as lost; one click reconnects once it is back', async () => {
   const port = endpoint.webPort;
