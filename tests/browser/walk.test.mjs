@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
-import { Browser, Endpoint, signIn } from './harness.mjs';
+import { Browser, Endpoint, Sql, signIn } from './harness.mjs';
 import { parseAnswer } from '../../web/js/protocol.js';
 import { checkMemo, reasonsWithoutWords } from '../../web/js/outcome.js';
 
@@ -129,12 +129,23 @@ test('a buy trades, and market and balances follow it', async () => {
   await b.text('#market tbody', `XRP${price}${start.XRP[2] - 100}`);
 });
 
-test('a double click on Buy places one order', async () => {
+test('a double click on Buy, and Enter after it, place one order', async () => {
   await b.choose('Coin', 'ETH');
   await b.fill('Amount', '1');
-  await b.control('button', 'Buy').click({ count: 2 });
-  await b.page.focus('input[name=amount]');
-  await b.page.keyboard.press('Enter');
+  // The account's vault row, held here, keeps the order in flight until the clicks are done.
+  const sql = new Sql();
+  try {
+    await sql.query('BEGIN');
+    await sql.query('SELECT v.acc_id FROM kv_uservault v JOIN kv_account a USING (acc_id) ' +
+      "WHERE a.username='walker' FOR UPDATE");
+    await b.control('button', 'Buy').click({ count: 2 });
+    await b.page.focus('input[name=amount]');
+    await b.page.keyboard.press('Enter');
+    assert.equal(await b.page.$eval('#order-form button', (el) => el.disabled), true);
+  } finally {
+    await sql.query('ROLLBACK');
+    await sql.close();
+  }
   await b.text('#order-note', /^traded: bought 1 ETH at [0-9]+ KRW/);
   // The history comes after every order the clicks sent: one trade, and no refusal since.
   await b.step({ Side: 'Buy' }, 'Show history', '#history caption', 'Buys of ETH');

@@ -235,10 +235,9 @@ async function order(buy, text) {
   };
   const answer = await sendChange('order-note', change, side,
     { coin, amount: Number(amount.amount), at });
-  if (answer) {
-    const outcome = say.orderOutcome(request, answer);
-    note('order-note', outcome.text, outcome.ok);
-  }
+  if (!answer) return;  // settled: the new session has shown the account as it is
+  const outcome = say.orderOutcome(request, answer);
+  note('order-note', outcome.text, outcome.ok);
   await refreshMarket();
   await refreshBalances();
 }
