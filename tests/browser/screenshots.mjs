@@ -24,7 +24,7 @@ async function session(b, name) {
       'address added'],
     [{ Side: 'Buy' }, 'Show history', '#history caption', 'Buys of XRP'],
     [{ Coin: 'BTC', Amount: '5' }, 'Buy', '#order-note',
-      'not traded: your KRW do not cover 5 BTC'],,
+      'not traded: your KRW do not cover 5 BTC'],
   ];
   for (const step of steps) await b.step(...step);
 }
