@@ -1,8 +1,8 @@
 // wire_facts: prints web/js/wire_facts.js, the page's copy of the facts of the wire, from the
 // headers the server and the command-line client read: the limits (base/wire_facts.h), the
 // filtered characters (base/filter_characters.h), the reason codes with their meanings
-// (base/reasons.h) and the event codes (server/dispatch.h) with the names the outcome line gives
-// them. The page imports the file and never writes these facts itself; a test
+// (base/reasons.h) and the event codes with the names the outcome line gives them
+// (server/dispatch.h). The page imports the file and never writes these facts itself; a test
 // (tools/CMakeLists.txt) fails when the committed file is not this program's output.
 //
 // Usage: build/tools/wire_facts > web/js/wire_facts.js
@@ -17,26 +17,12 @@
 
 namespace {
 
-// Each event code with the name the outcome line gives it, in the order of their codes.
-struct EventName {
-  int32_t code;
-  const char* name;
-};
-constexpr EventName kEventNames[] = {
-    {event::kSignUp, "signup"},
-    {event::kSignIn, "signin"},
-    {event::kSignOut, "signout"},
-    {event::kMyInfo, "my_info"},
-    {event::kViewMarket, "market"},
-    {event::kBuy, "buy"},
-    {event::kSell, "sell"},
-    {event::kViewHistory, "history"},
-    {event::kAddAddress, "add_address"},
-    {event::kModifyAddress, "modify_address"},
-    {event::kDeleteAddress, "delete_address"},
-    {event::kDeposit, "deposit"},
-    {event::kListAddresses, "list_addresses"},
-    {event::kViewBalance, "balances"},
+// Every event code; their names are the dispatch table's (event_name).
+constexpr int32_t kEventCodes[] = {
+    event::kSignUp,        event::kSignIn,        event::kSignOut,       event::kMyInfo,
+    event::kViewMarket,    event::kBuy,           event::kSell,          event::kViewHistory,
+    event::kAddAddress,    event::kModifyAddress, event::kDeleteAddress, event::kDeposit,
+    event::kListAddresses, event::kViewBalance,
 };
 
 // `text` as a JavaScript string literal in single quotes.
@@ -87,8 +73,8 @@ int main() {
 
   std::printf("// The event codes, by the names an outcome line gives them.\n");
   std::printf("export const EVENTS = {\n");
-  for (const EventName& e : kEventNames) {
-    std::printf("  %s: 0x%08x,\n", e.name, static_cast<uint32_t>(e.code));
+  for (int32_t code : kEventCodes) {
+    std::printf("  %s: 0x%08x,\n", event_name(code), static_cast<uint32_t>(code));
   }
   std::printf("};\n");
   return 0;
