@@ -161,9 +161,13 @@ export class Sql {
     }
   }
 
+  // Ends the client, also in the middle of a statement; the database rolls back what it left open.
   async close() {
+    if (this.client.exitCode !== null || this.client.signalCode !== null) return;
+    const exited = once(this.client, 'exit');
     this.client.stdin.end();
-    if (this.client.exitCode === null) await once(this.client, 'exit');
+    this.client.kill();
+    await exited;
   }
 }
 

@@ -192,22 +192,27 @@ async function sendChange(noteId, change, name, args) {
   }
 }
 
+// Until the new session has signed in the account's views are hidden: what cannot be settled
+// before that is said under the account.
 async function settle(noteId, change) {
   if (!credentials) {
-    return note(noteId, say.unsettled(change, 'the page holds no password to sign in with'), false);
+    return note('account-note',
+      say.unsettled(change, 'the page holds no password to sign in with'), false);
   }
   const { name, password } = credentials;
   const s = connect();
-  note(noteId, `the connection was lost during the ${change.what}; signing in again to see ` +
-    'whether it was applied', false);
+  note('account-note', `the connection was lost during the ${change.what}; signing in again to ` +
+    'see whether it was applied', false);
   try {
     await s.greeted;
   } catch {
-    return note(noteId, say.unsettled(change, 'no new session could be opened'), false);
+    return note('account-note', say.unsettled(change, 'no new session could be opened'), false);
   }
   if (!await signIn(name, password).catch(() => false)) {
-    return note(noteId, say.unsettled(change, 'the new session could not sign in'), false);
+    return note('account-note', say.unsettled(change, 'the new session could not sign in'),
+      false);
   }
+  note('account-note', '');
   const applied = await change.check().catch(() => null);
   if (applied === null) {
     return note(noteId, say.unsettled(change, 'the new session could not read it back'), false);
