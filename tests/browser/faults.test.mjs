@@ -54,8 +54,8 @@ test('an order sent while the database restarts trades once it is back', async (
 // note that then says what became of the order, and what it says]. When the new session cannot
 // sign in, the page says where to look, under the account.
 const CUTS = [
-  [null, '#order-note', new RegExp('^the connection was lost during the buy of 1 SOL; a new session found that ' +
-    'it was not applied$')],
+  [null, '#order-note', new RegExp('^the connection was lost during the buy of 1 SOL; a new ' +
+    'session found that it was not applied$')],
   ["UPDATE kv_account SET password=SHA2('changed', 256) WHERE username='faulty'", '#account-note',
     new RegExp('^the connection was lost during the buy of 1 SOL, and the new session could not ' +
       'sign in: whether it was applied is not known; sign in again and look for a buy of 1 SOL ' +
