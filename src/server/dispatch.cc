@@ -14,12 +14,12 @@ constexpr char kParseError[] = "Error parse_handler();";
 constexpr char kMultiLogin[] = "Do not multi-login!";
 
 // The map of the server: every event code beside its name (as the outcome line gives it), the
-// nested message it requires (null when it needs none) and the handler that runs it. Adding an
-// event is adding a row.
+// number of the envelope's field that holds the nested message it requires (0 when it needs
+// none) and the handler that runs it. Adding an event is adding a row.
 struct EventRoute {
   int32_t code;
   const char* name;
-  bool (KorvaneInterface::*has_request)() const;
+  int request_field;
   Outcome (*run)(const KorvaneInterface& envelope);
 };
 
@@ -76,36 +76,37 @@ Outcome run_exchange(const KorvaneInterface& e) {
 }
 
 const EventRoute kUserEvents[] = {
-    {event::kSignUp, "signup", &KorvaneInterface::has_event_signup, sign_up},
-    {event::kSignIn, "signin", &KorvaneInterface::has_event_signin, sign_in},
-    {event::kSignOut, "signout", nullptr, sign_out},
-    {event::kMyInfo, "my_info", nullptr, my_info},
-    {event::kViewMarket, "market", nullptr, view_market},
+    {event::kSignUp, "signup", KorvaneInterface::kEventSignupFieldNumber, sign_up},
+    {event::kSignIn, "signin", KorvaneInterface::kEventSigninFieldNumber, sign_in},
+    {event::kSignOut, "signout", 0, sign_out},
+    {event::kMyInfo, "my_info", 0, my_info},
+    {event::kViewMarket, "market", 0, view_market},
 };
 
 const EventRoute kExchangeEvents[] = {
-    {event::kBuy, "buy", &KorvaneInterface::has_event_buy,
+    {event::kBuy, "buy", KorvaneInterface::kEventBuyFieldNumber,
      run_exchange<korvane::Buy, &KorvaneInterface::event_buy, &Exchange::handle_buy>},
-    {event::kSell, "sell", &KorvaneInterface::has_event_sell,
+    {event::kSell, "sell", KorvaneInterface::kEventSellFieldNumber,
      run_exchange<korvane::Sell, &KorvaneInterface::event_sell, &Exchange::handle_sell>},
-    {event::kViewHistory, "history", &KorvaneInterface::has_event_history,
+    {event::kViewHistory, "history", KorvaneInterface::kEventHistoryFieldNumber,
      run_exchange<korvane::History, &KorvaneInterface::event_history,
                   &Exchange::handle_view_history>},
-    {event::kAddAddress, "add_address", &KorvaneInterface::has_event_addressbook,
+    {event::kAddAddress, "add_address", KorvaneInterface::kEventAddressbookFieldNumber,
      run_exchange<korvane::AddressBook, &KorvaneInterface::event_addressbook,
                   &Exchange::handle_add_addressbook>},
-    {event::kModifyAddress, "modify_address", &KorvaneInterface::has_event_modify_addressbook,
+    {event::kModifyAddress, "modify_address", KorvaneInterface::kEventModifyAddressbookFieldNumber,
      run_exchange<korvane::ModifyAddressBook, &KorvaneInterface::event_modify_addressbook,
                   &Exchange::handle_modify_addressbook>},
-    {event::kDeleteAddress, "delete_address", &KorvaneInterface::has_event_addressbook,
+    {event::kDeleteAddress, "delete_address", KorvaneInterface::kEventAddressbookFieldNumber,
      run_exchange<korvane::AddressBook, &KorvaneInterface::event_addressbook,
                   &Exchange::handle_del_addressbook>},
-    {event::kDeposit, "deposit", &KorvaneInterface::has_event_deposit,
+    {event::kDeposit, "deposit", KorvaneInterface::kEventDepositFieldNumber,
      run_exchange<korvane::Deposit, &KorvaneInterface::event_deposit, &Exchange::handle_deposit>},
-    {event::kViewBalance, "balances", nullptr, view_balance},
-    {event::kListAddresses, "list_addresses", nullptr, list_addresses},
+    {event::kViewBalance, "balances", 0, view_balance},
+    {event::kListAddresses, "list_addresses", 0, list_addresses},
 };
 
+// The row of `code` in `table`; null when it has none.
 template <size_t N>
 const EventRoute* find_route(const EventRoute (&table)[N], int32_t code) {
   for (const EventRoute& row : table) {
@@ -119,19 +120,29 @@ const EventRoute* route_of(int32_t code) {
   return row != nullptr ? row : find_route(kExchangeEvents, code);
 }
 
+bool has_field(const KorvaneInterface& envelope, int number) {
+  const auto* field = KorvaneInterface::descriptor()->FindFieldByNumber(number);
+  return envelope.GetReflection()->HasField(envelope, field);
+}
+
 // Runs the row for the envelope's code. Unknown codes are ignored silently; a missing nested
 // message is ignored silently too.
 template <size_t N>
 Outcome route(const EventRoute (&table)[N], const KorvaneInterface& envelope) {
   const EventRoute* row = find_route(table, envelope.event_id());
   if (row == nullptr) return refused(Reason::kUnknownEvent);
-  if (row->has_request != nullptr && !(envelope.*row->has_request)()) {
+  if (row->request_field != 0 && !has_field(envelope, row->request_field)) {
     return refused(Reason::kMalformed);
   }
   return row->run(envelope);
 }
 
 }  // namespace
+
+int required_request_field(int32_t code) {
+  const EventRoute* row = route_of(code);
+  return row == nullptr ? 0 : row->request_field;
+}
 
 const char* event_name(int32_t code) {
   const EventRoute* row = route_of(code);

@@ -51,6 +51,11 @@ struct Dispatched {
 // "Error parse_handler();" when the bytes do not decode. REQUIRES: 0 <= length.
 Dispatched parse_handler(const char* data, int32_t length);
 
+// The number of the envelope's field that holds the nested message `code` requires: 0 when the
+// code requires none or is no event. Read from the table that routes requests, so that cutting a
+// read into envelopes (server/envelopes.h) knows each event as dispatch does.
+int required_request_field(int32_t code);
+
 // The name of event `code`, as the outcome line gives it (kUnknownEventName for none).
 const char* event_name(int32_t code);
 
