@@ -155,8 +155,14 @@ export class Sql {
   // Resolves once `statement` prints `value`, asking again each time it does not.
   async until(statement, value) {
     const deadline = Date.now() + WAIT_MS;
-    while ((await this.query(statement))[0] !== value) {
-      if (Date.now() > deadline) throw new Error(`${statement} never gave ${value}`);
+    let got;
+    while ((got = (await this.query(statement))[0]) !== value) {
+      if (Date.now() > deadline) {
+        const seen = await this.query('SELECT ID, COMMAND, STATE, INFO FROM ' +
+          'information_schema.PROCESSLIST');
+        throw new Error(`${statement} never gave ${value} (last ${got}); the database's ` +
+          `connections:\n${seen.join('\n')}`);
+      }
       await new Promise((resolve) => setTimeout(resolve, 20));  // not to keep a core busy asking
     }
   }
