@@ -1,9 +1,10 @@
 // The page on a phone-wide screen while things go wrong under it: the database restarts in the
-// middle of a session, and the endpoint stops and comes back.
+// middle of a session, a session's server dies during an order, and the endpoint stops and comes
+// back.
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
-import { Browser, Endpoint, database, signIn } from './harness.mjs';
+import { Browser, Endpoint, Sql, database, signIn } from './harness.mjs';
 
 const PHONE_WIDTH = 360;
 
@@ -48,6 +49,54 @@ test('an order sent while the database restarts trades once it is back', async (
   await b.text('#balances tbody', 'ETH2');
   await b.connection('connected');
 });
+
+// A session's server killed while its order waits: [what is done to the account meanwhile, the
+// note that then says what became of the order, and what it says]. When the new session cannot
+// sign in, the page says where to look, under the account.
+const CUTS = [
+  [null, '#order-note', new RegExp('^the connection was lost during the buy of 1 SOL; a new ' +
+    'session found that it was not applied$')],
+  ["UPDATE kv_account SET password=SHA2('changed', 256) WHERE username='faulty'", '#account-note',
+    new RegExp('^the connection was lost during the buy of 1 SOL, and the new session could not ' +
+      'sign in: whether it was applied is not known; sign in again and look for a buy of 1 SOL ' +
+      'at [0-9-]+ [0-9:]+ UTC in its history$')],
+];
+
+test('a server that dies during an order: the page signs in again and says what became of it',
+  async () => {
+    for (const [meanwhile, where, said] of CUTS) {
+      await b.choose('Coin', 'SOL');
+      await b.fill('Amount', '1');
+      // The account's vault row, held here, keeps the order waiting at its first statement.
+      const lock = new Sql();
+      const other = new Sql();
+      const [account] = await other.query(
+        "SELECT CONCAT(acc_id, ' ', password) FROM kv_account WHERE username='faulty'");
+      const [id, password] = account.split(' ');
+      try {
+        await lock.query('BEGIN');
+        await lock.query(`SELECT acc_id FROM kv_uservault WHERE acc_id=${id} FOR UPDATE`);
+        await b.press('Buy');
+        // The live count: the lock-wait picture of INNODB_TRX is a cache that asking often keeps
+        // from being refreshed.
+        await lock.until('SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
+          "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1');
+        if (meanwhile) await other.query(meanwhile);
+        assert.ok(endpoint.killServers() >= 1);
+        await b.text(where, said);
+      } finally {
+        await other.query(`UPDATE kv_account SET password='${password}' WHERE acc_id=${id}`);
+        await lock.close();
+        await other.close();
+      }
+      await b.connection('connected');
+      if (meanwhile) await signIn(b, 'faulty', 'pw');
+      await b.text('#user-name', 'faulty');
+    }
+    // Signed in again: the order goes now, once.
+    await b.step({}, 'Buy', '#order-note', /^traded: bought 1 SOL at [0-9]+ KRW/);
+    await b.text('#balances tbody', 'SOL1');
+  });
 
 test('a stopped endpoint shows as lost; one click reconnects once it is back', async () => {
   const port = endpoint.webPort;

@@ -7,6 +7,8 @@
 // process die without cleaning up, a watcher (outside its tree) ends the group: it reads a pipe
 // whose only writer is this process, so the pipe's end is this process's end.
 import { spawn, execFileSync } from 'node:child_process';
+import { once } from 'node:events';
+import fs from 'node:fs';
 import { createRequire } from 'node:module';
 import net from 'node:net';
 import path from 'node:path';
@@ -91,6 +93,30 @@ export class Endpoint {
 
   get url() { return `http://127.0.0.1:${this.webPort}/`; }
 
+  // Kills every server process serving a session of this endpoint at once, as a crash would, and
+  // returns how many there were. They run in the endpoint's process group, named korvane-server.
+  killServers() {
+    const group = String(this.group.child.pid);
+    let killed = 0;
+    for (const pid of fs.readdirSync('/proc').filter((name) => /^[0-9]+$/.test(name))) {
+      let stat;
+      try {
+        stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+      } catch {
+        continue;  // ended meanwhile
+      }
+      // "PID (COMM) STATE PPID PGRP ...": the name may hold blanks, so split after its ")".
+      const name = stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')'));
+      const pgrp = stat.slice(stat.lastIndexOf(')') + 2).split(' ')[2];
+      if (name !== 'korvane-server' || pgrp !== group) continue;
+      try {
+        process.kill(Number(pid), 'SIGKILL');
+        killed++;
+      } catch { /* ended meanwhile */ }
+    }
+    return killed;
+  }
+
   async stop() { await this.group.stop(); }
 }
 
@@ -98,6 +124,57 @@ export class Endpoint {
 export function database(action) {
   execFileSync(path.join(ROOT, 'scripts/lib/db-ctl'), [action, env('KORVANE_BROWSER_DB_DIR')],
     { stdio: 'inherit' });
+}
+
+// A connection to the tests' database as root, through the mysql client: statements go one at a
+// time, and each resolves to the rows it printed (tab-separated lines).
+export class Sql {
+  constructor() {
+    this.client = spawn('mariadb', ['--no-defaults', `--socket=${env('MYSQL_UNIX_PORT')}`,
+      '-uroot', '--batch', '--skip-column-names', '--unbuffered', 'korvane_db'],
+    { stdio: ['pipe', 'pipe', 'inherit'] });
+    this.out = '';
+    this.client.stdout.setEncoding('utf8');
+    this.client.stdout.on('data', (text) => { this.out += text; this.client.emit('out'); });
+    this.client.on('exit', () => this.client.emit('out'));
+  }
+
+  // Runs `statement` and resolves to its output lines.
+  async query(statement) {
+    const end = `-- end of statement ${this.count = (this.count ?? 0) + 1}`;
+    this.client.stdin.write(`${statement};\nSELECT '${end}';\n`);
+    while (!this.out.includes(`${end}\n`)) {
+      if (this.client.exitCode !== null) throw new Error(`the mysql client ended at: ${statement}`);
+      await once(this.client, 'out');
+    }
+    const lines = this.out.slice(0, this.out.indexOf(`${end}\n`)).split('\n').slice(0, -1);
+    this.out = this.out.slice(this.out.indexOf(`${end}\n`) + end.length + 1);
+    return lines;
+  }
+
+  // Resolves once `statement` prints `value`, asking again each time it does not.
+  async until(statement, value) {
+    const deadline = Date.now() + WAIT_MS;
+    let got;
+    while ((got = (await this.query(statement))[0]) !== value) {
+      if (Date.now() > deadline) {
+        const seen = await this.query('SELECT ID, COMMAND, STATE, INFO FROM ' +
+          'information_schema.PROCESSLIST');
+        throw new Error(`${statement} never gave ${value} (last ${got}); the database's ` +
+          `connections:\n${seen.join('\n')}`);
+      }
+      await new Promise((resolve) => setTimeout(resolve, 20));  // not to keep a core busy asking
+    }
+  }
+
+  // Ends the client, also in the middle of a statement; the database rolls back what it left open.
+  async close() {
+    if (this.client.exitCode !== null || this.client.signalCode !== null) return;
+    const exited = once(this.client, 'exit');
+    this.client.stdin.end();
+    this.client.kill();
+    await exited;
+  }
 }
 
 // The page's controls that are selects rather than text fields.
@@ -192,11 +269,16 @@ export class Browser {
   }
 }
 
-// Signs `name` in through the page (after signing up when `signUp`), and waits for the balances.
+// Signs `name` in through the page (signing up, which signs in, when `signUp`), and waits for the
+// balances.
 export async function signIn(b, name, password, { signUp = false } = {}) {
   const fields = { Name: name, Password: password };
-  if (signUp) await b.step(fields, 'Sign up', '#account-note', `signed up as ${name}`);
-  await b.step(fields, 'Sign in', '#user-name', name);
+  if (signUp) {
+    await b.step(fields, 'Sign up', '#account-note', `signed up as ${name}`);
+    await b.text('#user-name', name);
+  } else {
+    await b.step(fields, 'Sign in', '#user-name', name);
+  }
   await b.text('#balance-total', /^[0-9]+$/);
   await b.page.waitForSelector('::-p-aria([name="Sign in"][role="button"])', { hidden: true });
 }

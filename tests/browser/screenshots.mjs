@@ -23,7 +23,8 @@ async function session(b, name) {
     [{ Address: 'rKorvaneExampleAddress1', Memo: '1234' }, 'Add address', '#address-note',
       'address added'],
     [{ Side: 'Buy' }, 'Show history', '#history caption', 'Buys of XRP'],
-    [{ Coin: 'BTC', Amount: '5' }, 'Buy', '#order-note', 'not traded: 5 BTC'],
+    [{ Coin: 'BTC', Amount: '5' }, 'Buy', '#order-note',
+      'not traded: your KRW do not cover 5 BTC'],
   ];
   for (const step of steps) await b.step(...step);
 }

@@ -3,7 +3,9 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
-import { Browser, Endpoint, signIn } from './harness.mjs';
+import { Browser, Endpoint, Sql, signIn } from './harness.mjs';
+import { parseAnswer } from '../../web/js/protocol.js';
+import { checkMemo, reasonsWithoutWords } from '../../web/js/outcome.js';
 
 let endpoint;
 let b;
@@ -20,11 +22,45 @@ after(async () => {
   await endpoint?.stop();
 });
 
+test('every reason code the server gives has the page\'s words', () => {
+  assert.deepEqual(reasonsWithoutWords(), []);
+});
+
+// Answers as the server prints them, and the outcome line the page reads from each.
+const ANSWERS = [
+  ['{"outcome":"done","event":"buy","reason":"ok","ids":[57]}\n',
+    { outcome: 'done', event: 'buy', reason: 'ok', ids: [57] }],
+  ['{\n "acc_id": "3"\n}\n\n{"outcome":"done","event":"signup","reason":"ok","ids":[3]}\n',
+    { outcome: 'done', event: 'signup', reason: 'ok', ids: [3] }],
+  ['Detected SQL Injection: \'\n{"outcome":"refused","event":"add_address","reason":"filtered",' +
+    '"detail":"\'"}\n',
+  { outcome: 'refused', event: 'add_address', reason: 'filtered', detail: '\'' }],
+  ['There is no username, password\n', null],
+  ['', null],
+];
+
+test('the outcome line is read from the end of an answer, and only from there', () => {
+  for (const [text, outcome] of ANSWERS) {
+    const answer = parseAnswer(text);
+    assert.deepEqual(answer.outcome, outcome, text);
+    assert.ok(!answer.lines.some((l) => l.startsWith('{"outcome":')), text);
+  }
+});
+
+// Memos as the server reads them: a number other than 0 at the start, read as strtoll reads it.
+const MEMOS = [['7', true], ['+7', true], ['\t12', true], ['007', true], ['9'.repeat(30), true],
+  ['12abc', true], ['0', false], ['+0', false], ['abc', false], ['', false], ['+', false]];
+
+test('the page takes a memo exactly when the server does', () => {
+  for (const [memo, taken] of MEMOS) assert.equal(checkMemo(memo) === null, taken, memo);
+});
+
 // Input the page stops before anything is sent: [form fields, button, note element, message].
 const REFUSED_INPUT = [
   [{ Name: '', Password: 'pw' }, 'Sign in', '#account-note',
     "bad name '': a name needs at least one character"],
   [{ Name: 'ann', Password: '' }, 'Sign up', '#account-note', 'bad password: enter one'],
+  [{ Name: 'ann', Password: '' }, 'Sign in', '#account-note', 'bad password: enter one'],
   [{ Name: 'mary-jane', Password: 'pw' }, 'Sign up', '#account-note',
     "bad name 'mary-jane': it holds a hyphen (-); the server refuses"],
   [{ Name: 'a'.repeat(33), Password: 'pw' }, 'Sign up', '#account-note',
@@ -43,15 +79,27 @@ test('bad sign-up and sign-in input is stopped in the page', async () => {
   assert.equal(await b.page.$eval('#connection', (el) => el.dataset.state), 'connected');
 });
 
-test('a wrong password is refused with its reason, and a fresh session signs in', async () => {
-  const steps = [
-    [{ Name: 'walker', Password: 'right-pass' }, 'Sign up', 'signed up as walker (account'],
-    [{ Password: 'other-pass' }, 'Sign up', "not signed up: the name 'walker' is taken"],
-    [{ Password: 'wrong' }, 'Sign in', 'not signed in: no account has that name and password'],
-  ];
-  for (const [fields, button, note] of steps) await b.step(fields, button, '#account-note', note);
+test('a sign-up signs in at once with the password it was given', async () => {
+  await b.step({ Name: 'walker', Password: 'right-pass' }, 'Sign up', '#account-note',
+    /^signed up as walker \(account [0-9]+\)$/);
+  await b.text('#user-name', 'walker');
+  await b.text('#balance-total', '100000000');
   // The password field keeps nothing.
   assert.equal(await b.page.$eval('input[name=password]', (el) => el.value), '');
+  await b.press('Sign out');
+  await b.text('#account-note', 'signed out');
+});
+
+test('a taken name and a wrong password are refused with their reasons', async () => {
+  const steps = [
+    [{ Name: 'walker', Password: 'other-pass' }, 'Sign up',
+      "not signed up: the name 'walker' is taken"],
+    [{ Password: 'wrong' }, 'Sign in', 'not signed in: no account has that name and password'],
+  ];
+  for (const [fields, button, note] of steps) {
+    await b.connection('connected');
+    await b.step(fields, button, '#account-note', note);
+  }
   await b.connection('connected');
   await signIn(b, 'walker', 'right-pass');
 });
@@ -81,20 +129,40 @@ test('a buy trades, and market and balances follow it', async () => {
   await b.text('#market tbody', `XRP${price}${start.XRP[2] - 100}`);
 });
 
-test('an order the balance cannot pay is refused with its reason', async () => {
-  await b.step({ Coin: 'BTC', Amount: '1000' }, 'Buy', '#order-note',
-    new RegExp('^not traded: 1000 BTC at [0-9]+ KRW cost [0-9]+ KRW with the 25 % fee, ' +
-      'more than your KRW balance$'));
+test('a double click on Buy, and Enter after it, place one order', async () => {
+  await b.choose('Coin', 'ETH');
+  await b.fill('Amount', '1');
+  // The account's vault row, held here, keeps the order in flight until the clicks are done.
+  const sql = new Sql();
+  try {
+    await sql.query('BEGIN');
+    await sql.query('SELECT v.acc_id FROM kv_uservault v JOIN kv_account a USING (acc_id) ' +
+      "WHERE a.username='walker' FOR UPDATE");
+    await b.control('button', 'Buy').click({ count: 2 });
+    await b.page.focus('input[name=amount]');
+    await b.page.keyboard.press('Enter');
+    assert.equal(await b.page.$eval('#order-form button', (el) => el.disabled), true);
+  } finally {
+    await sql.query('ROLLBACK');
+    await sql.close();
+  }
+  await b.text('#order-note', /^traded: bought 1 ETH at [0-9]+ KRW/);
+  // The history comes after every order the clicks sent: one trade, and no refusal since.
+  await b.step({ Side: 'Buy' }, 'Show history', '#history caption', 'Buys of ETH');
+  assert.equal((await b.rows('#history')).length, 1);
+  assert.match(await b.page.$eval('#order-note', (el) => el.textContent), /^traded: bought 1 ETH/);
 });
 
 // Refusals of the server, each with its reason in words: [fields, button, note, reason].
 const REFUSALS = [
+  [{ Coin: 'BTC', Amount: '1000' }, 'Buy', '#order-note',
+    'not traded: your KRW do not cover 1000 BTC and the 25 % fee'],
   [{ Coin: 'BTC', Amount: '1001' }, 'Buy', '#order-note',
-    /^not traded: the exchange has [0-9]+ BTC in stock, fewer than 1001$/],
+    'not traded: the exchange holds fewer BTC than the 1001 you asked for'],
   [{ Coin: 'SOL', Amount: '1' }, 'Sell', '#order-note',
-    /^not traded: you hold 0 SOL, fewer than 1$/],
+    'not traded: you hold fewer SOL than the 1 you offered'],
   [{ Entry: '999', 'New address': 'rNowhere' }, 'Rewrite entry', '#address-note',
-    /^entry 999 not rewritten: you have no entry 999, or it holds that address already$/],
+    'entry 999 not rewritten: you have no entry 999'],
 ];
 
 test('refused requests are shown with their reasons', async () => {
@@ -123,34 +191,55 @@ const ODD_ADDRESSES = ['<img/src/onerror=window.korvaneRan=1>', '{', '}'];
 test('an address that is markup shows as text and runs nothing', async () => {
   for (const address of ODD_ADDRESSES) {
     await b.step({ Coin: 'XRP', Address: address, Memo: '1234' }, 'Add address',
-      '#address-note', 'address added');
+      '#address-note', /^address added as entry [0-9]+$/);
   }
-  assert.deepEqual(await b.rows('#addresses'), ODD_ADDRESSES.map((a) => ['', 'XRP', a, '1234']));
+  const rows = await b.rows('#addresses');
+  assert.deepEqual(rows.map((r) => r.slice(1)), ODD_ADDRESSES.map((a) => ['XRP', a, '1234']));
+  for (const r of rows) assert.match(r[0], /^[0-9]+$/);
   assert.equal(await b.page.$$eval('img', (imgs) => imgs.length), 0);
   assert.equal(await b.page.evaluate(() => window.korvaneRan), undefined);
 });
 
-test('addresses are added and rewritten, one entry or all', async () => {
-  const steps = [
+// The entries the table shows, as "id address".
+const entries = () => b.rows('#addresses').then((rows) => rows.map((r) => `${r[0]} ${r[2]}`));
+
+test('addresses are added and rewritten, one entry or all, each shown with its id', async () => {
+  // Input the page stops, then a memo the server reads as 77.
+  const refused = [
+    [{ Address: '', Memo: '5' }, 'Add address',
+      "bad address '': an address needs at least one character"],
     [{ Address: 'rFirst', Memo: '' }, 'Add address',
       "bad memo '': expected a whole number other than 0"],
-    [{ Memo: '77' }, 'Add address', 'address added'],
-    [{ 'New address': 'rEvery' }, 'Rewrite all',
-      /^overwrote the address of entries [0-9, ]+ with 'rEvery'$/],
+    [{ Memo: '+0' }, 'Add address', "bad memo '+0': expected a whole number other than 0"],
+    [{ Entry: '1', 'New address': '' }, 'Rewrite entry',
+      "bad address '': an address needs at least one character"],
   ];
-  let shown;
-  for (const [fields, button, note] of steps) {
-    shown = await b.step(fields, button, '#address-note', note);
-  }
-  // Every entry of the account, each now shown with its id.
-  const ids = shown.match(/[0-9]+/g);
-  const entries = () => b.rows('#addresses').then((rows) => rows.map((r) => `${r[0]} ${r[2]}`));
-  assert.equal(ids.length, ODD_ADDRESSES.length + 1);
+  for (const [fields, button, note] of refused) await b.step(fields, button, '#address-note', note);
+  const shown = await b.step({ Memo: '+77' }, 'Add address', '#address-note',
+    /^address added as entry [0-9]+$/);
+  const added = shown.match(/[0-9]+$/)[0];
+  assert.deepEqual((await b.rows('#addresses')).at(-1), [added, 'XRP', 'rFirst', '+77']);
+  const before = await entries();
+  assert.equal(before.length, ODD_ADDRESSES.length + 1);
+
+  // Rewrite all says what it would overwrite, and nothing goes until asked to.
+  await b.step({ 'New address': 'rEvery' }, 'Rewrite all', '#rewrite-question',
+    `, entry ${added} (XRP) 'rFirst' with 'rEvery'. Overwrite them?`);
+  await b.press('Keep them');
+  await b.text('#address-note', 'nothing overwritten');
+  assert.deepEqual(await entries(), before);
+  await b.press('Rewrite all');
+  await b.text('#rewrite-question', 'Overwrite them?');
+  await b.press('Overwrite all');
+  const ids = before.map((e) => e.split(' ')[0]);
+  await b.text('#address-note', `overwrote the address of entries ${ids.join(', ')} with 'rEvery'`);
   assert.deepEqual(await entries(), ids.map((id) => `${id} rEvery`));
-  const last = ids.at(-1);
-  await b.step({ Entry: last, 'New address': 'rLast' }, 'Rewrite entry', '#address-note',
-    `entry ${last} rewritten`);
-  assert.deepEqual(await entries(), ids.map((id) => `${id} ${id === last ? 'rLast' : 'rEvery'}`));
+
+  await b.step({ Entry: added, 'New address': 'rLast' }, 'Rewrite entry', '#address-note',
+    `entry ${added} rewritten`);
+  assert.deepEqual(await entries(), ids.map((id) => `${id} ${id === added ? 'rLast' : 'rEvery'}`));
+  await b.step({ Entry: added, 'New address': 'rLast' }, 'Rewrite entry', '#address-note',
+    `entry ${added} not rewritten: entry ${added} holds that address already`);
 });
 
 test('signing out ends the session and a fresh one signs in again', async () => {
@@ -160,6 +249,8 @@ test('signing out ends the session and a fresh one signs in again', async () => 
   assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
   await signIn(b, 'walker', 'right-pass');
   await b.text('#balances tbody', 'XRP60');
+  // The address list comes with the sign-in.
+  assert.equal((await entries()).length, ODD_ADDRESSES.length + 1);
 });
 
 test('the page logged no console errors', () => {

@@ -1,7 +1,7 @@
 // The page's views: forms that call the session, tables filled from its answers. Everything that
 // comes from the server is shown with textContent, never parsed as markup: names, addresses and
 // memos pass the server's filter with "<" and ">" in them.
-import { Session, bytesText, endpointUrl } from './protocol.js';
+import { ConnectionLost, Session, bytesText, endpointUrl } from './protocol.js';
 import * as say from './outcome.js';
 
 const $ = (id) => document.getElementById(id);
@@ -9,8 +9,13 @@ const $ = (id) => document.getElementById(id);
 const STATE_TEXT = { connecting: 'Connecting…', connected: 'Connected', lost: 'Connection lost' };
 
 let session = null;
+// The name and password of this page's sign-in, held (never in a field) for as long as it lasts:
+// a connection lost during a change signs in again with them to learn what became of it.
+let credentials = null;
 let balances = null;  // the last BalanceResponse, as BigInts by coin index and 'krw'
 let market = null;    // the last market: price by coin index, as BigInts
+let entries = [];     // the address list last shown: { id, coin, address, memo }
+const busy = new Set();  // the forms whose request is in flight: their buttons wait for it
 
 function note(id, text, ok = true) {
   const p = $(id);
@@ -34,14 +39,22 @@ function connect() {
     if (s.state === 'connected') refreshMarket();
   });
   showConnection(s.state);
+  return s;
 }
 
 function showConnection(state, reason = '') {
   $('connection').dataset.state = state;
   $('connection-text').textContent = STATE_TEXT[state] + (reason ? `: ${reason}` : '');
   $('reconnect').hidden = state !== 'lost';
+  updateControls();
+}
+
+// A button works while the session is connected and its form has no request in flight, so one
+// click (or Enter) is one request.
+function updateControls() {
+  const connected = session?.state === 'connected';
   for (const button of document.querySelectorAll('main button')) {
-    button.disabled = state !== 'connected';
+    button.disabled = !connected || busy.has(button.form);
   }
 }
 
@@ -54,8 +67,8 @@ function showSignedIn(name) {
   if (!signedIn) {
     balances = null;
     $('history').hidden = true;
-    $('addresses').hidden = true;
-    $('addresses').tBodies[0].replaceChildren();
+    answerQuestion?.(false);
+    showEntries([]);
   }
 }
 
@@ -109,35 +122,102 @@ async function refreshBalances() {
   return true;
 }
 
+function showEntries(list) {
+  entries = list;
+  $('addresses').tBodies[0].replaceChildren(
+    ...list.map((e) => row([e.id, e.coin, e.address, e.memo])));
+  $('addresses').hidden = list.length === 0;
+}
+
+// Reads the account's address book, shows it and returns it; null when it could not.
+async function refreshAddresses() {
+  const list = say.addressList(await session.request('listAddresses'));
+  if (!list.ok) {
+    note('address-note', list.text, false);
+    return null;
+  }
+  showEntries(list.entries.map((e) =>
+    ({ ...e, address: bytesText(e.address), memo: bytesText(e.memo) })));
+  return entries;
+}
+
+// Signs in on the session and shows the account; false (and a fresh session) when refused.
+async function signIn(name, password) {
+  const answer = await session.request('signIn', { name, password });
+  const outcome = say.signInOutcome(answer);
+  if (!outcome.ok) {
+    credentials = null;
+    connect();
+    note('account-note', outcome.text, false);
+    return false;
+  }
+  credentials = { name, password };
+  await showAccount(name);
+  return true;
+}
+
+async function showAccount(name) {
+  await refreshMarket();  // the values of the balances
+  await refreshBalances();
+  await refreshAddresses();
+  showSignedIn(name);
+}
+
+// A person signs up to trade: a sign-up that is done signs in at once, on the same session.
 async function signUp(name, password) {
   const answer = await session.request('signUp', { name, password });
   const outcome = say.signUpOutcome(name, answer);
-  note('account-note', outcome.text, outcome.ok);
-}
-
-async function signIn(name, password) {
-  const answer = await session.request('signIn', { name, password });
-  // Success prints nothing: the balances, which only a signed-in session gets, tell.
-  let ok = answer.lines.length === 0;
-  if (ok) {
-    await refreshMarket();  // the values of the balances
-    ok = await refreshBalances();
-  }
-  const outcome = say.signInOutcome(answer, ok);
-  if (ok) {
-    showSignedIn(name);
-    note('account-note', outcome.text);
-    return;
-  }
-  connect();
-  note('account-note', outcome.text, false);
+  if (!outcome.ok) return note('account-note', outcome.text, false);
+  if (await signIn(name, password)) note('account-note', outcome.text);
 }
 
 async function signOut() {
+  credentials = null;
   await session.request('signOut');
   showSignedIn(null);
   connect();
   note('account-note', 'signed out');
+}
+
+// Sends a request that changes the account. When the connection is lost before its answer, a new
+// session signs in again and `change.check` reads whether it was applied. `change.what` names the
+// request in words.
+async function sendChange(noteId, change, name, args) {
+  try {
+    return await session.request(name, args);
+  } catch (e) {
+    if (!(e instanceof ConnectionLost)) throw e;
+    await settle(noteId, change);
+    return null;
+  }
+}
+
+// Until the new session has signed in the account's views are hidden: what cannot be settled
+// before that is said under the account.
+async function settle(noteId, change) {
+  if (!credentials) {
+    return note('account-note',
+      say.unsettled(change, 'the page holds no password to sign in with'), false);
+  }
+  const { name, password } = credentials;
+  const s = connect();
+  note('account-note', `the connection was lost during the ${change.what}; signing in again to ` +
+    'see whether it was applied', false);
+  try {
+    await s.greeted;
+  } catch {
+    return note('account-note', say.unsettled(change, 'no new session could be opened'), false);
+  }
+  if (!await signIn(name, password).catch(() => false)) {
+    return note('account-note', say.unsettled(change, 'the new session could not sign in'),
+      false);
+  }
+  note('account-note', '');
+  const applied = await change.check().catch(() => null);
+  if (applied === null) {
+    return note(noteId, say.unsettled(change, 'the new session could not read it back'), false);
+  }
+  note(noteId, say.settled(change, applied), applied);
 }
 
 async function order(buy, text) {
@@ -146,10 +226,22 @@ async function order(buy, text) {
   const coin = Number($('coin').value);
   const at = Math.min(Math.floor(Date.now() / 1000), say.LATEST_TRADE_TIME);
   const request = { buy, coin, amount: amount.amount, at };
-  const holding = balances ? balances[coin] : undefined;
-  const answer = await session.request(buy ? 'buy' : 'sell',
+  const side = buy ? 'buy' : 'sell';
+  // The bot guard keeps one order per account, coin, side and second: the history tells.
+  const change = {
+    what: `${side} of ${amount.amount} ${say.COINS[coin]}`,
+    order: request,
+    check: async () => {
+      const history = say.historyOutcome(await session.request('history', { coin, buy }), coin,
+        buy);
+      if (!history.ok) return null;
+      return history.trades.some((t) => String(t.trade_time) === String(at));
+    },
+  };
+  const answer = await sendChange('order-note', change, side,
     { coin, amount: Number(amount.amount), at });
-  const outcome = say.orderOutcome(request, answer, holding);
+  if (!answer) return;  // settled: the new session has shown the account as it is
+  const outcome = say.orderOutcome(request, answer);
   note('order-note', outcome.text, outcome.ok);
   await refreshMarket();
   await refreshBalances();
@@ -165,69 +257,102 @@ async function showHistory(buy) {
     row([t.trade_time === undefined ? '' : say.utcTime(t.trade_time), t.price, t.amount,
       t.total_price])));
   table.hidden = outcome.trades.length === 0;
-  note('history-note', outcome.text);
+  note('history-note', outcome.text, outcome.ok);
 }
+
+// Reads the address list back and tells whether `holds` says it shows the change.
+const listShows = (holds) => async () => {
+  const list = await refreshAddresses();
+  return list === null ? null : holds(list);
+};
 
 async function addAddress(address, memo) {
   const coin = Number($('coin').value);
-  const answer = await session.request('addAddress', { coin, address, memo });
+  const symbol = say.COINS[coin];
+  const before = new Set(entries.map((e) => e.id));
+  const change = {
+    what: `addition of the address '${address}'`,
+    check: listShows((list) => list.some((e) => !before.has(e.id) && e.coin === symbol &&
+      e.address === address && e.memo === memo)),
+  };
+  const answer = await sendChange('address-note', change, 'addAddress', { coin, address, memo });
+  if (!answer) return;
   const outcome = say.addAddressOutcome(answer);
   note('address-note', outcome.text, outcome.ok);
-  if (!outcome.ok) return;
-  const d = outcome.doc;
-  $('addresses').tBodies[0].append(
-    row(['', bytesText(d.symbol), bytesText(d.address), bytesText(d.memo)]));
-  $('addresses').hidden = false;
+  await refreshAddresses();
 }
 
-// The entries shown are those added on this page, oldest first. A rewrite of every entry names
-// all of the account's entries in the same order: when they are as many, each row gets its id.
-function rewriteAllRows(ids, to) {
-  const rows = [...$('addresses').tBodies[0].rows];
-  rows.forEach((tr, i) => {
-    tr.cells[2].textContent = to;
-    if (ids.length === rows.length) tr.cells[0].textContent = ids[i];
+async function rewriteOne(entryText, address) {
+  const entry = say.parseEntry(entryText);
+  if (entry.error) return note('address-note', entry.error, false);
+  const id = entry.entry;
+  const change = {
+    what: `rewrite of entry ${id}`,
+    check: listShows((list) => list.some((e) => e.id === id && e.address === address)),
+  };
+  const answer = await sendChange('address-note', change, 'rewriteAddress',
+    { entry: id, address });
+  if (!answer) return;
+  const outcome = say.rewriteOutcome(id, answer);
+  note('address-note', outcome.text, outcome.ok);
+  await refreshAddresses();
+}
+
+// The answer to the question on screen, if one is: true for "Overwrite all".
+let answerQuestion = null;
+
+// Shows `question` with its two buttons; resolves to true for "Overwrite all", to false for
+// "Keep them" or when the account's view closes first.
+function confirmRewrite(question) {
+  $('rewrite-question').textContent = question;
+  $('rewrite-confirm').hidden = false;
+  return new Promise((resolve) => {
+    answerQuestion = (yes) => {
+      answerQuestion = null;
+      $('rewrite-confirm').hidden = true;
+      resolve(yes);
+    };
   });
 }
 
-// The row of entry `id`, or else the first without an id that holds `from`, gets `to`.
-function rewriteRow(id, from, to) {
-  const rows = [...$('addresses').tBodies[0].rows];
-  const tr = rows.find((r) => r.cells[0].textContent === String(id)) ??
-    rows.find((r) => r.cells[0].textContent === '' && r.cells[2].textContent === from);
-  if (!tr) return;
-  tr.cells[0].textContent = String(id);
-  tr.cells[2].textContent = to;
-}
+$('overwrite-all').addEventListener('click', () => answerQuestion?.(true));
+$('keep-all').addEventListener('click', () => answerQuestion?.(false));
 
-async function rewrite(all, entryText, address) {
-  if (all) {
-    const answer = await session.request('rewriteAll', { address });
-    const outcome = say.rewriteAllOutcome(address, answer);
-    note('address-note', outcome.text, outcome.ok);
-    if (outcome.ok) rewriteAllRows(outcome.ids, address);
-    return;
-  }
-  const entry = say.parseEntry(entryText);
-  if (entry.error) return note('address-note', entry.error, false);
-  const answer = await session.request('rewriteAddress', { entry: entry.entry, address });
-  const outcome = say.rewriteOutcome(entry.entry, answer);
+// A rewrite of every entry first shows what each entry holds now, and goes only when asked to.
+async function rewriteAll(address) {
+  const list = await refreshAddresses();
+  if (list === null) return;
+  const question = say.rewriteAllQuestion(list, address);
+  if (!question) return note('address-note', 'nothing to overwrite: your address book is empty');
+  if (!await confirmRewrite(question)) return note('address-note', 'nothing overwritten');
+  const change = {
+    what: 'rewrite of every entry',
+    check: listShows((now) => now.length > 0 && now.every((e) => e.address === address)),
+  };
+  const answer = await sendChange('address-note', change, 'rewriteAll', { address });
+  if (!answer) return;
+  const outcome = say.rewriteAllOutcome(address, answer);
   note('address-note', outcome.text, outcome.ok);
-  if (outcome.ok) {
-    rewriteRow(outcome.doc.id, bytesText(outcome.doc.origin_addr),
-      bytesText(outcome.doc.new_addr));
-  }
+  await refreshAddresses();
 }
 
-// Wires a form: its submit button's value says which action; `check` returns a sentence for
-// input not to send, or runs the action.
+// Wires a form: its submit button's value says which action. The form's buttons are off until
+// the action has ended.
 function onSubmit(id, noteId, action) {
   const form = $(id);
-  form.addEventListener('submit', (e) => {
+  form.addEventListener('submit', async (e) => {
     e.preventDefault();
+    if (busy.has(form)) return;
     const button = e.submitter;
     note(noteId, '');
-    guarded(noteId, () => action(form.elements, button ? button.value : ''));
+    busy.add(form);
+    updateControls();
+    try {
+      await guarded(noteId, () => action(form.elements, button ? button.value : ''));
+    } finally {
+      busy.delete(form);
+      updateControls();
+    }
   });
 }
 
@@ -236,7 +361,7 @@ onSubmit('account-form', 'account-note', async (f, which) => {
   const password = f.password.value;
   const problem = say.checkName(name) ?? say.checkPassword(password);
   if (problem) return note('account-note', problem, false);
-  f.password.value = '';  // never kept past the request
+  f.password.value = '';  // never kept in the field past the request
   clearNotes();
   await (which === 'signup' ? signUp(name, password) : signIn(name, password));
 });
@@ -249,7 +374,7 @@ onSubmit('history-form', 'history-note', (f) => showHistory(f.side.value === 'bu
 
 onSubmit('address-form', 'address-note', async (f) => {
   const address = f.address.value;
-  const memo = f.memo.value.trim();
+  const memo = f.memo.value;  // sent as typed: the server reads blanks and signs as it reads them
   const problem = say.checkAddress(address) ?? say.checkMemo(memo);
   if (problem) return note('address-note', problem, false);
   await addAddress(address, memo);
@@ -259,7 +384,7 @@ onSubmit('rewrite-form', 'address-note', async (f, which) => {
   const address = f.address.value;
   const problem = say.checkAddress(address);
   if (problem) return note('address-note', problem, false);
-  await rewrite(which === 'all', f.entry.value, address);
+  await (which === 'all' ? rewriteAll(address) : rewriteOne(f.entry.value, address));
 });
 
 $('reconnect').addEventListener('click', () => {

@@ -1,23 +1,19 @@
 // Every sentence the page says about what the server did, and about input it refuses to send.
-// The server often answers a refusal with a bare line or with nothing; these turn that into
-// words. They are the command-line client's (tools/korvane/outcome.cc, text_rules.cc), so a
-// trader reads the same reason in both.
+// What became of a request is what its outcome line says (protocol.js asks for it on every
+// request): done, or refused with one reason code of the server's table, which the page says in
+// words of its own, one sentence a code. The limits and the filtered characters are the server's
+// own, from wire_facts.js, which tools/wire_facts writes from the server's headers.
+import {
+  FEE_PERCENT,
+  FILTERED_CHARACTERS,
+  MAX_ADDRESS_BOOK_ENTRIES,
+  MAX_ADDRESS_BYTES,
+  MAX_USERNAME_BYTES,
+  REASONS,
+} from './wire_facts.js';
 
 export const COINS = ['BTC', 'ETH', 'XRP', 'SOL'];
 
-// Lines the server prints, as it prints them.
-const NO_SUCH_LOGIN = 'There is no username, password';
-const MULTI_LOGIN = 'Do not multi-login!';
-const DUPLICATE = 'Duplicate ID';
-const BOT_GUARD = '[-] DETECTED Trading Bot';
-
-// Characters the server's filter refuses in names, addresses and memos; a sign-up that holds one
-// ends the session, so the page never sends them.
-const FILTERED = ['\'', '"', ' ', '$', ')', '(', ';', '-', '#', '\\'];
-const MAX_NAME_BYTES = 32;
-const MAX_ADDRESS_BYTES = 255;
-const FEE_PERCENT = 25n;
-const INT64_MAX = (1n << 63n) - 1n;
 // Amounts travel as JavaScript numbers, exact up to 2^53 - 1: far above any stock.
 const MAX_AMOUNT = BigInt(Number.MAX_SAFE_INTEGER);
 // Orders carry a time the trade log can hold (up to 2038-01-19 03:14:07 UTC).
@@ -25,13 +21,13 @@ export const LATEST_TRADE_TIME = 2147483647;
 
 const byteLength = (text) => new TextEncoder().encode(text).length;
 
-// Each filtered character in words: a blank, for one, is invisible in the server's line.
+// Each filtered character in words: a blank, for one, is invisible in a line of text.
 const CHARACTER_NAMES = {
   '\'': 'a single quote (\')', '"': 'a double quote (")', ' ': 'a blank',
   '$': 'a dollar sign ($)', ')': 'a parenthesis ())', '(': 'a parenthesis (()',
   ';': 'a semicolon (;)', '-': 'a hyphen (-)', '#': 'a hash sign (#)', '\\': 'a backslash (\\)',
 };
-const FILTERED_LIST = 'blanks and \' " $ ( ) ; - # \\';
+const FILTERED_LIST = FILTERED_CHARACTERS.map((c) => (c === ' ' ? 'blanks' : c)).join(' ');
 
 const bad = (what, text) => `bad ${what} '${text}': `;
 
@@ -45,7 +41,7 @@ export function utcTime(seconds) {
 
 // The first filtered character in the text, which a person reads from the left.
 function filterProblem(what, text) {
-  const c = [...text].find((ch) => FILTERED.includes(ch));
+  const c = [...text].find((ch) => FILTERED_CHARACTERS.includes(ch));
   if (c === undefined) return null;
   return `${bad(what, text)}it holds ${CHARACTER_NAMES[c]}; the server refuses ${FILTERED_LIST} ` +
     'in names, addresses and memos';
@@ -54,8 +50,8 @@ function filterProblem(what, text) {
 export function checkName(name) {
   if (name === '') return 'bad name \'\': a name needs at least one character';
   const bytes = byteLength(name);
-  if (bytes > MAX_NAME_BYTES) {
-    return `${bad('name', name)}it takes ${bytes} bytes; a name takes at most ${MAX_NAME_BYTES}`;
+  if (bytes > MAX_USERNAME_BYTES) {
+    return `${bad('name', name)}it takes ${bytes} bytes; a name takes at most ${MAX_USERNAME_BYTES}`;
   }
   return filterProblem('name', name);
 }
@@ -85,13 +81,13 @@ export function checkAddress(address) {
   return filterProblem('address', address);
 }
 
-// The server's own test: the number at the start of the text, which must not be 0. So an entry
-// without a memo is never kept.
+// The server's own test (src/base/decimal.cc): the number at the start of the text, read as
+// strtoll reads it (white space, a sign, digits; no digits read as 0), must not be 0. A number
+// too large for 64 bits is not 0 either: the server's reading saturates. So an entry without a
+// memo is never kept, and "+7" is as good as "7".
 export function checkMemo(memo) {
-  const digits = /^[0-9]+/.exec(memo);
-  if (!digits || BigInt(digits[0]) === 0n) {
-    return `${bad('memo', memo)}expected a whole number other than 0`;
-  }
+  const digits = /^[ \t\n\v\f\r]*[+-]?([0-9]*)/.exec(memo)[1];
+  if (!/[1-9]/.test(digits)) return `${bad('memo', memo)}expected a whole number other than 0`;
   return filterProblem('memo', memo);
 }
 
@@ -103,90 +99,96 @@ export function parseEntry(text) {
   return { entry: Number(t) };
 }
 
-// --- What an answer means. Each returns { ok, text }. ---
+// --- What an outcome line says, in words. ---
+
+// One sentence for each reason code of the server's table. `c` holds what the page knows of the
+// request: coin (a symbol), amount, side ("buy" or "sell"), at (its time), name, entry, detail.
+const WORDS = {
+  ok: () => 'done as asked',
+  bot_guard: (c) => `the bot guard: this account made a ${c.side} of ${c.coin} at ` +
+    `${utcTime(c.at)} already; wait a second`,
+  no_stock: (c) => `the exchange holds fewer ${c.coin} than the ${c.amount} you asked for`,
+  no_krw: (c) => `your KRW do not cover ${c.amount} ${c.coin} and the ${FEE_PERCENT} % fee`,
+  no_coins: (c) => `you hold fewer ${c.coin} than the ${c.amount} you offered`,
+  book_full: () => `your address book holds ${MAX_ADDRESS_BOOK_ENTRIES} entries, the most it keeps`,
+  not_your_entry: (c) => `you have no entry ${c.entry}`,
+  same_address: (c) => `entry ${c.entry} holds that address already`,
+  name_taken: (c) => `the name '${c.name}' is taken`,
+  bad_name: () => `the server takes no name that is empty or longer than ${MAX_USERNAME_BYTES} ` +
+    'bytes, and ended the session',
+  bad_login: () => 'no account has that name and password',
+  not_signed_in: () => 'this session is not signed in',
+  sign_in_spent: () => 'this session has had its one sign-in',
+  filtered: (c) => `it holds ${CHARACTER_NAMES[c.detail] ?? `'${c.detail}'`}, which the ` +
+    'server refuses',
+  bad_amount: () => 'the amount is 0, or more than any balance can hold',
+  bad_coin: () => 'the exchange has no such coin',
+  too_long: () => `the address takes more than ${MAX_ADDRESS_BYTES} bytes`,
+  bad_memo: () => 'the memo is not a whole number other than 0',
+  bad_time: () => 'its time is after 2038-01-19, which the trade log cannot hold',
+  bad_text: () => 'a text holds a NUL byte, which the database cannot take',
+  too_large: () => 'a balance or the stock would grow past what it can hold',
+  busy: () => 'the database kept it waiting too long; nothing was applied, try again',
+  no_database: () => 'the server lost its database and ended the session; whether it was ' +
+    'applied is not known',
+  database: () => 'the database refused it for a reason of its own',
+  not_offered: () => 'the exchange does not offer that yet',
+  unknown_event: () => 'the server does not know that request',
+  malformed: () => 'the server could not read the request',
+};
+
+// The reason codes of the server's table that have no words here: none, or the page is behind.
+export function reasonsWithoutWords() {
+  return Object.keys(REASONS).filter((code) => !(code in WORDS));
+}
+
+// Why the answer's request was refused, in words; null when it was done. An answer without an
+// outcome line, or with a reason the page has no words for, is said as such.
+function refusal(answer, context = {}) {
+  const o = answer.outcome;
+  if (!o) return 'the server did not say what became of it';
+  if (o.outcome === 'done') return null;
+  const words = WORDS[o.reason];
+  if (!words) return `the server refused it (${o.reason}: ${REASONS[o.reason] ?? 'unknown'})`;
+  return words({ ...context, detail: o.detail });
+}
+
+// The ids the request made, as numbers.
+const madeIds = (answer) => (answer.outcome?.ids ?? []).map(Number);
+
+// --- What an answer means. Each returns { ok, text } and what else it holds. ---
 
 export function signUpOutcome(name, answer) {
-  const doc = answer.docs[0];
-  if (doc && doc.acc_id !== undefined) {
-    return { ok: true, text: `signed up as ${name} (account ${doc.acc_id}); sign in to trade` };
-  }
-  if (answer.lines.includes(DUPLICATE)) {
-    return { ok: false, text: `not signed up: the name '${name}' is taken` };
-  }
-  return { ok: false, text: 'not signed up' };
+  const why = refusal(answer, { name });
+  if (why) return { ok: false, text: `not signed up: ${why}` };
+  return { ok: true, text: `signed up as ${name} (account ${madeIds(answer)[0]})` };
 }
 
-export function signInOutcome(answer, signedIn) {
-  if (signedIn) return { ok: true, text: '' };
-  if (answer.lines.includes(NO_SUCH_LOGIN)) {
-    return { ok: false, text: 'not signed in: no account has that name and password' };
-  }
-  if (answer.lines.includes(MULTI_LOGIN)) {
-    return { ok: false, text: 'not signed in: this connection has had its one sign-in' };
-  }
-  return { ok: false, text: 'not signed in' };
+export function signInOutcome(answer) {
+  const why = refusal(answer);
+  if (why) return { ok: false, text: `not signed in: ${why}` };
+  return { ok: true, text: '' };
 }
 
-// An order: "traded ..." from its TradeResponse, or "not traded" with the reason the answer
-// shows, as the command-line client words it. `order` is { buy, coin, amount, at } and
-// `holding` the coins of that kind the account held before (for a sell), when known.
-export function orderOutcome(order, answer, holding) {
-  const trade = answer.docs.find((d) => d.coin_cur_price !== undefined);
+// An order: "traded ..." from its TradeResponse, or "not traded" with its reason. `order` is
+// { buy, coin, amount, at }.
+export function orderOutcome(order, answer) {
   const symbol = COINS[order.coin];
-  if (trade) {
-    return {
-      ok: true,
-      text: `traded: ${order.buy ? 'bought' : 'sold'} ${trade.amount} ${trade.symbol} at ` +
-        `${trade.coin_cur_price} KRW, total ${trade.total_price} KRW`,
-    };
-  }
-  const side = order.buy ? 'buy' : 'sell';
-  if (answer.lines.includes(BOT_GUARD)) {
-    return {
-      ok: false,
-      text: `not traded: bot guard: a ${side} of ${symbol} at ${utcTime(order.at)} was made ` +
-        'already; wait a second',  // the client adds "or give another --at"; the page has none
-    };
-  }
-  if (!order.buy) {
-    if (holding !== undefined && holding < order.amount) {
-      return {
-        ok: false,
-        text: `not traded: you hold ${holding} ${symbol}, fewer than ${order.amount}`,
-      };
-    }
-    return { ok: false, text: 'not traded' };
-  }
-  const [priceLine, stockLine] = answer.lines;
-  if (!/^[0-9]+$/.test(priceLine ?? '') || !/^[0-9]+$/.test(stockLine ?? '')) {
-    return { ok: false, text: 'not traded' };
-  }
-  const price = BigInt(priceLine);
-  const stock = BigInt(stockLine);
-  const coins = `${order.amount} ${symbol}`;
-  if (order.amount > stock) {
-    return {
-      ok: false,
-      text: `not traded: the exchange has ${stock} ${symbol} in stock, fewer than ${order.amount}`,
-    };
-  }
-  const value = price * order.amount;
-  const cost = value + (value * FEE_PERCENT) / 100n;
-  if (cost > INT64_MAX) {
-    return {
-      ok: false,
-      text: `not traded: ${coins} at ${price} KRW cost more than any balance can hold`,
-    };
-  }
+  const why = refusal(answer,
+    { coin: symbol, amount: order.amount, side: order.buy ? 'buy' : 'sell', at: order.at });
+  if (why) return { ok: false, text: `not traded: ${why}` };
+  const trade = answer.docs.find((d) => d.coin_cur_price !== undefined);
   return {
-    ok: false,
-    text: `not traded: ${coins} at ${price} KRW cost ${cost} KRW with the ${FEE_PERCENT} % fee, ` +
-      'more than your KRW balance',
+    ok: true,
+    text: `traded: ${order.buy ? 'bought' : 'sold'} ${trade.amount} ${trade.symbol} at ` +
+      `${trade.coin_cur_price} KRW, total ${trade.total_price} KRW`,
   };
 }
 
 export function historyOutcome(answer, coin, buy) {
+  const why = refusal(answer);
   const trades = answer.docs.filter((d) => d.total_price !== undefined);
+  if (why) return { ok: false, trades, text: `no history: ${why}` };
   if (trades.length > 0) return { ok: true, trades, text: '' };
   return {
     ok: true,
@@ -195,26 +197,30 @@ export function historyOutcome(answer, coin, buy) {
   };
 }
 
-// The page checked the address and the memo before sending: what is left is the count.
+// The entries of an address list: { id, coin, address, memo } each, in the order of their ids.
+export function addressList(answer) {
+  const why = refusal(answer);
+  const entries = answer.docs.filter((d) => d.id !== undefined && d.address !== undefined)
+    .map((d) => ({ id: Number(d.id), coin: d.symbol, address: d.address, memo: d.memo }));
+  return { ok: !why, entries, text: why ? `no address list: ${why}` : '' };
+}
+
 export function addAddressOutcome(answer) {
-  const doc = answer.docs.find((d) => d.address !== undefined);
-  if (doc) return { ok: true, text: 'address added', doc };
-  return { ok: false, text: 'not added: your address book holds ten entries, the most it keeps' };
+  const why = refusal(answer);
+  if (why) return { ok: false, text: `not added: ${why}` };
+  return { ok: true, text: `address added as entry ${madeIds(answer)[0]}` };
 }
 
 export function rewriteOutcome(entry, answer) {
-  const doc = answer.docs.find((d) => d.new_addr !== undefined);
-  if (doc) return { ok: true, text: `entry ${doc.id} rewritten`, doc };
-  return {
-    ok: false,
-    text: `entry ${entry} not rewritten: you have no entry ${entry}, or it holds that address ` +
-      'already',
-  };
+  const why = refusal(answer, { entry });
+  if (why) return { ok: false, text: `entry ${entry} not rewritten: ${why}` };
+  return { ok: true, text: `entry ${entry} rewritten` };
 }
 
-// A rewrite of every entry prints the code it was asked with, then one id per entry.
 export function rewriteAllOutcome(address, answer) {
-  const ids = answer.lines.slice(1);
+  const why = refusal(answer);
+  const ids = madeIds(answer);
+  if (why) return { ok: false, ids, text: `nothing overwritten: ${why}` };
   if (ids.length === 0) {
     return { ok: false, ids, text: 'nothing overwritten: your address book is empty' };
   }
@@ -223,4 +229,35 @@ export function rewriteAllOutcome(address, answer) {
     ids,
     text: `overwrote the address of entries ${ids.join(', ')} with '${address}'`,
   };
+}
+
+// What the page asks before a rewrite of every entry: what each entry holds now.
+export function rewriteAllQuestion(entries, address) {
+  if (entries.length === 0) return null;
+  const now = entries.map((e) => `entry ${e.id} (${e.coin}) '${e.address}'`).join(', ');
+  return `Rewrite all overwrites ${now} with '${address}'. Overwrite them?`;
+}
+
+// --- A request whose connection was lost before its answer came. ---
+
+// What a person can do to learn what became of `change` (see app.js) by hand.
+function howToCheck(change) {
+  if (change.order) {
+    const o = change.order;
+    return `sign in again and look for a ${o.buy ? 'buy' : 'sell'} of ${o.amount} ` +
+      `${COINS[o.coin]} at ${utcTime(o.at)} in its history`;
+  }
+  return 'sign in again and look at your addresses';
+}
+
+// The connection was lost during `change`, and the page could not settle it: `why` says why.
+export function unsettled(change, why) {
+  return `the connection was lost during the ${change.what}, and ${why}: whether it was ` +
+    `applied is not known; ${howToCheck(change)}`;
+}
+
+// The connection was lost during `change`; a new session found it `applied` or not.
+export function settled(change, applied) {
+  const lost = `the connection was lost during the ${change.what}; a new session found that it`;
+  return applied ? `${lost} was applied` : `${lost} was not applied`;
 }

@@ -3,22 +3,12 @@
 // documents and text lines the server printed. The views call request() and never see an event
 // code or a byte.
 
-// Event codes, as the server's dispatch table has them.
-const EVENT = {
-  signUp: 0x10000000,
-  signIn: 0x10000001,
-  signOut: 0x10000002,
-  market: 0x10000100,
-  buy: 0x20000000,
-  sell: 0x20000001,
-  history: 0x20000002,
-  addAddress: 0x20000003,
-  modifyAddress: 0x20000004,
-  balance: 0x20000100,
-};
+import { EVENTS, EVERY_ADDRESS_BOOK_ENTRY } from './wire_facts.js';
 
-// Entry id that names every entry of the address book.
-const EVERY_ENTRY = -1;
+// The last line of an answer, before the prompt, when the request asked for it: what became of
+// the request, as JSON on one line. Nothing else the server prints starts so: every text it
+// echoes has passed a filter that refuses the double quote.
+const OUTCOME = '{"outcome":';
 
 // The server prints this after every answer (and once when a session starts); nothing else it
 // prints ends without a line end.
@@ -40,10 +30,11 @@ async function envelope() {
   return envelopeType;
 }
 
-// The bytes of one request: `event` names a code of EVENT; `field` and `body` the nested message.
+// The bytes of one request: `event` names a code of EVENTS; `field` and `body` the nested
+// message. Every request asks for its outcome line.
 async function encode(event, field, body) {
   const type = await envelope();
-  const fields = { event_id: EVENT[event] };
+  const fields = { event_id: EVENTS[event], ask_outcome: true };
   if (field) fields[field] = body;
   const problem = type.verify(fields);
   if (problem) throw new Error(`request does not fit the schema: ${problem}`);
@@ -53,32 +44,38 @@ async function encode(event, field, body) {
 // What each request the page makes sends: its event and nested message.
 const REQUESTS = {
   signUp: ({ name, password }) =>
-    ['signUp', 'event_signup', { username: utf8.encode(name), password: utf8.encode(password) }],
+    ['signup', 'event_signup', { username: utf8.encode(name), password: utf8.encode(password) }],
   signIn: ({ name, password }) =>
-    ['signIn', 'event_signin', { username: utf8.encode(name), password: utf8.encode(password) }],
-  signOut: () => ['signOut'],
+    ['signin', 'event_signin', { username: utf8.encode(name), password: utf8.encode(password) }],
+  signOut: () => ['signout'],
   market: () => ['market'],
-  balance: () => ['balance'],
+  balance: () => ['balances'],
   buy: ({ coin, amount, at }) => ['buy', 'event_buy', { symbol: coin, amount, timestamp: at }],
   sell: ({ coin, amount, at }) => ['sell', 'event_sell', { symbol: coin, amount, timestamp: at }],
   history: ({ coin, buy }) => ['history', 'event_history', { symbol: coin, type: buy ? 1 : 0 }],
   addAddress: ({ coin, address, memo }) =>
-    ['addAddress', 'event_addressbook',
+    ['add_address', 'event_addressbook',
       { symbol: coin, address: utf8.encode(address), memo: utf8.encode(memo) }],
   rewriteAddress: ({ entry, address }) =>
-    ['modifyAddress', 'event_modify_addressbook', { _id: entry, new_addr: utf8.encode(address) }],
+    ['modify_address', 'event_modify_addressbook',
+      { _id: entry, new_addr: utf8.encode(address) }],
   rewriteAll: ({ address }) =>
-    ['modifyAddress', 'event_modify_addressbook',
-      { _id: EVERY_ENTRY, new_addr: utf8.encode(address) }],
+    ['modify_address', 'event_modify_addressbook',
+      { _id: EVERY_ADDRESS_BOOK_ENTRY, new_addr: utf8.encode(address) }],
+  listAddresses: () => ['list_addresses'],
 };
 
-// An answer as values: `docs` holds the JSON documents in order, `lines` the other lines. A
-// document is protobuf's pretty form: "{", one field a line indented by a blank, "}". Echoed
-// text may be a lone "{" too, but never followed by an indented line: memos start with a digit.
+// An answer as values: `docs` holds the JSON documents in order, `lines` the other lines and
+// `outcome` the outcome line's values ({ outcome, event, reason, detail, ids }), or null when the
+// answer has none. A document is protobuf's pretty form: "{", one field a line indented by a
+// blank, "}". Echoed text may be a lone "{" too, but never followed by an indented line: memos
+// start with a digit.
 export function parseAnswer(text) {
   const docs = [];
   const lines = [];
   const all = text.split('\n');
+  while (all.length > 0 && all.at(-1) === '') all.pop();
+  const outcome = all.length > 0 && all.at(-1).startsWith(OUTCOME) ? JSON.parse(all.pop()) : null;
   for (let i = 0; i < all.length; i++) {
     const next = all[i + 1];
     if (all[i] === '{' && next !== undefined && (next.startsWith(' "') || next === '}')) {
@@ -89,13 +86,21 @@ export function parseAnswer(text) {
       lines.push(all[i]);
     }
   }
-  return { docs, lines, text };
+  return { docs, lines, outcome, text };
 }
 
 // The text of a bytes field, which the server's JSON gives in base64.
 export function bytesText(base64) {
   const raw = atob(base64 ?? '');
   return new TextDecoder().decode(Uint8Array.from(raw, (c) => c.charCodeAt(0)));
+}
+
+// A request's connection closed before its answer came: whether it was applied is not known.
+export class ConnectionLost extends Error {
+  constructor() {
+    super('connection lost');
+    this.name = 'ConnectionLost';
+  }
 }
 
 // One server process behind one WebSocket. Its state is 'connecting' until the server's first
@@ -133,10 +138,15 @@ export class Session extends EventTarget {
     if (next) next.resolve(parseAnswer(answer));
   }
 
+  // A request whose outcome line came before the end (a sign-up the server ends the session
+  // for) has its answer; the others are lost.
   closed() {
     const line = this.pending.split('\n').find((l) => l.startsWith(CLOSED));
     this.reason = line ? line.slice(CLOSED.length) : '';
-    for (const w of this.waiting.splice(0)) w.reject(new Error('connection lost'));
+    const last = parseAnswer(this.pending);
+    const waiting = this.waiting.splice(0);
+    if (last.outcome && waiting.length > 0) waiting.shift().resolve(last);
+    for (const w of waiting) w.reject(new ConnectionLost());
     if (!this.ended) this.setState('lost');
   }
 
@@ -153,7 +163,7 @@ export class Session extends EventTarget {
       await this.greeted;
       const [event, field, body] = REQUESTS[name](args);
       const bytes = await encode(event, field, body);
-      if (this.socket.readyState !== WebSocket.OPEN) throw new Error('connection lost');
+      if (this.socket.readyState !== WebSocket.OPEN) throw new ConnectionLost();
       const answer = new Promise((resolve, reject) => this.waiting.push({ resolve, reject }));
       this.socket.send(bytes);
       return answer;
