@@ -102,6 +102,9 @@ std::string field_text(const Message& m, const FieldDescriptor* f) {
 }
 
 std::string render(const Message& m) {
+  if (m.GetDescriptor() == korvane::AddressBookEntry::descriptor()) {
+    return entry_words(static_cast<const korvane::AddressBookEntry&>(m)) + "\n";
+  }
   std::string out;
   const google::protobuf::Descriptor* d = m.GetDescriptor();
   for (int i = 0; i < d->field_count(); ++i) {
@@ -144,14 +147,31 @@ void walk(const std::string& answer, const Message* answer_type,
 
 }  // namespace
 
-std::string humanize(const std::string& answer, const Message* answer_type) {
+std::string humanize(const std::string& answer, const Message* answer_type, size_t skip_lines) {
   // A sign-up prints its id on a line of its own before the document that holds it again.
   const bool sign_up = answer_type != nullptr &&
                        answer_type->GetDescriptor() == korvane::SignUpResponse::descriptor();
   std::string out;
+  bool after_document = false;
+  size_t skipped = 0;
+  bool documents_began = false;
   walk(
-      answer, answer_type, [&](const Message& m) { out += render(m); },
+      answer, answer_type,
+      [&](const Message& m) {
+        // An entry of the address list is one line; other documents take several, and an
+        // empty line keeps two apart.
+        const bool one_line = m.GetDescriptor() == korvane::AddressBookEntry::descriptor();
+        if (after_document && !one_line) out += "\n";
+        out += render(m);
+        after_document = true;
+        documents_began = true;
+      },
       [&](const std::string& line) {
+        after_document = false;
+        if (!documents_began && skipped < skip_lines) {
+          ++skipped;
+          return;
+        }
         const std::string text = line.substr(0, line.find('\n'));
         if (sign_up && text.compare(0, 8, "acc_id: ") == 0) return;
         for (const NamedLine& named : kNamedLines) {
@@ -167,6 +187,18 @@ std::string humanize(const std::string& answer, const Message* answer_type) {
         out += line;
       });
   return out;
+}
+
+std::string entry_words(const korvane::AddressBookEntry& entry) {
+  std::string words = "entry " + std::to_string(entry.id()) + ": " + printable(entry.symbol()) +
+                      " address " + printable(entry.address());
+  if (entry.has_memo()) words += " memo " + printable(entry.memo());
+  return words;
+}
+
+std::string symbol_name(int64_t id) {
+  static const char* const kSymbols[] = {"BTC", "ETH", "XRP", "SOL"};
+  return id >= 0 && id < 4 ? kSymbols[id] : "coin " + std::to_string(id);
 }
 
 void walk_documents(const std::string& answer, const Message& answer_type,

@@ -16,6 +16,17 @@ bool split_address(const std::string& address, std::string* host, std::string* p
   return true;
 }
 
+// A port is a number from 1 to 65535: a service name or a number beyond is a mistake of the
+// command line, not a server that cannot be reached.
+bool valid_port(const std::string& port) {
+  if (port.empty() || port.size() > 5) return false;
+  for (char c : port) {
+    if (c < '0' || c > '9') return false;
+  }
+  const long n = std::stol(port);
+  return n >= 1 && n <= 65535;
+}
+
 }  // namespace
 
 bool parse_options(int argc, const char* const* argv, Options* options, std::string* error) {
@@ -40,6 +51,11 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
     if (arg == "--connect") {
       if (!split_address(value, &options->host, &options->port)) {
         *error = "bad address '" + value + "': expected HOST:PORT";
+        return false;
+      }
+      if (!valid_port(options->port)) {
+        *error = "bad port '" + options->port + "' in '" + value +
+                 "': expected a number from 1 to 65535";
         return false;
       }
       have_connect = true;
