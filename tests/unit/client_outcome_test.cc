@@ -132,8 +132,8 @@ TEST(ClientOutcome, EachOutcomeAndWhatTheClientSays) {
 }
 
 TEST(ClientOutcome, AnOrderInWords) {
-  EXPECT_EQ(order_words(request("sell sol 1")), "a sell of SOL at 2023-11-14 22:13:20 UTC");
-  EXPECT_EQ(order_words(request("buy btc 1 --at 0")), "a buy of BTC at 1970-01-01 00:00:00 UTC");
+  EXPECT_EQ(order_words(request("sell sol 1")), "sell of SOL at 2023-11-14 22:13:20 UTC");
+  EXPECT_EQ(order_words(request("buy btc 1 --at 0")), "buy of BTC at 1970-01-01 00:00:00 UTC");
 }
 
 }  // namespace

@@ -137,8 +137,7 @@ std::string order_words(const korvane::KorvaneInterface& request) {
   const int64_t symbol = buy ? static_cast<int64_t>(request.event_buy().symbol())
                              : static_cast<int64_t>(request.event_sell().symbol());
   const uint64_t at = buy ? request.event_buy().timestamp() : request.event_sell().timestamp();
-  return std::string(buy ? "a buy" : "a sell") + " of " + symbol_name(symbol) + " at " +
-         utc_time(at);
+  return std::string(buy ? "buy" : "sell") + " of " + symbol_name(symbol) + " at " + utc_time(at);
 }
 
 std::optional<Note> outcome_note(const korvane::KorvaneInterface& request,

@@ -32,7 +32,7 @@ std::optional<Note> outcome_note(const korvane::KorvaneInterface& request,
 // How a note on `request` begins when it was not carried out: "not traded".
 std::string head_of(const korvane::KorvaneInterface& request);
 
-// "a buy of XRP at 2023-11-14 22:13:20 UTC" for an order.
+// "buy of XRP at 2023-11-14 22:13:20 UTC" for an order.
 std::string order_words(const korvane::KorvaneInterface& request);
 
 #endif  // KORVANE_TOOLS_KORVANE_OUTCOME_H_

@@ -101,11 +101,11 @@ std::optional<Check> check_of(const korvane::KorvaneInterface& request) {
       check.query.mutable_event_history()->set_symbol(static_cast<korvane::Symbol>(symbol));
       check.query.mutable_event_history()->set_type(buy ? 1 : 0);
       check.command = "history " + lower_symbol(symbol) + (buy ? " buy" : " sell");
-      check.what = order_words(request);
+      check.what = "the " + order_words(request);
       return check;
     }
     case event::kAddAddress:
-      check.what = "the address " + request.event_addressbook().address();
+      check.what = "the add of address " + request.event_addressbook().address();
       break;
     case event::kModifyAddress: {
       const int32_t id = request.event_modify_addressbook()._id();
@@ -147,7 +147,7 @@ std::pair<bool, std::string> applied(const korvane::KorvaneInterface& request,
                        const auto& h = static_cast<const korvane::HistoryResponse&>(m);
                        if (h.trade_time() == at) trade = std::to_string(h.id());
                      });
-      if (trade.empty()) return {false, "your history holds no " + check.what};
+      if (trade.empty()) return {false, "your history holds no " + order_words(request)};
       return {true, "your history holds " + check.what + " (trade " + trade + ")"};
     }
     case event::kAddAddress: {
@@ -183,6 +183,13 @@ std::pair<bool, std::string> applied(const korvane::KorvaneInterface& request,
 }
 
 }  // namespace
+
+bool Session::answered_done(const Reply& reply) {
+  if (reply.outcome) return done(reply.outcome);
+  // A server without the outcome line: a sign-in that succeeded prints nothing, and the views
+  // print nothing but their documents.
+  return reply.answer.empty() || reply.answer.compare(0, 2, "{\n") == 0;
+}
 
 Session::Session(Connect connect, bool human, bool tell_waits, std::ostream& out, std::ostream& err,
                  Prompts prompts)
@@ -293,7 +300,7 @@ bool Session::sign_in_again() {
   *signin.mutable_event_signin() = *login_;
   Reply reply = exchange(signin);
   signin_spent_ = true;
-  return reply.status == Reply::Status::kAnswered && done(reply.outcome);
+  return reply.status == Reply::Status::kAnswered && answered_done(reply);
 }
 
 Session::Outcome Session::settle(const Command& command) {
@@ -316,7 +323,7 @@ Session::Outcome Session::settle(const Command& command) {
     return Outcome::kUnknown;
   }
   Reply reply = exchange(check->query);
-  if (reply.status != Reply::Status::kAnswered || !done(reply.outcome)) {
+  if (reply.status != Reply::Status::kAnswered || !answered_done(reply)) {
     err_ << unknown << std::endl;
     return reply.status == Reply::Status::kAnswered ? Outcome::kUnknown : Outcome::kServerGone;
   }
@@ -404,8 +411,7 @@ Session::Outcome Session::run(const std::string& line) {
   }
   if (event_id == event::kSignIn) {
     signin_spent_ = true;
-    // A server without the outcome line prints nothing for a sign-in that succeeded.
-    if (reply.outcome ? done(reply.outcome) : reply.answer.empty()) {
+    if (answered_done(reply)) {
       login_ = command.request.event_signin();
     }
   }

@@ -81,6 +81,8 @@ class Session {
     std::optional<korvane::Outcome> outcome;
   };
 
+  // True when `reply` says its request was carried out.
+  static bool answered_done(const Reply& reply);
   // Sends `request`, asking for its outcome line, and reads its answer.
   Reply exchange(const korvane::KorvaneInterface& request);
   // Asks before an overwrite of every entry, showing the entries; kAnswered to go on.
