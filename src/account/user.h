@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/reasons.h"
 #include "korvane.pb.h"
 
 // The session's state, all of it: what a request may change and a new attempt puts back.
@@ -45,17 +46,18 @@ class User final : public UserRecord {
   // The statement that subtracts (buy) or adds (sell) KRW, printed as the order's own output.
   std::string update_user_vault_krw(int64_t amount, bool buy);
 
-  // Account operations. Each returns 0 on success and -1 when refused; callers ignore it.
+  // Account operations. Each returns its outcome: done, or refused and why (base/reasons.h).
 
-  // Creates an account with a starting balance and prints its id and a SignUpResponse. Ends the
-  // process with status 255 when the name is empty, longer than 32 bytes or filtered.
-  int handle_signup(const korvane::SignUp& request);
+  // Creates an account with a starting balance and prints its id and a SignUpResponse; done with
+  // the account id. A name that is empty, longer than 32 bytes or filtered ends the session: the
+  // outcome says so (end_session), and the request runner ends the process with status 255.
+  Outcome handle_signup(const korvane::SignUp& request);
   // Signs the account in; prints "There is no username, password" when nothing matches.
-  int handle_signin(const korvane::SignIn& request);
+  Outcome handle_signin(const korvane::SignIn& request);
   // Clears the signed-in flag; prints nothing.
-  int handle_signout();
+  Outcome handle_signout();
   // Prints the account id, name and KRW balance of the signed-in account.
-  int handle_my_info();
+  Outcome handle_my_info();
 };
 
 #endif  // KORVANE_ACCOUNT_USER_H_

@@ -16,3 +16,11 @@ void print_json_response(const google::protobuf::Message& message, JsonFields fi
   if (!google::protobuf::util::MessageToJsonString(message, &json, options).ok()) return;
   print_line(json);
 }
+
+void print_json_line(const google::protobuf::Message& message) {
+  google::protobuf::util::JsonPrintOptions options;
+  options.preserve_proto_field_names = true;
+  std::string json;
+  if (!google::protobuf::util::MessageToJsonString(message, &json, options).ok()) return;
+  print_line(json);
+}

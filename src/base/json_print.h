@@ -12,4 +12,7 @@ enum class JsonFields { kSetFields, kAllFields };
 // by an empty line. Prints nothing when rendering fails.
 void print_json_response(const google::protobuf::Message& message, JsonFields fields);
 
+// Renders `message` compactly, on one line, and prints it with a line end (the outcome line).
+void print_json_line(const google::protobuf::Message& message);
+
 #endif  // KORVANE_BASE_JSON_PRINT_H_

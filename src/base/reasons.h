@@ -103,13 +103,16 @@ struct Outcome {
   bool done() const { return reason == Reason::kOk; }
 };
 
-inline Outcome done(std::vector<uint32_t> ids = {}) { return Outcome{Reason::kOk, std::move(ids)}; }
-inline Outcome refused(Reason reason, std::string detail = {}) {
-  return Outcome{reason, {}, std::move(detail)};
+inline Outcome done(std::vector<uint32_t> ids = {}) {
+  Outcome outcome;
+  outcome.ids = std::move(ids);
+  return outcome;
 }
-
-// The reason for a request that a statement's error `code` refused (a refuse-class error: the
-// request's own values); kDatabase for those that name none.
-Reason reason_of_error(unsigned int code);
+inline Outcome refused(Reason reason, std::string detail = {}) {
+  Outcome outcome;
+  outcome.reason = reason;
+  outcome.detail = std::move(detail);
+  return outcome;
+}
 
 #endif  // KORVANE_BASE_REASONS_H_

@@ -19,14 +19,16 @@ void handle_error(int code) {
   if (code == kDuplicateKey) print_line(kDuplicateId);
 }
 
-bool detect_sqli(const std::string& text) {
+std::optional<Outcome> refuse_filtered(const std::string& text) {
   // Statements are built by plain substitution, so this screen is their only protection.
   std::string_view whole(text.data(), text.size());  // NUL bytes included
   for (char c : kFilteredCharacters) {
     if (whole.find(c) != std::string_view::npos) {
       print_line(std::string(kInjectionPrefix) + c);
-      return true;
+      return refused(Reason::kFiltered, std::string(1, c));
     }
   }
-  return false;
+  return std::nullopt;
 }
+
+bool detect_sqli(const std::string& text) { return refuse_filtered(text).has_value(); }

@@ -4,7 +4,10 @@
 #ifndef KORVANE_BASE_SCREEN_H_
 #define KORVANE_BASE_SCREEN_H_
 
+#include <optional>
 #include <string>
+
+#include "base/reasons.h"
 
 // Prints "Duplicate ID" for the duplicate-key error 1062; prints nothing for any other number.
 // Despite its name it handles nothing else: the caller refuses the request.
@@ -14,5 +17,9 @@ void handle_error(int code);
 // of the filtered characters (see the .cc for the list and why its order matters). NUL bytes are
 // part of the text. Returns false, printing nothing, for a clean text.
 bool detect_sqli(const std::string& text);
+
+// detect_sqli(text), as the outcome of the request it refuses: the refusal, with the character
+// it reported, when the text holds one; nothing for a clean text.
+std::optional<Outcome> refuse_filtered(const std::string& text);
 
 #endif  // KORVANE_BASE_SCREEN_H_

@@ -17,6 +17,8 @@
 #ifndef KORVANE_DB_ERROR_CLASSES_H_
 #define KORVANE_DB_ERROR_CLASSES_H_
 
+#include "base/reasons.h"
+
 namespace db_errors {
 
 enum class Action { kRetry, kReconnect, kRefuse };
@@ -120,6 +122,27 @@ constexpr const ErrorClass& classify(unsigned int code) {
     if (error.code == code) return error;
   }
   return kOtherError;
+}
+
+// The reason a request gives when a statement's error `code` refused it (an error of the refuse
+// class: the request's own values); kDatabase for the codes that name none.
+constexpr Reason reason_of(unsigned int code) {
+  switch (code) {
+    case 1062:  // a taken name: the one unique key that client text reaches
+      return Reason::kNameTaken;
+    case 1064:  // a NUL byte cut the statement inside its quotes
+      return Reason::kBadText;
+    case 1292:  // a time past 2038
+      return Reason::kBadTime;
+    case 1264:
+    case 1690:
+    case 4025:
+      return Reason::kTooLarge;
+    case 1406:
+      return Reason::kTooLong;
+    default:
+      return Reason::kDatabase;
+  }
 }
 
 }  // namespace db_errors

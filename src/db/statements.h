@@ -129,6 +129,10 @@ constexpr char kInsertAddress[] =
     "INSERT INTO kv_addressbook VALUES(NULL, {}, '{}', '{}', '{}', {});";
 // Whether an add whose COMMIT lost its answer was applied: the entry it inserted exists.
 constexpr char kProveAddress[] = "SELECT COUNT(*) FROM kv_addressbook WHERE id={} AND acc_id={}";
+// The address list: every entry of the account, in id order.
+constexpr char kSelectAddressBook[] =
+    "SELECT id, symbol, address, memo, create_at_ts FROM kv_addressbook WHERE acc_id={} ORDER BY "
+    "id";
 constexpr char kCountAddressesForModify[] = "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id={};";
 // Begins a rewrite of one entry: holds the entry until the rewrite commits or rolls back.
 constexpr char kLockAddressById[] =

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "base/reasons.h"
+#include "base/wire_facts.h"
+
 // Entries an account may hold; an add is accepted only below this number.
-constexpr uint32_t kMaxAddressBookEntries = 10;
+using wire::kMaxAddressBookEntries;
 
 // The entry id that asks a rewrite for every entry of the account.
-constexpr int32_t kEveryAddressBookEntry = -1;
+using wire::kEveryAddressBookEntry;
 
 // An entry while it is added: symbol text, address, memo, at these positions.
 using AddressBookEntry = std::vector<std::string>;
@@ -27,15 +30,16 @@ bool validate_memo(std::string memo);
 // Prints the entry as an AddressBookResponse. REQUIRES: the entry holds all three texts.
 void addressbook_response(AddressBookEntry entry);
 
-// Gives entry `id` of the account the new address and prints the change. Returns 0 when it was
-// rewritten, -1 when the address was filtered, no such entry exists, it already held that
-// address, or the update failed.
-int modify_address(int id, std::string new_addr);
+// Gives entry `id` of the account the new address and prints the change. Done, with the id, when
+// it was rewritten; refused when the address was filtered, no such entry exists, it already held
+// that address, or the update failed.
+Outcome modify_address(int id, std::string new_addr);
 
 // Gives every entry of the account the new address, printing each entry id before its update.
-// The origin address is only screened and counted; it does not select entries. Returns 0 when
-// the updates ran, -1 when stopped before them.
-int modify_all_address(std::string origin_addr, std::string new_addr);
+// The origin address is only screened and counted; it does not select entries. Done, with the
+// ids, when the updates committed (none for an empty book); refused when stopped before them or
+// when they failed.
+Outcome modify_all_address(std::string origin_addr, std::string new_addr);
 
 // Prints a rewrite as a ModifyAddressBookResponse.
 void modify_addressbook_response(int id, std::string origin_addr, std::string new_addr);

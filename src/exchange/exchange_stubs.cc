@@ -7,12 +7,12 @@ constexpr char kDepositReply[] = "Hello handle_sell";  // the protocol's fixed t
 constexpr char kDeleteAddressReply[] = "TODO";
 }  // namespace
 
-int Exchange::handle_deposit(const korvane::Deposit&) {
+Outcome Exchange::handle_deposit(const korvane::Deposit&) {
   print_line(kDepositReply);
-  return 0;
+  return refused(Reason::kNotOffered);
 }
 
-int Exchange::handle_del_addressbook(const korvane::AddressBook&) {
+Outcome Exchange::handle_del_addressbook(const korvane::AddressBook&) {
   print_line(kDeleteAddressReply);
-  return -1;
+  return refused(Reason::kNotOffered);
 }

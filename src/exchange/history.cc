@@ -106,14 +106,14 @@ int64_t trade_time_seconds(const char* text) {
   return parse_decimal_prefix64(text);
 }
 
-int Exchange::handle_view_history(const korvane::History& request) {
+Outcome Exchange::handle_view_history(const korvane::History& request) {
   const bool buy = request.type() != 0;
   // The request's ts is not a filter: the view shows every trade of the coin and side.
   std::optional<std::string> symbol = convert_sym_with_id(request.symbol());
-  if (!symbol) return 0;  // cannot happen: the decoder admits only the four coin ids
+  if (!symbol) return refused(Reason::kBadCoin);  // the decoder admits only the four coin ids
   ResultSet trades = client->exec_query_result(
       fmt::format(sql::kSelectTrades, user->idx, *symbol, side_word(buy)));
-  if (!trades || trades.num_fields() < kTradeColumns) return 0;
+  if (!trades || trades.num_fields() < kTradeColumns) return refused_by_database();
   while (MYSQL_ROW row = trades.fetch_row()) print_history_response(read_trade(row));
-  return 0;
+  return done();
 }

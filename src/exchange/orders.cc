@@ -51,11 +51,12 @@ bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 // into `exchange`. Leaves the vault row (KRW_amount, <coin>_amount) in `vault` and the logged
 // trade's id in `trade_id` (0 when the log entry failed, a lock wait timeout or a lost connection
 // included: the order is refused after its checks, where a failed write refuses it, and the
-// attempt's outcome decides the rest). False when the order stops here: a failed read, a trade the
-// guard found (it has printed its line), or no market row; `order` rolls back then, the entry
-// with it.
-bool open_order(Exchange& exchange, Transaction& order, const std::string& symbol, uint64_t amount,
-                uint64_t trade_time, bool buy, ResultSet* vault, uint64_t* trade_id) {
+// attempt's outcome decides the rest). Done when the order goes on; refused when it stops here: a
+// failed read, a trade the guard found (it has printed its line), or no market row; `order` rolls
+// back then, the entry with it.
+Outcome open_order(Exchange& exchange, Transaction& order, const std::string& symbol,
+                   uint64_t amount, uint64_t trade_time, bool buy, ResultSet* vault,
+                   uint64_t* trade_id) {
   std::vector<ResultSet> results =
       order.begin({fmt::format(sql::kLockVaultBalances, symbol, user->idx),
                    fmt::format(sql::kLockMarketRow, symbol),
@@ -64,48 +65,51 @@ bool open_order(Exchange& exchange, Transaction& order, const std::string& symbo
                                amount, buy, trade_time)});
   // The reads stand even when the log entry failed (a lock wait timeout, say): the order shows
   // what it showed when the entry went with the writes, and is refused where they would fail.
-  if (results.size() < 3) return false;
-  if (exchange.check_trading_bot(results[2]) == 0) return false;
+  if (results.size() < 3) return refused_by_database();
+  const int guard = exchange.check_trading_bot(results[2]);
+  if (guard == 0) return refused(Reason::kBotGuard);
+  if (guard < 0) return refused(Reason::kDatabase);
   MYSQL_ROW market = results[1].first_row();
-  if (market == nullptr) return false;
+  if (market == nullptr) return refused(Reason::kBadCoin);
   exchange.cur_price = market_value(market[0]);
   exchange.cur_qty = market_value(market[1]);
   *vault = std::move(results[0]);
   // The entry is the batch's last statement, so the insert id is its own.
   *trade_id = results.size() == 4 ? client->last_insert_id() : 0;
-  return true;
+  return done();
 }
 
 }  // namespace
 
-int Exchange::handle_buy(const korvane::Buy& request) {
+Outcome Exchange::handle_buy(const korvane::Buy& request) {
   // Only the low 32 bits of the field name the coin.
   int32_t id = static_cast<int32_t>(static_cast<uint32_t>(request.symbol()));
   uint64_t amount = request.amount();
   uint64_t trade_time = request.timestamp();
-  if (amount == 0) return -1;
+  if (amount == 0) return refused(Reason::kBadAmount);
   std::optional<std::string> symbol = convert_sym_with_id(id);
-  if (!symbol) return -1;
+  if (!symbol) return refused(Reason::kBadCoin);
 
   Transaction order(client);
   ResultSet balances;
   uint64_t trade_id;
-  if (!open_order(*this, order, *symbol, amount, trade_time, true, &balances, &trade_id)) {
-    return -1;
-  }
+  Outcome opened =
+      open_order(*this, order, *symbol, amount, trade_time, true, &balances, &trade_id);
+  if (!opened.done()) return opened;
   // The two market lines, in one write.
   print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
-  if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return -1;
+  if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return refused(Reason::kNoStock);
   MYSQL_ROW vault = balances.first_row();
-  if (vault == nullptr) return -1;
+  if (vault == nullptr) return refused(Reason::kDatabase);
   // Both go as signed values: an amount of 2^63 or more, or a negative price, is refused here.
+  if (negative(amount)) return refused(Reason::kBadAmount);
   if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(cur_price),
                                balance_value(vault[0]))) {
-    return -1;
+    return refused(Reason::kNoKrw);
   }
   // The check above bounds the cost by a stored balance, so it fits a signed 64-bit amount.
   std::optional<uint64_t> cost = money::buy_cost(cur_price, amount);
-  if (!cost) return -1;
+  if (!cost) return refused(Reason::kNoKrw);
 
   std::vector<std::string> writes = {
       fmt::format(sql::kSubtractStock, amount, *symbol),
@@ -114,34 +118,35 @@ int Exchange::handle_buy(const korvane::Buy& request) {
   return commit_order(order, std::move(writes), trade_id, *symbol, amount, true);
 }
 
-int Exchange::handle_sell(const korvane::Sell& request) {
+Outcome Exchange::handle_sell(const korvane::Sell& request) {
   int32_t id = static_cast<int32_t>(request.symbol());
   uint64_t amount = request.amount();
   uint64_t trade_time = request.timestamp();
-  if (amount == 0) return -1;
+  if (amount == 0) return refused(Reason::kBadAmount);
   std::optional<std::string> symbol = convert_sym_with_id(id);
-  if (!symbol) return -1;
+  if (!symbol) return refused(Reason::kBadCoin);
 
   Transaction order(client);
   ResultSet balances;
   uint64_t trade_id;
-  if (!open_order(*this, order, *symbol, amount, trade_time, false, &balances, &trade_id)) {
-    return -1;
-  }
+  Outcome opened =
+      open_order(*this, order, *symbol, amount, trade_time, false, &balances, &trade_id);
+  if (!opened.done()) return opened;
   MYSQL_ROW vault = balances.first_row();
-  if (vault == nullptr) return -1;
+  if (vault == nullptr) return refused(Reason::kDatabase);
   // An amount of 2^63 or more is negative as a signed value and refused here.
+  if (negative(amount)) return refused(Reason::kBadAmount);
   if (!user->validate_user_qty(static_cast<int64_t>(amount), balance_value(vault[1]))) {
-    return -1;
+    return refused(Reason::kNoCoins);
   }
-  if (negative(cur_price) || negative(cur_qty)) return -1;
+  if (negative(cur_price) || negative(cur_qty)) return refused(Reason::kDatabase);
   // The coin balance bounds the amount by 2^31, so proceeds and new stock fit their types; the
   // database refuses a KRW balance or stock beyond its column.
   std::optional<uint64_t> proceeds = money::sell_proceeds(cur_price, amount);
   uint64_t new_stock;
   if (!proceeds || static_cast<int64_t>(*proceeds) < 0 ||
       __builtin_add_overflow(cur_qty, amount, &new_stock)) {
-    return -1;
+    return refused(Reason::kTooLarge);
   }
 
   std::vector<std::string> writes = {
@@ -161,12 +166,12 @@ int Exchange::check_trading_bot(ResultSet& count) {
   return 1;
 }
 
-int Exchange::commit_order(Transaction& order, std::vector<std::string> writes, uint64_t trade_id,
-                           std::string symbol, uint64_t amount, bool buy) {
+Outcome Exchange::commit_order(Transaction& order, std::vector<std::string> writes,
+                               uint64_t trade_id, std::string symbol, uint64_t amount, bool buy) {
   std::optional<uint64_t> value = money::trade_value(cur_price, amount);
-  if (!value) return -1;
+  if (!value) return refused(Reason::kTooLarge);
   // The log entry written in the first round trip failed: a failed write refuses the order.
-  if (trade_id == 0) return -1;
+  if (trade_id == 0) return refused_by_database();
   // The log entry completes the order: commit it with the order's other changes, and answer
   // only once they are durable. Should the commit's answer be lost, the entry's id tells whether
   // this order was applied.
@@ -174,7 +179,7 @@ int Exchange::commit_order(Transaction& order, std::vector<std::string> writes, 
   // once that write has committed (MySQLClient::Proof).
   const MySQLClient::Proof proof = {fmt::format(sql::kProveTrade, trade_id, user->idx),
                                     fmt::format(sql::kFenceVault, user->idx)};
-  if (!order.commit(writes, proof)) return -1;
+  if (!order.commit(writes, proof)) return refused_by_database();
 
   korvane::TradeResponse response;
   response.set_symbol(symbol);
@@ -183,5 +188,5 @@ int Exchange::commit_order(Transaction& order, std::vector<std::string> writes, 
   response.set_total_price(*value);
   response.set_flag(buy);
   print_json_response(response, JsonFields::kSetFields);
-  return 0;
+  return done({static_cast<uint32_t>(trade_id)});
 }

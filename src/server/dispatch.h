@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/reasons.h"
 #include "korvane.pb.h"
 
 // Event codes. The top byte (arithmetic shift right by 24) is the group.
@@ -34,14 +35,34 @@ constexpr int32_t kViewBalance = 0x20000100;
 constexpr int32_t kListAddresses = 0x20000007;
 }  // namespace event
 
-// Decodes `length` bytes of `data` as one envelope and routes it. Prints
-// "Error parse_handler();" and returns -1 when the bytes do not decode; otherwise returns 0
-// (also when the event was ignored). REQUIRES: 0 <= length.
-int parse_handler(const char* data, int32_t length);
+// The names the outcome line gives a request whose code no row knows, and bytes that do not
+// decode.
+constexpr char kUnknownEventName[] = "unknown";
+constexpr char kMalformedName[] = "malformed";
 
-// The two group dispatchers. Each returns -1 when the nested message the code requires is
-// absent, else 0. exchange_handler assumes a signed-in session.
-int user_handler(const korvane::KorvaneInterface& envelope);
-int exchange_handler(const korvane::KorvaneInterface& envelope);
+// One request as dispatch ran it.
+struct Dispatched {
+  Outcome outcome;
+  const char* event;  // its name: the route table's, kUnknownEventName or kMalformedName
+  bool asked;         // the envelope asked for the outcome line (ask_outcome)
+};
+
+// Decodes `length` bytes of `data` as one envelope and routes it. Prints
+// "Error parse_handler();" when the bytes do not decode. REQUIRES: 0 <= length.
+Dispatched parse_handler(const char* data, int32_t length);
+
+// The number of the envelope's field that holds the nested message `code` requires: 0 when the
+// code requires none or is no event. Read from the table that routes requests, so that cutting a
+// read into envelopes (server/envelopes.h) knows each event as dispatch does.
+int required_request_field(int32_t code);
+
+// The name of event `code`, as the outcome line gives it (kUnknownEventName for none).
+const char* event_name(int32_t code);
+
+// The two group dispatchers. Each refuses with kMalformed when the nested message the code
+// requires is absent, and with kUnknownEvent for a code of no row. exchange_handler assumes a
+// signed-in session.
+Outcome user_handler(const korvane::KorvaneInterface& envelope);
+Outcome exchange_handler(const korvane::KorvaneInterface& envelope);
 
 #endif  // KORVANE_SERVER_DISPATCH_H_

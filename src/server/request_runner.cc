@@ -5,6 +5,7 @@
 
 #include "account/session.h"
 #include "base/end_process.h"
+#include "base/json_print.h"
 #include "base/output.h"
 #include "db/error_classes.h"
 #include "server/dispatch.h"
@@ -52,9 +53,33 @@ bool undone_attempt_stands(unsigned int error, int lock_waits, Clock::time_point
   return Clock::now() - first_attempt >= std::chrono::milliseconds(kDeadlockRetryBudgetMs);
 }
 
-[[noreturn]] void give_up(size_t output_mark) {
+// Prints the outcome line of a request that asked for it (KorvaneInterface.ask_outcome).
+void print_outcome_line(const Dispatched& request) {
+  if (!request.asked) return;
+  korvane::Outcome line;
+  line.set_outcome(request.outcome.done() ? "done" : "refused");
+  line.set_event(request.event);
+  line.set_reason(reason_row(request.outcome.reason).code);
+  if (!request.outcome.detail.empty()) line.set_detail(request.outcome.detail);
+  for (uint32_t id : request.outcome.ids) line.add_ids(id);
+  print_json_line(line);
+}
+
+// Ends the session for a database that will not come back. Whether the request was applied
+// cannot be known: its outcome line says so.
+[[noreturn]] void give_up(size_t output_mark, Dispatched request) {
   discard_output_since(output_mark);
-  end_without_database();
+  request.outcome = refused(Reason::kNoDatabase);
+  print_line(kConnectionError);
+  print_outcome_line(request);
+  end_process(255);
+}
+
+// Ends the request: its outcome line, if asked for, after its output; then the end of the
+// session, where the protocol asks for it.
+void finish(const Dispatched& request) {
+  print_outcome_line(request);
+  if (request.outcome.end_session) end_process(255);
 }
 
 }  // namespace
@@ -71,27 +96,29 @@ void run_request(const char* data, int32_t length) {
   int undone = 0, lock_waits = 0, reconnects = 0;
   for (;;) {
     client->begin_attempt();
-    parse_handler(data, length);
+    Dispatched request = parse_handler(data, length);
     const MySQLClient::Attempt attempt = client->attempt();
     const MySQLClient::Outcome outcome = attempt.outcome;
     switch (outcome) {
       case MySQLClient::Outcome::kDone:
-        return;
+        return finish(request);
       case MySQLClient::Outcome::kRetry: {
         ++undone;
         if (db_errors::classify(attempt.error).waited) ++lock_waits;
         if (undone_attempt_stands(attempt.error, lock_waits, first_attempt)) {
           before.restore_sign_in_guard();
-          return;  // refused as it is
+          // Refused as it is: the database undid every attempt.
+          request.outcome = refused(Reason::kBusy);
+          return finish(request);
         }
         break;
       }
       case MySQLClient::Outcome::kLost:
       case MySQLClient::Outcome::kRerun:
-        if (++reconnects > kMaxReconnects) give_up(output_mark);
+        if (++reconnects > kMaxReconnects) give_up(output_mark, request);
         break;
       case MySQLClient::Outcome::kGone:
-        give_up(output_mark);
+        give_up(output_mark, request);
     }
     discard_output_since(output_mark);
     before.restore();
@@ -100,7 +127,7 @@ void run_request(const char* data, int32_t length) {
       // A node that answered but cannot serve accepts a new connection at once: pause before
       // asking it again, as before a retry.
       if (reconnects > 1) client->pause_before_retry(reconnects);
-      if (!client->reconnect()) give_up(output_mark);
+      if (!client->reconnect()) give_up(output_mark, request);
     }
   }
 }

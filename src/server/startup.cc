@@ -125,11 +125,36 @@ void init() {
   std::signal(SIGSEGV, handler);
 }
 
+namespace {
+
+// Reads the client's next bytes into `buffer`, after the bytes of `kept` (in the buffer, cut off
+// by the end of the last read), which move to its start; returns all the buffer holds. So a
+// request is never longer than the buffer. Ends the process when the input is broken, and at its
+// end when nothing is kept: kept bytes go on as the last request.
+size_t read_after(char* buffer, std::string_view kept) {
+  if (!kept.empty()) std::memmove(buffer, kept.data(), kept.size());
+  char* rest = buffer + kept.size();
+  std::memset(rest, 0, kBufferSize - kept.size());
+  ssize_t n;
+  do {
+    n = read(0, rest, kBufferSize - kept.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) end_process(255);                 // nothing more can be read
+  if (n == 0 && kept.empty()) end_process(0);  // the client closed its side
+  return kept.size() + static_cast<size_t>(n);
+}
+
+}  // namespace
+
 void serve_requests() {
   static char buffer[kBufferSize];
   // The envelopes of the last read, run one by one, each answered with its own prompt.
   std::vector<std::string_view> requests;
   size_t next = 0;
+  // The start of an envelope that a full read ended in, completed by the next read. Only a read
+  // that also held whole envelopes keeps one: a single message longer than the buffer is two
+  // requests, refused, as it always was.
+  std::string_view kept;
   for (;;) {
     // The request's output and the prompt reach the client in one write, and only now: the
     // request's transactions have ended, so a client that does not read blocks nobody else.
@@ -142,14 +167,11 @@ void serve_requests() {
       // The limit ends a session that sends nothing as the end of input does, and so does a
       // stop signal: status 0, the database connection closed on the way out.
       if (wait_for_request(0) != RequestWait::kReadable) end_process(0);
-      std::memset(buffer, 0, sizeof(buffer));
-      ssize_t n;
-      do {
-        n = read(0, buffer, sizeof(buffer));
-      } while (n < 0 && errno == EINTR);
-      if (n == 0) end_process(0);   // the client closed its side
-      if (n < 0) end_process(255);  // the input is broken; nothing more can be read
-      requests = split_envelopes(std::string_view(buffer, static_cast<size_t>(n)));
+      const size_t size = read_after(buffer, kept);
+      requests = split_envelopes(std::string_view(buffer, size));
+      kept = size == kBufferSize ? cut_envelope_start(requests) : std::string_view();
+      requests.back().remove_suffix(kept.size());
+      if (requests.back().empty()) requests.pop_back();
       next = 0;
     }
     const std::string_view request = requests[next++];

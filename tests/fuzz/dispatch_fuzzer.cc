@@ -68,6 +68,31 @@ bool signup_must_end(const korvane::KorvaneInterface& envelope) {
              std::string::npos;
 }
 
+// Takes the outcome line off the end of `output` when the request asked for it (what decodes of
+// it sets ask_outcome, as the server reads it), failing when it is missing or malformed there, or
+// present where it was not asked for.
+std::string without_outcome_line(const std::string& request, const std::string& output) {
+  constexpr char kLineStart[] = "{\"outcome\":";
+  korvane::KorvaneInterface partial;
+  const bool asked =
+      partial.ParsePartialFromArray(request.data(), static_cast<int>(request.size())) &&
+      partial.ask_outcome();
+  const size_t start =
+      output.size() < 2 ? std::string::npos : output.rfind('\n', output.size() - 2);
+  const size_t line = start == std::string::npos ? 0 : start + 1;
+  const bool has_line = !output.empty() && output.back() == '\n' &&
+                        output.compare(line, sizeof(kLineStart) - 1, kLineStart) == 0;
+  if (!asked) {
+    if (output.find(kLineStart) != std::string::npos) {
+      fuzz_failure("an outcome line that was not asked for");
+    }
+    return output;
+  }
+  if (!has_line) fuzz_failure("a request that asked for its outcome line got none: " + output);
+  if (output.find(kLineStart) != line) fuzz_failure("more than one outcome line: " + output);
+  return output.substr(0, line);
+}
+
 void start_session(uint8_t setup) {
   user = nullptr;
   if ((setup & 4) == 0) {
@@ -108,13 +133,19 @@ bool serve(const std::string& request) {
     ended = true;
   }
   flush_output();
+  // Every request that ran to its end, or that the protocol or a lost database ended, has its
+  // outcome line when it asked for one; an empty statement ends the process without one.
+  const bool own_end =
+      ended && !must_end &&
+      captured_output().compare(0, sizeof(kConnectionError) - 1, kConnectionError) != 0;
+  const std::string output =
+      own_end ? captured_output() : without_outcome_line(request, captured_output());
   // A database that drops every connection again and again ends the session that way.
-  const bool gave_up = ended && captured_output() == kConnectionError;
+  const bool gave_up = ended && output == kConnectionError;
   if (ended != must_end && !gave_up) {
     fuzz_failure(ended ? "the process ended outside a refused sign-up"
                        : "a sign-up with a bad user name did not end the process");
   }
-  const std::string& output = captured_output();
   if (!decoded && (output != kParseError || stand_in_db::statements_run() != 0)) {
     fuzz_failure("undecodable bytes were not answered with the parse error alone");
   }

@@ -81,6 +81,8 @@ std::vector<Shape> make_shapes() {
       read(sql::kSelectTrades, 8,
            {{"1", "7", "BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"}}, true),
       read(sql::kCountAddressesForModify, 1, {{"1"}}),
+      read(sql::kSelectAddressBook, 5,
+           {{"3", "XRP", "rA", "1", "1"}, {"4", "BTC", "rB", "7", "2"}}),
       read(sql::kCountAddresses, 1, {{"1"}}),
       write(sql::kInsertAddress, true),
       read(sql::kLockAddressById, 1, {{"rOld"}}),

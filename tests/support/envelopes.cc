@@ -99,6 +99,12 @@ std::string bytes_of(const korvane::KorvaneInterface& envelope) {
   return bytes;
 }
 
+std::string bytes_code_last(korvane::KorvaneInterface envelope) {
+  const korvane::KorvaneInterface code = event(envelope.event_id());
+  envelope.clear_event_id();
+  return bytes_of(envelope) + bytes_of(code);
+}
+
 }  // namespace envelopes
 
 std::string unique_name(const std::string& prefix) {

@@ -33,6 +33,8 @@ korvane::KorvaneInterface view_balance();
 
 // The bytes of an envelope, required fields or not.
 std::string bytes_of(const korvane::KorvaneInterface& envelope);
+// The same with the event code written after the nested message, as an encoder may write it.
+std::string bytes_code_last(korvane::KorvaneInterface envelope);
 
 }  // namespace envelopes
 
