@@ -106,6 +106,12 @@ TEST(ClientHuman, RepeatedLinesAreLeftOutAndDocumentsKeptApart) {
        "symbol: XRP\ncoin_cur_price: 100\namount: 2\ntotal_price: 200\nflag: true\n"},
       // A refused buy prints only them: the note says why.
       {"100\n50\n", &korvane::TradeResponse::default_instance(), 2, ""},
+      // A refusal line in their place is no number, and no document shows it again.
+      {"[-] DETECTED Trading Bot\n", &korvane::TradeResponse::default_instance(), 2,
+       "refused by the bot guard: an order of this coin and side at the same second was already "
+       "made\n"},
+      {"Detected SQL Injection: '\n", &korvane::AddressBookResponse::default_instance(), 2,
+       "Detected SQL Injection: '\n"},
       // Every line of an overwrite of every entry: the note names the entries.
       {"-1\n3\n5\n", nullptr, SIZE_MAX, ""},
       // Lines after a document are not the ones left out.

@@ -57,6 +57,12 @@ std::optional<std::string> balance_change(const std::string& line) {
   return "balance change: " + coin + " " + line.substr(sign, amount_end - sign);
 }
 
+// "57", "-1": a line of a whole number.
+bool is_number(const std::string& text) {
+  const size_t digits = text.compare(0, 1, "-") == 0 ? 1 : 0;
+  return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
 bool is_time_field(const FieldDescriptor* f) {
   for (const char* name : kTimeFields) {
     if (f->full_name() == name) return true;
@@ -155,6 +161,9 @@ std::string humanize(const std::string& answer, const Message* answer_type, size
   bool after_document = false;
   size_t skipped = 0;
   bool documents_began = false;
+  // An echo of text is left out only where the document that follows shows it again; a number
+  // (a price, a stock, an entry id) also where none follows, the client's note saying the rest.
+  const bool document_follows = answer_type != nullptr && count_documents(answer, *answer_type) > 0;
   walk(
       answer, answer_type,
       [&](const Message& m) {
@@ -168,11 +177,11 @@ std::string humanize(const std::string& answer, const Message* answer_type, size
       },
       [&](const std::string& line) {
         after_document = false;
-        if (!documents_began && skipped < skip_lines) {
+        const std::string text = line.substr(0, line.find('\n'));
+        if (!documents_began && skipped < skip_lines && (document_follows || is_number(text))) {
           ++skipped;
           return;
         }
-        const std::string text = line.substr(0, line.find('\n'));
         if (sign_up && text.compare(0, 8, "acc_id: ") == 0) return;
         for (const NamedLine& named : kNamedLines) {
           if (text == named.server) {

@@ -26,7 +26,8 @@ constexpr char kDeleteStubLine[] = "TODO";                             // deleti
 // Rewrites the JSON documents of `answer` that parse as `answer_type` (the response message the
 // request is answered with); the empty line the server prints after each document is dropped.
 // A document that does not parse, and every document when `answer_type` is null, is left as it
-// is. The first `skip_lines` lines before the first document are left out (Command says which).
+// is. Of the first `skip_lines` lines before the first document (Command says how many), those
+// that a document shows again are left out: each when a document follows, a number always.
 std::string humanize(const std::string& answer, const google::protobuf::Message* answer_type,
                      size_t skip_lines = 0);
 

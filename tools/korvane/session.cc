@@ -379,6 +379,8 @@ Session::Outcome Session::run(const std::string& line) {
         return Outcome::kBadCommand;
     }
   }
+  // The size the server reads is the envelope's with the outcome asked for.
+  command.request.set_ask_outcome(true);
   std::string bytes;
   command.request.SerializeToString(&bytes);
   if (bytes.size() > wire::kMaxRequestBytes) {
