@@ -285,6 +285,11 @@ TEST(ClientCommands, HelpExplainsTheBotGuardAndTheRangeOfTimes) {
             std::string::npos)
       << help;
   EXPECT_NE(help.find("(0 to 2147483647)"), std::string::npos) << help;
+  // The filter's characters and the name's limit, from the server's own facts.
+  EXPECT_NE(help.find("The server\nrefuses blanks and ' \" $ ( ) ; - # \\ in names, addresses "
+                      "and\nmemos; a name takes 1 to 32 bytes."),
+            std::string::npos)
+      << help;
   EXPECT_EQ(parse_ok("signin bob").usage, "usage: signin NAME [PASSWORD]");
 }
 

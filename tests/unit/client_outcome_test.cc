@@ -4,6 +4,7 @@
 #include "base/reasons.h"
 #include "korvane/commands.h"
 #include "korvane/outcome.h"
+#include "korvane/settle.h"
 
 namespace {
 
@@ -123,11 +124,104 @@ TEST(ClientOutcome, EachOutcomeAndWhatTheClientSays) {
        "session"},
       {"buy btc 1", "", refused("buy", "from_the_future"),
        "!not traded: the server says 'from_the_future'"},
+      {"signup bob pw", "", refused("signup", "bad_name"),
+       "!not signed up: the name is empty or longer than 32 bytes, and the server ended the "
+       "session"},
+      {"buy xrp 2", "", refused("buy", "bad_amount"),
+       "!not traded: the amount is 0, or too large for any balance"},
+      {"buy xrp 2", "", refused("buy", "bad_coin"), "!not traded: the server knows no such coin"},
+      {"address add xrp r1 5", "", refused("add_address", "too_long"),
+       "!not added: the address is longer than 255 bytes"},
+      {"address add xrp r1 5", "", refused("add_address", "bad_memo"),
+       "!not added: the memo is not a number other than 0"},
+      {"buy xrp 2", "", refused("buy", "bad_time"),
+       "!not traded: the time is after 2038-01-19, which the database cannot store"},
+      {"signup bob pw", "", refused("signup", "bad_text"),
+       "!not signed up: a text holds a NUL byte, which the database cannot take"},
+      {"buy xrp 2", "", refused("buy", "too_large"),
+       "!not traded: a balance or the stock would pass the most it can hold"},
+      {"sell xrp 2", "", refused("sell", "database"),
+       "!not traded: the exchange's database refused it"},
+      {"deposit btc a", "", refused("unknown", "unknown_event"),
+       "!not deposited: the server knows no such request"},
+      {"market", "", refused("malformed", "malformed"),
+       "!no market: the server could not read the request"},
       {"market", "", R"({"outcome":"done","event":"market","reason":"ok"})", "-"},
       {"signout", "", R"({"outcome":"done","event":"signout","reason":"ok"})", "-"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(said(c.line, c.answer, c.json), c.note) << c.line << " <- " << c.json;
+  }
+}
+
+// A request cut off by a lost connection, settled by what a new session reads.
+TEST(ClientOutcome, ARequestCutOffIsSettledByTheHistoryOrTheAddressList) {
+  const std::string trade_at_now =
+      "{\n \"id\": \"57\",\n \"symbol\": \"XRP\",\n \"price\": \"1\",\n \"amount\": \"2\",\n"
+      " \"total_price\": \"2\",\n \"type\": true,\n \"trade_time\": \"1700000000\"\n}\n\n";
+  const std::string trade_before =
+      "{\n \"id\": \"56\",\n \"symbol\": \"XRP\",\n \"price\": \"1\",\n \"amount\": \"2\",\n"
+      " \"total_price\": \"2\",\n \"type\": true,\n \"trade_time\": \"1699999999\"\n}\n\n";
+  auto entry = [](int id, const char* symbol, const char* address64) {
+    return "{\n \"id\": " + std::to_string(id) + ",\n \"symbol\": \"" + symbol +
+           "\",\n \"address\": \"" + address64 +
+           "\",\n \"memo\": \"NQ==\",\n"
+           " \"create_at_ts\": \"9\"\n}\n\n";
+  };
+  const std::string r1 = entry(3, "XRP", "cjE="), r2 = entry(3, "XRP", "cjI=");
+  const std::string s2 = entry(4, "SOL", "cjI=");
+  const struct {
+    const char* line;
+    std::string answer;  // to the check
+    std::string said;    // "!" in front when not applied
+  } cases[] = {
+      {"buy xrp 2", trade_before + trade_at_now,
+       "applied: your history holds the buy of XRP at 2023-11-14 22:13:20 UTC (trade 57)"},
+      {"buy xrp 2", trade_before,
+       "!not applied: your history holds no buy of XRP at 2023-11-14 22:13:20 UTC"},
+      {"sell xrp 2", "",
+       "!not applied: your history holds no sell of XRP at 2023-11-14 22:13:20 UTC"},
+      {"address add xrp r1 5 --at 9", r1, "applied: your address book holds it (entry 3)"},
+      {"address add xrp r1 5 --at 8", r1, "!not applied: your address book does not hold it"},
+      {"address add sol r1 5", r1, "!not applied: your address book does not hold it"},
+      {"address set 3 r2", r2 + s2, "applied: your address book holds the new address"},
+      {"address set 3 r2", r1, "!not applied: your address book holds the old address"},
+      {"address set 7 r2", r1, "!not applied: you have no entry 7"},
+      {"address overwrite-all r2 --yes", r2 + s2,
+       "applied: your address book holds the new address"},
+      {"address overwrite-all r2 --yes", r1 + s2,
+       "!not applied: your address book holds the old address"},
+  };
+  for (const auto& c : cases) {
+    korvane::KorvaneInterface r = request(c.line);
+    std::optional<Check> check = check_of(r);
+    ASSERT_TRUE(check.has_value()) << c.line;
+    Verdict v = verdict(r, c.answer, *check);
+    EXPECT_EQ((v.applied ? "" : "!") + v.text, c.said) << c.line;
+  }
+  const struct {
+    const char* line;
+    std::string unknown;
+  } checks[] = {
+      {"buy xrp 2",
+       "whether the buy of XRP at 2023-11-14 22:13:20 UTC was applied is not known: sign in and "
+       "look with 'history xrp buy'"},
+      {"sell sol 1 --at 0",
+       "whether the sell of SOL at 1970-01-01 00:00:00 UTC was applied is not known: sign in and "
+       "look with 'history sol sell'"},
+      {"address add btc b1 5",
+       "whether the add of address b1 was applied is not known: sign in and look with 'address "
+       "list'"},
+      {"address set 3 x",
+       "whether the rewrite of entry 3 was applied is not known: sign in and look with 'address "
+       "list'"},
+      {"address overwrite-all x --yes",
+       "whether the overwrite of every entry was applied is not known: sign in and look with "
+       "'address list'"},
+  };
+  for (const auto& c : checks) EXPECT_EQ(unknown_text(*check_of(request(c.line))), c.unknown);
+  for (const char* line : {"market", "balance", "me", "signup a pw", "deposit btc a"}) {
+    EXPECT_EQ(check_of(request(line)), std::nullopt) << line;
   }
 }
 

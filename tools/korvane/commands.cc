@@ -610,9 +610,12 @@ std::string help_text() {
       "(0 to 2147483647). The bot guard refuses a second order of the same coin and side at\n"
       "the same second, so a script that buys twice within a second must give --at.\n"
       "A request the server refuses or leaves undone (an order that trades nothing, a sign-in\n"
-      "with a wrong password, an eleventh address) says why on standard error. Names,\n"
-      "addresses and memos may not hold blanks or ' \" $ ( ) ; - # \\; a name takes 1 to 32\n"
-      "bytes. The server allows one sign-in per connection: a later signin opens a new one.\n"
+      "with a wrong password, an eleventh address) says why on standard error. The server\n"
+      "refuses " +
+      filtered_list() + " in names, addresses and\nmemos; a name takes 1 to " +
+      std::to_string(wire::kMaxUsernameBytes) +
+      " bytes. The server allows one sign-in per connection:\n"
+      "a later signin opens a new one.\n"
       "A signup or signin without PASSWORD asks for it on a terminal (a signup twice; Ctrl-D\n"
       "or Ctrl-C cancels); in a script it is an error. A signup takes no empty password.\n"
       "address overwrite-all shows the entries and asks before it overwrites them all; a\n"

@@ -5,6 +5,7 @@
 #include "base/wire_facts.h"
 #include "korvane/human.h"
 #include "korvane/outcome.h"
+#include "korvane/settle.h"
 #include "korvane/text_rules.h"
 #include "server/dispatch.h"
 
@@ -75,111 +76,6 @@ bool has_line(const std::string& text, const std::string& line) {
 
 bool done(const std::optional<korvane::Outcome>& outcome) {
   return outcome && outcome->outcome() == "done";
-}
-
-std::string lower_symbol(int symbol) {
-  static const char* const kSymbols[] = {"btc", "eth", "xrp", "sol"};
-  return symbol >= 0 && symbol < 4 ? kSymbols[symbol] : std::to_string(symbol);
-}
-
-// How a person checks by hand whether `request` was applied, and what it is in words.
-struct Check {
-  korvane::KorvaneInterface query;  // the request whose answer shows it
-  std::string command;              // the same as a command line
-  std::string what;                 // "a buy of XRP at ..."
-};
-
-std::optional<Check> check_of(const korvane::KorvaneInterface& request) {
-  Check check;
-  switch (request.event_id()) {
-    case event::kBuy:
-    case event::kSell: {
-      const bool buy = request.event_id() == event::kBuy;
-      const int symbol = buy ? static_cast<int>(request.event_buy().symbol())
-                             : static_cast<int>(request.event_sell().symbol());
-      check.query.set_event_id(event::kViewHistory);
-      check.query.mutable_event_history()->set_symbol(static_cast<korvane::Symbol>(symbol));
-      check.query.mutable_event_history()->set_type(buy ? 1 : 0);
-      check.command = "history " + lower_symbol(symbol) + (buy ? " buy" : " sell");
-      check.what = "the " + order_words(request);
-      return check;
-    }
-    case event::kAddAddress:
-      check.what = "the add of address " + request.event_addressbook().address();
-      break;
-    case event::kModifyAddress: {
-      const int32_t id = request.event_modify_addressbook()._id();
-      check.what = id == wire::kEveryAddressBookEntry
-                       ? std::string("the overwrite of every entry")
-                       : "the rewrite of entry " + std::to_string(id);
-      break;
-    }
-    default:
-      return std::nullopt;
-  }
-  check.query.set_event_id(event::kListAddresses);
-  check.command = "address list";
-  return check;
-}
-
-std::vector<korvane::AddressBookEntry> entries_of(const std::string& answer) {
-  std::vector<korvane::AddressBookEntry> entries;
-  walk_documents(answer, korvane::AddressBookEntry::default_instance(),
-                 [&](const google::protobuf::Message& m) {
-                   entries.push_back(static_cast<const korvane::AddressBookEntry&>(m));
-                 });
-  return entries;
-}
-
-// Whether the answer to check.query shows `request` applied, in words: "applied: ..." or
-// "not applied: ...".
-std::pair<bool, std::string> applied(const korvane::KorvaneInterface& request,
-                                     const std::string& answer, const Check& check) {
-  switch (request.event_id()) {
-    case event::kBuy:
-    case event::kSell: {
-      // The bot guard lets one order of an account, coin and side have a given time.
-      const uint64_t at = request.event_id() == event::kBuy ? request.event_buy().timestamp()
-                                                            : request.event_sell().timestamp();
-      std::string trade;
-      walk_documents(answer, korvane::HistoryResponse::default_instance(),
-                     [&](const google::protobuf::Message& m) {
-                       const auto& h = static_cast<const korvane::HistoryResponse&>(m);
-                       if (h.trade_time() == at) trade = std::to_string(h.id());
-                     });
-      if (trade.empty()) return {false, "your history holds no " + order_words(request)};
-      return {true, "your history holds " + check.what + " (trade " + trade + ")"};
-    }
-    case event::kAddAddress: {
-      const korvane::AddressBook& add = request.event_addressbook();
-      for (const korvane::AddressBookEntry& e : entries_of(answer)) {
-        if (e.symbol() == symbol_name(add.symbol()) && e.address() == add.address() &&
-            e.memo() == add.memo() &&
-            (!add.has_create_at_ts() ||
-             e.create_at_ts() == static_cast<int64_t>(add.create_at_ts()))) {
-          return {true, "your address book holds it (entry " + std::to_string(e.id()) + ")"};
-        }
-      }
-      return {false, "your address book does not hold it"};
-    }
-    default: {
-      const korvane::ModifyAddressBook& m = request.event_modify_addressbook();
-      bool all = true;
-      bool found = false;
-      for (const korvane::AddressBookEntry& e : entries_of(answer)) {
-        if (m._id() != wire::kEveryAddressBookEntry && static_cast<int32_t>(e.id()) != m._id()) {
-          continue;
-        }
-        found = true;
-        all = all && e.address() == m.new_addr();
-      }
-      if (m._id() != wire::kEveryAddressBookEntry && !found) {
-        return {false, "you have no entry " + std::to_string(m._id())};
-      }
-      return {all, all ? "the address book holds the new address"
-                       : "the address book holds the old address"};
-    }
-  }
 }
 
 }  // namespace
@@ -271,7 +167,7 @@ Session::Outcome Session::confirm_overwrite(const Command& command) {
     err_ << "korvane: " << outcome_note(command.request, "", *reply.outcome)->text << std::endl;
     return Outcome::kRefused;
   }
-  std::vector<korvane::AddressBookEntry> entries = entries_of(reply.answer);
+  std::vector<korvane::AddressBookEntry> entries = address_entries(reply.answer);
   if (entries.empty()) {
     err_ << kNothingToOverwrite << std::endl;
     return Outcome::kCancelled;
@@ -309,9 +205,7 @@ Session::Outcome Session::settle(const Command& command) {
     err_ << kServerEnded << std::endl;
     return Outcome::kServerGone;
   }
-  const std::string unknown = "korvane: whether " + check->what +
-                              " was applied is not known: sign in and look with '" +
-                              check->command + "'";
+  const std::string unknown = "korvane: " + unknown_text(*check);
   err_ << kFindingOut << std::endl;
   connection_.reset();  // ends the old session before the new one starts
   if (!start()) {
@@ -327,9 +221,9 @@ Session::Outcome Session::settle(const Command& command) {
     err_ << unknown << std::endl;
     return reply.status == Reply::Status::kAnswered ? Outcome::kUnknown : Outcome::kServerGone;
   }
-  auto [was_applied, why] = applied(command.request, reply.answer, *check);
-  err_ << "korvane: " << (was_applied ? "applied: " : "not applied: ") << why << std::endl;
-  return was_applied ? Outcome::kAnswered : Outcome::kRefused;
+  const Verdict found = verdict(command.request, reply.answer, *check);
+  err_ << "korvane: " << found.text << std::endl;
+  return found.applied ? Outcome::kAnswered : Outcome::kRefused;
 }
 
 Session::Outcome Session::run(const std::string& line) {
