@@ -377,7 +377,7 @@ constexpr char kAt[] = "1700000000";  // 2023-11-14 22:13:20 UTC
 
 // A trader signed in at the terminal, whose orders of BTC a second connection can hold up by
 // locking the coin's market row.
-class WaitingOrder : public ::testing::Test {
+class ClientWaitingOrder : public ::testing::Test {
  protected:
   void SetUp() override {
     db.set_market("BTC", 100, 50);
@@ -414,7 +414,7 @@ class WaitingOrder : public ::testing::Test {
 // An order held up by a lock is told after a moment, and neither a Ctrl-C nor a SIGTERM meanwhile
 // cuts it off, over TLS as over pipes: the order goes through and its trade is shown. A Ctrl-C is
 // not replayed at the next prompt; a SIGTERM ends the client after the answer.
-TEST_F(WaitingOrder, IsToldAndNoSignalCutsItOff) {
+TEST_F(ClientWaitingOrder, IsToldAndNoSignalCutsItOff) {
   TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
   ServeOptions tls;
   tls.tls_cert = certificate.cert();
@@ -466,30 +466,43 @@ TEST_F(WaitingOrder, IsToldAndNoSignalCutsItOff) {
   }
 }
 
-// The server ended during an order (killed): the client opens a new session, signs in with the
-// password it was given, and reads the history to say whether the order was applied.
-TEST_F(WaitingOrder, ALostConnectionIsSettledByTheHistory) {
-  Terminal t("", {"--exec", KORVANE_SERVER_PATH});
-  sign_in(t);
-  buy_held_up(t);
-  std::vector<pid_t> servers = children_of(t.pid());
-  ASSERT_EQ(servers.size(), 1u);
-  kill(servers[0], SIGKILL);
-  std::string said = t.read_until(
-      "korvane: not applied: your history holds no buy of BTC at 2023-11-14 22:13:20 UTC\r\n");
-  EXPECT_NE(said.find("korvane: the connection to the server was lost during the request\r\n"
-                      "korvane: opening a new session to find out whether the request was "
-                      "applied\r\n"),
-            std::string::npos)
-      << said;
-  locker.exec("ROLLBACK");
-  t.read_prompt();
-  EXPECT_EQ(trades(), "0");
-  // The new session is signed in.
-  t.type("me\r");
-  EXPECT_NE(t.read_prompt().find("Username: " + name), std::string::npos);
-  t.type("quit\r");
-  EXPECT_EQ(t.wait_exit(), 0);
+// The server ended during an order (killed), on pipes and over TCP: the client opens a new
+// session, signs in with the password it was given, and reads the history to say whether the
+// order was applied.
+TEST_F(ClientWaitingOrder, ALostConnectionIsSettledByTheHistory) {
+  ServedOverTcp served;
+  const struct {
+    const char* how;
+    std::vector<std::string> args;
+    bool on_pipes;  // the server is the client's child; else one of those served
+  } cases[] = {
+      {"pipes", {"--exec", KORVANE_SERVER_PATH}, true},
+      {"TCP", {"--connect", served.address()}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    Terminal t("", c.args);
+    sign_in(t);
+    buy_held_up(t);
+    std::vector<pid_t> servers = c.on_pipes ? children_of(t.pid()) : served.servers();
+    ASSERT_EQ(servers.size(), 1u);
+    kill(servers[0], SIGKILL);
+    std::string said = t.read_until(
+        "korvane: not applied: your history holds no buy of BTC at 2023-11-14 22:13:20 UTC\r\n");
+    EXPECT_NE(said.find("korvane: the connection to the server was lost during the request\r\n"
+                        "korvane: opening a new session to find out whether the request was "
+                        "applied\r\n"),
+              std::string::npos)
+        << said;
+    locker.exec("ROLLBACK");
+    t.read_prompt();
+    EXPECT_EQ(trades(), "0");
+    // The new session is signed in.
+    t.type("me\r");
+    EXPECT_NE(t.read_prompt().find("Username: " + name), std::string::npos);
+    t.type("quit\r");
+    EXPECT_EQ(t.wait_exit(), 0);
+  }
 }
 
 }  // namespace
