@@ -155,7 +155,7 @@ Session::Reply Session::exchange(const korvane::KorvaneInterface& request) {
   return reply;
 }
 
-Session::Outcome Session::confirm_overwrite(const Command& command) {
+std::optional<Session::Outcome> Session::confirm_overwrite(const Command& command) {
   korvane::KorvaneInterface list;
   list.set_event_id(event::kListAddresses);
   Reply reply = exchange(list);
@@ -170,13 +170,13 @@ Session::Outcome Session::confirm_overwrite(const Command& command) {
   std::vector<korvane::AddressBookEntry> entries = address_entries(reply.answer);
   if (entries.empty()) {
     err_ << kNothingToOverwrite << std::endl;
-    return Outcome::kCancelled;
+    return Outcome::kAnswered;  // nothing to do, and nothing sent
   }
   std::string what = command.confirm + "\nThe entries it overwrites:";
   for (const korvane::AddressBookEntry& e : entries) what += "\n  " + entry_words(e);
   switch (prompts_.confirm(what)) {
     case Confirmation::kYes:
-      return Outcome::kAnswered;
+      return std::nullopt;
     case Confirmation::kNo:
       err_ << kCancelled << std::endl;
       return Outcome::kCancelled;
@@ -289,7 +289,7 @@ Session::Outcome Session::run(const std::string& line) {
     if (!start()) return Outcome::kServerGone;
   }
   if (!command.confirm.empty()) {
-    if (Outcome o = confirm_overwrite(command); o != Outcome::kAnswered) return o;
+    if (std::optional<Outcome> o = confirm_overwrite(command)) return *o;
   }
   Reply reply = exchange(command.request);
   if (reply.status == Reply::Status::kGone) return Outcome::kServerGone;

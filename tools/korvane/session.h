@@ -85,8 +85,9 @@ class Session {
   static bool answered_done(const Reply& reply);
   // Sends `request`, asking for its outcome line, and reads its answer.
   Reply exchange(const korvane::KorvaneInterface& request);
-  // Asks before an overwrite of every entry, showing the entries; kAnswered to go on.
-  Outcome confirm_overwrite(const Command& command);
+  // Asks before an overwrite of every entry, showing the entries: nothing to go on, else what
+  // became of the command (an empty book has nothing to overwrite; nothing is sent).
+  std::optional<Outcome> confirm_overwrite(const Command& command);
   // Says what became of `command`, whose connection was lost during it, as far as a new session
   // can find out.
   Outcome settle(const Command& command);
