@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/wire_facts.h"
+
 namespace money {
 
-constexpr uint64_t kFeePercent = 25;
+constexpr uint64_t kFeePercent = wire::kFeePercent;
 
 // price * amount.
 inline std::optional<uint64_t> trade_value(uint64_t price, uint64_t amount) {

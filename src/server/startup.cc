@@ -19,6 +19,7 @@
 #include "base/end_process.h"
 #include "base/output.h"
 #include "base/session_waits.h"
+#include "base/wire_facts.h"
 #include "db/connection_params.h"
 #include "korvane_config.h"
 #include "server/envelopes.h"
@@ -30,7 +31,7 @@ int32_t login_count = 0;
 
 namespace {
 
-constexpr size_t kBufferSize = 10240;
+constexpr size_t kBufferSize = wire::kMaxRequestBytes;
 constexpr char kPrompt[] = "> ";
 // The mysql client takes its password from this variable of its environment when neither its
 // command line nor an option file gives one. A command line shows in `ps` to every user of the

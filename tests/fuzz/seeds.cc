@@ -50,6 +50,13 @@ void write_file(const std::string& path, const std::string& content) {
   std::fclose(f);
 }
 
+// A buy without its amount: it does not decode, but what does decode may ask for its outcome.
+korvane::KorvaneInterface incomplete_buy() {
+  korvane::KorvaneInterface envelope = e::event(event::kBuy);
+  envelope.mutable_event_buy()->set_symbol(2);
+  return envelope;
+}
+
 void dispatch_seeds(const std::string& dir) {
   const std::string name = "fuzz", pw = "pw";
   auto session = [&](const std::string& file, Session s) {
@@ -117,6 +124,21 @@ void dispatch_seeds(const std::string& dir) {
                     "",
                     {bytes(e::event(0x10000004)), bytes(e::event(0x20000007)), bytes(e::event(-1)),
                      bytes(e::event(0x7f000000)), std::string("\xff\xff\xff", 3)}});
+  // Every kind of request asking for its outcome line, done and refused, and the address list.
+  auto asking = [](korvane::KorvaneInterface envelope) {
+    envelope.set_ask_outcome(true);
+    return e::bytes_of(envelope);
+  };
+  session("outcome_lines",
+          {kSignedOut,
+           std::string("\x00\x00\x00\x00\x00\x00\x03\x00\x01", 9),
+           {asking(e::signup(name, pw)), asking(e::buy(0, 1, 1)), asking(e::signin(name, pw)),
+            asking(e::buy(0, 2, 1000)), asking(e::sell(0, 2, 1000)),
+            asking(e::add_address(2, "rA", "0")), asking(e::add_address(2, "r'A", "1")),
+            asking(e::add_address(2, "rA", "1")), asking(e::event(event::kListAddresses)),
+            asking(e::modify_address(3, "rNew")), asking(e::modify_address(-1, "rAll", "rA")),
+            asking(e::event(0x20000099)), asking(e::event(event::kBuy)), asking(incomplete_buy()),
+            asking(e::signout()), asking(e::signup(std::string(33, 'n'), pw))}});
   // Two envelopes in one read merge; a sign-in that carries an incomplete Buy does not decode.
   auto incomplete = e::signin(name, pw);
   incomplete.mutable_event_buy()->set_symbol(0);
