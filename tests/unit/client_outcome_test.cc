@@ -102,7 +102,11 @@ TEST(ClientOutcome, EachOutcomeAndWhatTheClientSays) {
        "!not added: your address book holds ten entries, the most it keeps"},
       {"address add xrp r1 5", "",
        R"({"outcome":"refused","event":"add_address","reason":"filtered","detail":"'"})",
-       "!not added: it holds a character the server refuses in names, addresses and memos: '''"},
+       "!not added: it holds a single quote ('), which the server refuses in names, addresses "
+       "and memos"},
+      {"address add xrp r1 5", "",
+       R"({"outcome":"refused","event":"add_address","reason":"filtered"})",
+       "!not added: it holds a character the server refuses in names, addresses and memos"},
       {"address set 99 x", "99\n", refused("modify_address", "not_your_entry"),
        "!not rewritten: you have no entry of that id"},
       {"address set 3 x", "3\n", refused("modify_address", "same_address"),

@@ -5,6 +5,7 @@
 #include "base/reasons.h"
 #include "base/wire_facts.h"
 #include "korvane/human.h"
+#include "korvane/text_rules.h"
 #include "server/dispatch.h"
 
 namespace {
@@ -145,8 +146,11 @@ std::optional<Note> outcome_note(const korvane::KorvaneInterface& request,
   if (outcome.outcome() == "done") return done_note(request, answer, outcome);
   std::string why =
       reason_words(outcome.reason()).value_or("the server says '" + outcome.reason() + "'");
-  if (outcome.reason() == "filtered" && !outcome.detail().empty()) {
-    why += ": '" + outcome.detail() + "'";
+  if (outcome.reason() == "filtered" && outcome.detail().size() == 1) {
+    // The character the server names, in words: a blank, for one, is invisible in quotes.
+    if (std::optional<std::string> words = filtered_character_words(outcome.detail()[0])) {
+      why = "it holds " + *words + ", which the server refuses in names, addresses and memos";
+    }
   }
   return Note{true, head_of(request) + ": " + why};
 }

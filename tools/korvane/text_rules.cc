@@ -32,6 +32,11 @@ const char* name_of(char c) {
 
 }  // namespace
 
+std::optional<std::string> filtered_character_words(char c) {
+  if (const char* words = name_of(c)) return std::string(words);
+  return std::nullopt;
+}
+
 std::string filtered_list() {
   // The blank first, in words, then the others in the filter's order, each once; parentheses
   // read better opening first.

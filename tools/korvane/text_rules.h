@@ -23,6 +23,9 @@ std::optional<std::string> memo_problem(const std::string& memo);
 // A sign-up's password: not empty, or anyone could enter the account.
 std::optional<std::string> signup_password_problem(const std::string& password);
 
+// A character the filter refuses, in words: "a single quote (')"; nothing for another.
+std::optional<std::string> filtered_character_words(char c);
+
 // The characters the filter refuses, as the messages list them: "blanks and ' \" $ ...".
 std::string filtered_list();
 
