@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,42 @@ TEST_F(Client, ExitStatusWhenTheServerEndsOrCannotBeReached) {
   r = run_client({"--connect", closed, "-c", "me"});
   EXPECT_EQ(r.err, "korvane: cannot connect to " + closed + ": Connection refused\n");
   EXPECT_EQ(r.status, 1);
+}
+
+// A server that ends right after its outcome line, before its prompt: the line says what became
+// of the request, or that its database went, and then a new session is to find out the rest.
+TEST_F(Client, AServerThatEndsAfterItsOutcomeLine) {
+  const struct {
+    const char* line;  // the server's outcome line
+    std::string err;
+  } cases[] = {
+      {R"({"outcome":"done","event":"buy","reason":"ok","ids":[5]})",
+       "korvane: the request was done, and then the server ended the session\n"},
+      {R"({"outcome":"refused","event":"buy","reason":"no_database"})",
+       "korvane: not traded: the exchange's database could not be reached, and the server ended "
+       "the session\n"
+       "korvane: opening a new session to find out whether the request was applied\n"
+       "korvane: whether the buy of XRP at 1970-01-01 00:00:00 UTC was applied is not known: "
+       "sign in and look with 'history xrp buy'\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    // Greets, takes one request with one read, prints the line and ends; ends without a word at
+    // the end of its input.
+    const std::string server = testing::TempDir() + "korvane_ends_" + std::to_string(getpid());
+    {
+      std::ofstream script(server);
+      script << "#!/bin/sh\nprintf '> '\n"
+             << "[ \"$(dd bs=10240 count=1 2>/dev/null | wc -c)\" -gt 0 ] || exit 0\n"
+             << "echo '" << c.line << "'\n";
+    }
+    ASSERT_EQ(chmod(server.c_str(), 0700), 0);
+    ClientRun r = run_client({"--exec", server, "-c", "buy xrp 1 --at 0", "-c", "market"});
+    unlink(server.c_str());
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, 1);
+  }
 }
 
 TEST_F(Client, AccountCommandsOverTcp) {

@@ -15,7 +15,7 @@
 
 #include "korvane.pb.h"
 
-// Lines of the server that the client explains (korvane/outcome.h) or, in this view, names.
+// Lines of the server that this view names in words.
 constexpr char kBotGuardLine[] = "[-] DETECTED Trading Bot";           // an order refused
 constexpr char kNoSuchLoginLine[] = "There is no username, password";  // a sign-in refused
 constexpr char kMultiLoginLine[] = "Do not multi-login!";              // a second sign-in

@@ -39,6 +39,8 @@ constexpr char kEndedWhileIdle[] =
     "another KORVANE_IDLE_SECONDS), as does one whose server is stopped";
 constexpr char kConnectionLost[] =
     "korvane: the connection to the server was lost during the request";
+constexpr char kDoneThenEnded[] =
+    "korvane: the request was done, and then the server ended the session";
 constexpr char kFindingOut[] =
     "korvane: opening a new session to find out whether the request was applied";
 constexpr char kNothingToOverwrite[] = "korvane: nothing to overwrite: your address book is empty";
@@ -297,6 +299,10 @@ Session::Outcome Session::run(const std::string& line) {
                   : reply.answer)
        << std::flush;
   if (reply.status == Reply::Status::kLost) {
+    if (done(reply.outcome)) {  // the line came: nothing is left to find out
+      err_ << kDoneThenEnded << std::endl;
+      return Outcome::kServerGone;
+    }
     if (reply.outcome) {  // the server said why it ended the session: the database went
       err_ << "korvane: " << outcome_note(command.request, reply.answer, *reply.outcome)->text
            << std::endl;
