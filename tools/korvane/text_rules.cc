@@ -1,6 +1,7 @@
 #include "korvane/text_rules.h"
 
 #include "base/decimal.h"
+#include "base/filter_characters.h"
 #include "base/wire_facts.h"
 
 namespace {
