@@ -1,5 +1,7 @@
 #include "korvane/settle.h"
 
+#include <cctype>
+
 #include "base/wire_facts.h"
 #include "korvane/human.h"
 #include "korvane/outcome.h"
@@ -7,9 +9,11 @@
 
 namespace {
 
+// "xrp" for coin 2, as a command line names it.
 std::string lower_symbol(int symbol) {
-  static const char* const kSymbols[] = {"btc", "eth", "xrp", "sol"};
-  return symbol >= 0 && symbol < 4 ? kSymbols[symbol] : std::to_string(symbol);
+  std::string name = symbol_name(symbol);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
 }
 
 }  // namespace
