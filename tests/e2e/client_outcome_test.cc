@@ -73,7 +73,7 @@ TEST_F(ClientSays, SignInsAndSignUps) {
       {"refused a taken name",
        {"signup {u} pw"},
        "Duplicate ID\n",
-       "korvane: not signed up: the name '{u}' is taken\n",
+       "korvane: not signed up: the name is taken\n",
        3},
       {"would have refused a hyphen and ended the session",
        {"signup mary-jane p"},
@@ -125,8 +125,20 @@ TEST_F(ClientSays, SilentRefusals) {
       {"printed only the id of an entry that does not exist",
        {"signin {u} pw", "address set 99 x"},
        "99\n",
-       "korvane: entry 99 not rewritten: you have no entry 99, or it holds that address already\n",
+       "korvane: not rewritten: you have no entry of that id\n",
        3},
+      {"would have taken an empty address",
+       {"signin {u} pw", "address add xrp '' 1"},
+       "",
+       "korvane: bad address '': an address needs at least one character\n"
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]\n",
+       2},
+      {"refused a number too large for an entry id",
+       {"signin {u} pw", "address set 2147483648 x"},
+       "",
+       "korvane: entry id '2147483648' is out of range: at most 2147483647\n"
+       "usage: address set ID NEW_ADDRESS\n",
+       2},
       {"printed nothing for me and history after a sign-out",
        {"signin {u} pw", "signout", "me", "history btc buy"},
        "",
@@ -145,13 +157,13 @@ TEST_F(ClientSays, SilentRefusals) {
       {"printed nothing for a sell without coins",
        {"signin {u} pw", std::string("sell btc 1 --at ") + kAt},
        "",
-       "korvane: not traded: you hold 0 BTC, fewer than 1\n",
+       "korvane: not traded: you hold fewer coins than the sell offers\n",
        3},
       {"answered a deposit and a deletion with placeholders",
        {"signin {u} pw", "deposit btc a1 5", "address delete btc a1"},
        "Hello handle_sell\nTODO\n",
-       "korvane: not deposited: the server does not offer deposits yet\n"
-       "korvane: not deleted: the server does not offer deleting addresses yet\n",
+       "korvane: not deposited: the server does not offer it yet\n"
+       "korvane: not deleted: the server does not offer it yet\n",
        3},
   });
 }
@@ -166,10 +178,21 @@ TEST_F(ClientSays, OverwritingEveryAddressIsNamedAndConfirmed) {
        "korvane: give --yes to do this without being asked\n"
        "usage: address overwrite-all NEW_ADDRESS [--yes]\n",
        2},
+      {"would have overwritten nothing: the book is empty, and nothing is sent",
+       {"signin {u} pw", "address overwrite-all x1"},
+       "",
+       "korvane: nothing to overwrite: your address book is empty\n",
+       0},
+      {"lists no entries to a session that is not signed in",
+       {"address overwrite-all x1"},
+       "",
+       "korvane: not rewritten: sign in first\n",
+       3},
       {"has no origin filter",
        {"address set-all x1 --from b1"},
        "",
-       "korvane: unknown address command 'set-all': use add, set, overwrite-all or delete\n"
+       "korvane: unknown address command 'set-all': use list, add, set, overwrite-all or "
+       "delete\n"
        "type 'help address' for its forms\n",
        2},
   });
@@ -200,7 +223,7 @@ TEST_F(ClientSays, TheHumanViewPutsCrypticLinesIntoWords) {
                   std::string("buy xrp 2 --at ") + kAt, "-c", "deposit xrp a 1", "-c",
                   "address delete xrp a"});
   EXPECT_EQ(r.out,
-            "100\n50\nbalance change: XRP +2\nbalance change: KRW -250\nsymbol: XRP\n"
+            "balance change: XRP +2\nbalance change: KRW -250\nsymbol: XRP\n"
             "coin_cur_price: 100\namount: 2\ntotal_price: 200\nflag: true\n"
             "deposits are not offered yet\ndeleting an address is not offered yet\n");
   r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signin " + name + " typo"});
@@ -215,18 +238,26 @@ TEST_F(ClientSays, WhyTheServerEndedASession) {
   ServeOptions tls;
   tls.tls_cert = certificate.cert();
   tls.tls_key = certificate.key();
+  ServeOptions no_database;
+  no_database.env = {{"MYSQL_UNIX_PORT", "/nonexistent/mysqld.sock"},
+                     {"MYSQL_HOME", "/nonexistent"}};
   const struct {
     const char* server_did;
     const ServeOptions& serving;
     bool hold_a_session;  // from the same address, while the client connects
+    std::string out;
     std::string err;
   } cases[] = {
-      {"turned away a second session from one address", capped, true,
+      {"turned away a second session from one address", capped, true, "",
        "korvane: the server closed the connection: too many sessions from your address (the "
        "most is 1); end one or try later\n"},
-      {"waited for a TLS handshake, then closed", tls, false,
+      {"waited for a TLS handshake, then closed", tls, false, "",
        "korvane: the server closed the connection without a word: if it serves TLS, connect with "
        "--tls\n"},
+      {"could not reach its database, said so and ended", no_database, false,
+       "[MySQL] Connection Error\n",
+       "korvane: the server turned the session away: the exchange's database is unreachable; try "
+       "again later\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.server_did);
@@ -238,7 +269,7 @@ TEST_F(ClientSays, WhyTheServerEndedASession) {
       ASSERT_TRUE(holder->read_until_prompt(&text));
     }
     ClientRun r = run_client({"--connect", served.address(), "-c", "market"});
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.status, 1);
   }

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "support/client.h"
+#include "support/db_watch.h"
 #include "support/envelopes.h"
+#include "support/net_session.h"
 #include "support/test_db.h"
 
 namespace {
@@ -129,6 +131,8 @@ TEST(ClientTerminal, AsksForPasswordsWithoutEchoAndKeepsThemOutOfHistory) {
     t.type("signup " + name + "\r");
     t.read_until("Password: ");
     t.type("hunter2secret\r");
+    t.read_until("Password again: ");
+    t.type("hunter2secret\r");
     std::string answer = t.read_prompt();
     EXPECT_EQ(answer.find("hunter2secret"), std::string::npos) << answer;
     EXPECT_NE(answer.find("acc_id: " + std::to_string(db.account_id(name))), std::string::npos)
@@ -145,6 +149,8 @@ TEST(ClientTerminal, AsksForPasswordsWithoutEchoAndKeepsThemOutOfHistory) {
     t.read_prompt();
     t.type("buy doge 1\r");
     EXPECT_NE(t.read_prompt().find("korvane: unknown symbol 'doge'"), std::string::npos);
+    t.type("singin " + name + " typedsecret\r");  // a mistyped command, with its password
+    EXPECT_NE(t.read_prompt().find("korvane: unknown command 'singin'"), std::string::npos);
     t.type("quit\r");
     EXPECT_EQ(t.wait_exit(), 0);
   }
@@ -285,18 +291,23 @@ TEST(ClientTerminal, OverwritingEveryAddressAsksFirst) {
   t.read_prompt();
   t.type("address add sol s1 5\r");
   t.read_prompt();
-  t.type("address overwrite-all s2\r");
-  t.read_until("EVERY entry");
-  t.read_until("Go on? ");
-  t.type("no\r");
-  t.read_until("korvane: cancelled, nothing was sent");
-  t.read_prompt();
   const std::string where =
       " FROM kv_addressbook WHERE acc_id=" + std::to_string(db.account_id(name));
-  EXPECT_EQ(db.value("SELECT address" + where), "s1");
+  const std::string entry = db.value("SELECT id" + where);
+  // What it overwrites is shown first; only yes, in any case, goes on.
+  for (const char* no : {"no", "y"}) {
+    t.type("address overwrite-all s2\r");
+    t.read_until("EVERY entry");
+    t.read_until("The entries it overwrites:\r\n  entry " + entry + ": SOL address s1 memo 5\r\n");
+    t.read_until("Go on? Type yes (in any case) to go on, anything else cancels: ");
+    t.type(std::string(no) + "\r");
+    t.read_until("korvane: cancelled, nothing was sent");
+    t.read_prompt();
+    EXPECT_EQ(db.value("SELECT address" + where), "s1");
+  }
   t.type("address overwrite-all s2\r");
   t.read_until("Go on? ");
-  t.type("yes\r");
+  t.type("YES\r");
   t.read_until("korvane: overwrote the address of entries");
   t.read_prompt();
   EXPECT_EQ(db.value("SELECT address" + where), "s2");
@@ -319,6 +330,179 @@ TEST(ClientTerminal, ASessionEndedWhileIdleIsToldAsSuch) {
   t.type("market\r");
   t.read_until("the server had ended the session before this command, which was not sent");
   EXPECT_EQ(t.wait_exit(), 1);
+}
+
+// A sign-up at the terminal asks for the password twice, and takes no empty one: an account
+// without a password is open to anyone.
+TEST(ClientPassword, ASignUpAsksTwiceAndTakesNoEmptyPassword) {
+  TestDb db;
+  const struct {
+    std::vector<std::string> typed;  // at each password prompt
+    std::string said;
+  } cases[] = {
+      {{"first", "second"}, "korvane: the passwords differ, nothing was sent"},
+      {{""},
+       "korvane: bad password '': an account without a password is open to anyone\r\n"
+       "korvane: cancelled, nothing was sent"},
+  };
+  Terminal t("");
+  t.read_prompt();
+  for (const auto& c : cases) {
+    const std::string name = unique_name("twice");
+    t.type("signup " + name + "\r");
+    t.read_until("Password: ");
+    t.type(c.typed[0] + "\r");
+    if (c.typed.size() > 1) {
+      t.read_until("Password again: ");
+      t.type(c.typed[1] + "\r");
+    }
+    std::string answer = t.read_prompt();
+    EXPECT_NE(answer.find(c.said + "\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(db.account_id(name), 0);
+  }
+  t.type("quit\r");
+  EXPECT_EQ(t.wait_exit(), 0);
+}
+
+// The processes `parent` started, by their ids.
+std::vector<pid_t> children_of(pid_t parent) {
+  std::ifstream in("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                   "/children");
+  std::vector<pid_t> children;
+  for (pid_t child; in >> child;) children.push_back(child);
+  return children;
+}
+
+constexpr char kAt[] = "1700000000";  // 2023-11-14 22:13:20 UTC
+
+// A trader signed in at the terminal, whose orders of BTC a second connection can hold up by
+// locking the coin's market row.
+class ClientWaitingOrder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db.set_market("BTC", 100, 50);
+    name = unique_name("wait");
+    ASSERT_EQ(run_client({"--exec", KORVANE_SERVER_PATH, "-c", "signup " + name + " pw"}).status,
+              0);
+  }
+
+  void sign_in(Terminal& t) {
+    t.read_prompt();
+    t.type("signin " + name + " pw\r");
+    t.read_prompt();
+  }
+
+  // Sends a buy of 1 BTC at kAt while the market row is held, and waits until it waits for it.
+  void buy_held_up(Terminal& t) {
+    locker.exec("START TRANSACTION");
+    locker.rows("SELECT qty FROM kv_coininfo WHERE symbol='BTC' FOR UPDATE");
+    t.type(std::string("buy btc 1 --at ") + kAt + "\r");
+    ASSERT_TRUE(wait_for_lock_waits(root, 1));
+  }
+
+  std::string trades() {
+    return db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" +
+                    std::to_string(db.account_id(name)));
+  }
+
+  TestDb db;
+  TestDb locker;
+  TestDb root{TestDb::kRoot};
+  std::string name;
+};
+
+// An order held up by a lock is told after a moment, and neither a Ctrl-C nor a SIGTERM meanwhile
+// cuts it off, over TLS as over pipes: the order goes through and its trade is shown. A Ctrl-C is
+// not replayed at the next prompt; a SIGTERM ends the client after the answer.
+TEST_F(ClientWaitingOrder, IsToldAndNoSignalCutsItOff) {
+  TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
+  ServeOptions tls;
+  tls.tls_cert = certificate.cert();
+  tls.tls_key = certificate.key();
+  ServedOverTcp served(tls);
+  const std::vector<std::string> over_tls = {"--connect", served.address(), "--tls", "--ca",
+                                             certificate.cert()};
+  const struct {
+    const char* how;
+    std::vector<std::string> args;
+    int signal;  // SIGINT is typed as a Ctrl-C
+    int status;
+  } cases[] = {
+      {"pipes, Ctrl-C", {"--exec", KORVANE_SERVER_PATH}, SIGINT, 0},
+      {"TLS, Ctrl-C", over_tls, SIGINT, 0},
+      {"TLS, SIGTERM", over_tls, SIGTERM, 128 + SIGTERM},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    Terminal t("", c.args);
+    std::string start = t.read_until("korvane> ");
+    EXPECT_EQ(start.find("korvane: still waiting"), std::string::npos) << start;
+    t.type("signin " + name + " pw\r");
+    t.read_prompt();
+    buy_held_up(t);
+    t.read_until(
+        "korvane: still waiting for the answer: the server is waiting for the exchange's "
+        "database (a lock held by another request, or a connection being made again)\r\n");
+    if (c.signal == SIGINT) {
+      t.type(std::string(1, kCtrlC));
+    } else {
+      kill(t.pid(), c.signal);
+    }
+    locker.exec("ROLLBACK");
+    std::string answer = t.read_until("\"flag\": true");
+    EXPECT_EQ(answer.find("the server ended the session"), std::string::npos) << answer;
+    EXPECT_EQ(trades(), "1");
+    if (c.signal == SIGINT) {
+      t.read_prompt();
+      t.type("me\r");
+      std::string next = t.read_prompt();
+      EXPECT_EQ(next.find("^C"), std::string::npos) << next;
+      EXPECT_NE(next.find("Username: " + name), std::string::npos) << next;
+      t.type("quit\r");
+    }
+    EXPECT_EQ(t.wait_exit(), c.status);
+    // The next case buys at the same second: the bot guard reads the trade log.
+    db.exec("DELETE FROM kv_tradehistory WHERE acc_id=" + std::to_string(db.account_id(name)));
+  }
+}
+
+// The server ended during an order (killed), on pipes and over TCP: the client opens a new
+// session, signs in with the password it was given, and reads the history to say whether the
+// order was applied.
+TEST_F(ClientWaitingOrder, ALostConnectionIsSettledByTheHistory) {
+  ServedOverTcp served;
+  const struct {
+    const char* how;
+    std::vector<std::string> args;
+    bool on_pipes;  // the server is the client's child; else one of those served
+  } cases[] = {
+      {"pipes", {"--exec", KORVANE_SERVER_PATH}, true},
+      {"TCP", {"--connect", served.address()}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    Terminal t("", c.args);
+    sign_in(t);
+    buy_held_up(t);
+    std::vector<pid_t> servers = c.on_pipes ? children_of(t.pid()) : served.servers();
+    ASSERT_EQ(servers.size(), 1u);
+    kill(servers[0], SIGKILL);
+    std::string said = t.read_until(
+        "korvane: not applied: your history holds no buy of BTC at 2023-11-14 22:13:20 UTC\r\n");
+    EXPECT_NE(said.find("korvane: the connection to the server was lost during the request\r\n"
+                        "korvane: opening a new session to find out whether the request was "
+                        "applied\r\n"),
+              std::string::npos)
+        << said;
+    locker.exec("ROLLBACK");
+    t.read_prompt();
+    EXPECT_EQ(trades(), "0");
+    // The new session is signed in.
+    t.type("me\r");
+    EXPECT_NE(t.read_prompt().find("Username: " + name), std::string::npos);
+    t.type("quit\r");
+    EXPECT_EQ(t.wait_exit(), 0);
+  }
 }
 
 }  // namespace

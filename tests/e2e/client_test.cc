@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -65,8 +66,8 @@ TEST_F(Client, AccountCommandsOnPipes) {
                                      "address delete XRP addr1", "signout", "me"}));
   EXPECT_EQ(r.out, my_info(id, name, 100000000) + "Hello handle_sell\nTODO\n");
   EXPECT_EQ(r.err,
-            "korvane: not deposited: the server does not offer deposits yet\n"
-            "korvane: not deleted: the server does not offer deleting addresses yet\n"
+            "korvane: not deposited: the server does not offer it yet\n"
+            "korvane: not deleted: the server does not offer it yet\n"
             "korvane: no account shown: sign in first\n");
   EXPECT_EQ(r.status, 3);
 }
@@ -87,10 +88,10 @@ TEST_F(Client, ReadsCommandsFromStandardInputUntilQuit) {
 TEST_F(Client, HumanViewDecodesTheName) {
   std::string name = unique_name("zoë");
   ClientRun r =
-      run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signup " + name + " ''"});
+      run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "signup " + name + " pw"});
   std::string id = std::to_string(db.account_id(name));
   EXPECT_EQ(r.out, "username: " + name + "\nacc_id: " + id + "\n");
-  r = run_client(on_pipes({"signin " + name + " ''", "me"}));
+  r = run_client(on_pipes({"signin " + name + " pw", "me"}));
   EXPECT_EQ(r.out, my_info(std::stol(id), name, 100000000));
 }
 
@@ -117,11 +118,22 @@ TEST_F(Client, BadCommandSendsNothingAndEndsTheScript) {
   EXPECT_EQ(r.out.substr(0, 16), "usage: korvane [");
   EXPECT_EQ(r.status, 0);
 
-  r = run_client({"--connect"});
-  EXPECT_EQ(r.err,
-            "korvane: option --connect needs a value\n"
-            "usage: korvane [--connect HOST:PORT | --exec SERVER] [--human] [-c COMMAND]...\n");
-  EXPECT_EQ(r.status, 2);
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } usage_errors[] = {
+      {{"--connect"}, "option --connect needs a value"},
+      {{"--connect", "127.0.0.1:abc"},
+       "bad port 'abc' in '127.0.0.1:abc': expected a number from 1 to 65535"},
+      {{"--connect", ":99999"}, "bad address ':99999': expected HOST:PORT"},
+  };
+  for (const auto& u : usage_errors) {
+    r = run_client(u.args);
+    EXPECT_EQ(r.err, "korvane: " + u.err +
+                         "\nusage: korvane [--connect HOST:PORT | --exec SERVER] [--human] [-c "
+                         "COMMAND]...\n");
+    EXPECT_EQ(r.status, 2);
+  }
 }
 
 TEST_F(Client, ExitStatusWhenTheServerEndsOrCannotBeReached) {
@@ -146,6 +158,42 @@ TEST_F(Client, ExitStatusWhenTheServerEndsOrCannotBeReached) {
   EXPECT_EQ(r.status, 1);
 }
 
+// A server that ends right after its outcome line, before its prompt: the line says what became
+// of the request, or that its database went, and then a new session is to find out the rest.
+TEST_F(Client, AServerThatEndsAfterItsOutcomeLine) {
+  const struct {
+    const char* line;  // the server's outcome line
+    std::string err;
+  } cases[] = {
+      {R"({"outcome":"done","event":"buy","reason":"ok","ids":[5]})",
+       "korvane: the request was done, and then the server ended the session\n"},
+      {R"({"outcome":"refused","event":"buy","reason":"no_database"})",
+       "korvane: not traded: the exchange's database could not be reached, and the server ended "
+       "the session\n"
+       "korvane: opening a new session to find out whether the request was applied\n"
+       "korvane: whether the buy of XRP at 1970-01-01 00:00:00 UTC was applied is not known: "
+       "sign in and look with 'history xrp buy'\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    // Greets, takes one request with one read, prints the line and ends; ends without a word at
+    // the end of its input.
+    const std::string server = testing::TempDir() + "korvane_ends_" + std::to_string(getpid());
+    {
+      std::ofstream script(server);
+      script << "#!/bin/sh\nprintf '> '\n"
+             << "[ \"$(dd bs=10240 count=1 2>/dev/null | wc -c)\" -gt 0 ] || exit 0\n"
+             << "echo '" << c.line << "'\n";
+    }
+    ASSERT_EQ(chmod(server.c_str(), 0700), 0);
+    ClientRun r = run_client({"--exec", server, "-c", "buy xrp 1 --at 0", "-c", "market"});
+    unlink(server.c_str());
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
 TEST_F(Client, AccountCommandsOverTcp) {
   ServedOverTcp served;
   EXPECT_EQ(served.banner(),
@@ -159,13 +207,16 @@ TEST_F(Client, AccountCommandsOverTcp) {
   EXPECT_EQ(r.status, 0);
 }
 
-// A password that makes the sign-up envelope of `name` exactly `size` bytes.
+// A password that makes the sign-up envelope of `name` exactly `size` bytes, as the client sends
+// it: with the outcome line asked for.
 std::string password_for(const std::string& name, size_t size) {
   std::string password(size, 'p');
-  while (envelopes::bytes_of(envelopes::signup(name, password)).size() > size) {
+  for (;;) {
+    korvane::KorvaneInterface envelope = envelopes::signup(name, password);
+    envelope.set_ask_outcome(true);
+    if (envelopes::bytes_of(envelope).size() <= size) return password;
     password.pop_back();
   }
-  return password;
 }
 
 TEST_F(Client, RequestOfTheFullSizeArrivesWholeOverTcp) {
@@ -241,11 +292,19 @@ TEST_F(Client, KeepsAndRewritesAddresses) {
   r = run_client(on_pipes({signin, "address set " + entry + " rTwo"}));
   EXPECT_EQ(r.out, answers::address_modified(entry, "rOne", "rTwo"));
 
+  r = run_client(on_pipes({signin, "address list"}));
+  EXPECT_EQ(r.out, answers::address_entry(entry, "XRP", "rTwo", "123", kAt));
+  EXPECT_EQ(r.err, "");
+
   r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", signin, "-c",
-                  "address add sol sAddr 9", "-c", "address overwrite-all rThree --yes"});
+                  "address add sol sAddr 9 --at 1", "-c", "address overwrite-all rThree --yes",
+                  "-c", "address list"});
   std::string second = db.value("SELECT MAX(id)" + where);
-  EXPECT_EQ(r.out,
-            "sAddr\n9\nsymbol: SOL\naddress: sAddr\nmemo: 9\n-1\n" + entry + "\n" + second + "\n");
+  EXPECT_EQ(r.out, "symbol: SOL\naddress: sAddr\nmemo: 9\nentry " + entry +
+                       ": XRP address rThree memo 123\nentry " + second +
+                       ": SOL address rThree memo 9\n");
+  EXPECT_EQ(r.err, "korvane: overwrote the address of entries " + entry + ", " + second +
+                       " with 'rThree'\n");
   EXPECT_EQ(db.rows("SELECT DISTINCT address" + where),
             (std::vector<std::vector<std::string>>{{"rThree"}}));
 }
@@ -266,8 +325,8 @@ TEST_F(Client, ShowsTheMarketAndTheBalances) {
   r = run_client({"--exec", KORVANE_SERVER_PATH, "--human", "-c", "market", "-c",
                   "signin " + name + " pw", "-c", "balance"});
   EXPECT_EQ(r.out,
-            "symbol: BTC\nprice: 1000\nstock: 10\nsymbol: ETH\nprice: 200\nstock: 20\n"
-            "symbol: XRP\nprice: 100\nstock: 48\nsymbol: SOL\nprice: 300\nstock: 0\n"
+            "symbol: BTC\nprice: 1000\nstock: 10\n\nsymbol: ETH\nprice: 200\nstock: 20\n\n"
+            "symbol: XRP\nprice: 100\nstock: 48\n\nsymbol: SOL\nprice: 300\nstock: 0\n"
             "krw: 99999750\nbtc: 0\neth: 0\nxrp: 2\nsol: 0\n");
   EXPECT_EQ(r.err, "");
 }
@@ -288,12 +347,11 @@ TEST_F(Client, AnOrderThatTradesNothingSaysWhyOnStandardError) {
   ClientRun r = run_client(
       on_pipes({"signin " + name + " pw", buy, buy, "buy xrp 51", "buy btc 1", "sell sol 1"}));
   EXPECT_EQ(r.err,
-            "korvane: not traded: bot guard: a buy of XRP at 2023-11-14 22:13:20 UTC was made "
-            "already; wait a second or give another --at\n"
-            "korvane: not traded: the exchange has 49 XRP in stock, fewer than 51\n"
-            "korvane: not traded: 1 BTC at 100000000 KRW cost 125000000 KRW with the 25 % fee, "
-            "more than your KRW balance\n"
-            "korvane: not traded: you hold 0 SOL, fewer than 1\n");
+            "korvane: not traded: you made an order of this coin and side at this second already "
+            "(the bot guard); wait a second or give another --at\n"
+            "korvane: not traded: the exchange holds fewer coins than the buy asks for\n"
+            "korvane: not traded: your KRW do not cover the cost with the fee\n"
+            "korvane: not traded: you hold fewer coins than the sell offers\n");
   EXPECT_NE(r.out.find("[-] DETECTED Trading Bot\n100\n49\n100000000\n10\n"), std::string::npos)
       << r.out;  // the server's own lines stay as it wrote them
   EXPECT_EQ(r.status, 3);

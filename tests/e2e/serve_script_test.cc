@@ -521,14 +521,25 @@ TEST(ServeScript, APortInUseIsReportedAndNothingServes) {
 }
 
 // The command the script prints to connect works as printed, for certificates made out to a
-// name, an address or both, and for plain TCP.
+// name, an address or both, or only by their subject's common name, and for plain TCP.
 TEST_F(ServeScriptTest, ThePrintedConnectCommandWorks) {
-  for (std::string names : {"", kLocalhost, "DNS:localhost", "IP:127.0.0.1"}) {
-    SCOPED_TRACE(names);
+  const struct {
+    bool tls;
+    std::string names;  // subjectAltName
+    std::string common_name;
+  } cases[] = {
+      {false, "", ""},
+      {true, kLocalhost, "korvane"},
+      {true, "DNS:localhost", "korvane"},
+      {true, "IP:127.0.0.1", "korvane"},
+      {true, "", "localhost"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.names + " CN=" + c.common_name);
     std::unique_ptr<TestCertificate> certificate;
     Args args = serve_args({});
-    if (!names.empty()) {
-      certificate = std::make_unique<TestCertificate>(names);
+    if (c.tls) {
+      certificate = std::make_unique<TestCertificate>(c.names, c.common_name);
       args.insert(args.end(), {"--tls-cert", certificate->cert(), "--tls-key", certificate->key()});
     }
     ServeScript served(args);

@@ -303,28 +303,41 @@ TEST_F(WebEndpoint, TlsGivesHttpsAndWss) {
   EXPECT_EQ(text.substr(0, text.find('\n')), "acc_id: " + std::to_string(db.account_id(name)));
 }
 
-// The Python example of docs/protocol.md, run as the page shows it against the endpoint: it signs
-// up, signs in, reads the market, buys and reads the balances, each answer as the server gives it.
+// The Python example of docs/protocol.md, run as the page shows it against the endpoint: its two
+// commands as written, at the top of a checkout (here a folder whose proto/ is the checkout's),
+// with the endpoint's address and a new name in place of the page's. It signs up, signs in, reads
+// the market, buys and reads the balances, each answer as the server gives it.
 TEST_F(WebEndpoint, TheProtocolPagesPythonExampleTrades) {
   std::ifstream doc(std::string(KORVANE_SOURCE_DIR) + "/docs/protocol.md");
   std::string line, program;
+  std::vector<std::string> commands;
   while (std::getline(doc, line) && line != "## An example in Python") {
   }
+  while (std::getline(doc, line) && line != "```sh") {
+  }
+  while (std::getline(doc, line) && line != "```") commands.push_back(line);
   while (std::getline(doc, line) && line != "```python") {
   }
   while (std::getline(doc, line) && line != "```") program += line + "\n";
   ASSERT_NE(program, "");
+  ASSERT_EQ(commands.size(), 2u);
   TempFolder scratch;
   scratch.write("trade.py", program);
+  ASSERT_EQ(symlink((std::string(KORVANE_SOURCE_DIR) + "/proto").c_str(),
+                    (scratch.dir() + "/proto").c_str()),
+            0);
   db.set_known_market();
   auto served = serve();
   const std::string name = unique_name("py");
-  const std::string proto = std::string(KORVANE_SOURCE_DIR) + "/proto";
-  const std::string run = "cd " + scratch.dir() + " && protoc --proto_path=" + proto +
-                          " --python_out=. " + proto +
-                          "/korvane.proto 2>protoc.err && /usr/bin/python3 " +
-                          "trade.py ws://127.0.0.1:" + std::to_string(served->web_port()) + "/ws " +
-                          name + " s3cret >out 2>&1";
+  std::string python = commands[1];
+  const std::string page_url = "ws://127.0.0.1:8080/ws alice ";
+  const size_t url_at = python.find(page_url);
+  ASSERT_NE(url_at, std::string::npos) << python;
+  python.replace(url_at, page_url.size(),
+                 "ws://127.0.0.1:" + std::to_string(served->web_port()) + "/ws " + name + " ");
+  ASSERT_EQ(python.substr(0, 8), "python3 ");
+  const std::string run = "cd " + scratch.dir() + " && " + commands[0] +
+                          " 2>protoc.err && /usr/bin/" + python + " >out 2>&1";
   EXPECT_EQ(std::system(run.c_str()), 0) << scratch.read("out");
   const long id = db.account_id(name);
   EXPECT_EQ(scratch.read("out"), answers::signup(name, id) + answers::known_market() +

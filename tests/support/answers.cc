@@ -61,6 +61,14 @@ std::string address_modified(const std::string& id, const std::string& before,
          ",\n \"new_addr\": " + quoted(base64(after)) + "\n}\n\n";
 }
 
+std::string address_entry(const std::string& id, const std::string& symbol,
+                          const std::string& address, const std::string& memo,
+                          const std::string& time) {
+  return "{\n \"id\": " + id + ",\n \"symbol\": " + quoted(symbol) +
+         ",\n \"address\": " + quoted(base64(address)) + ",\n \"memo\": " + quoted(base64(memo)) +
+         ",\n \"create_at_ts\": " + quoted(time) + "\n}\n\n";
+}
+
 std::string history_entry(const std::string& id, const std::string& symbol,
                           const std::string& price, const std::string& amount,
                           const std::string& total, bool buy, const std::string& time) {

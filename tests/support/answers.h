@@ -38,6 +38,11 @@ std::string address_added(const std::string& symbol, const std::string& address,
 std::string address_modified(const std::string& id, const std::string& before,
                              const std::string& after);
 
+// One entry of the address list.
+std::string address_entry(const std::string& id, const std::string& symbol,
+                          const std::string& address, const std::string& memo,
+                          const std::string& time);
+
 // One trade of the history view.
 std::string history_entry(const std::string& id, const std::string& symbol,
                           const std::string& price, const std::string& amount,

@@ -322,6 +322,25 @@ int ServedOverTcp::sessions() const {
   return static_cast<int>(held.size());
 }
 
+std::vector<pid_t> ServedOverTcp::servers() const {
+  std::vector<pid_t> found;
+  if (group_ == nullptr) return found;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return found;
+  while (dirent* entry = readdir(proc)) {
+    const std::string pid = entry->d_name;
+    std::string name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos ||
+        group_of(pid) != group_->leader() || !read_small_file("/proc/" + pid + "/comm", &name)) {
+      continue;
+    }
+    // The name the kernel keeps is cut at 15 bytes: "korvane-server-" for the short builds.
+    if (name.compare(0, 14, "korvane-server") == 0) found.push_back(std::stoi(pid));
+  }
+  closedir(proc);
+  return found;
+}
+
 std::string ServedOverTcp::banner() const {
   // The script prints it once it finds its listener up, which may be just after the test did:
   // wait for its last line.

@@ -73,6 +73,9 @@ class ServedOverTcp {
   // What the script printed on standard output, once it has printed all of its banner.
   std::string banner() const;
 
+  // The server processes it runs now, one per session.
+  std::vector<pid_t> servers() const;
+
   // Sessions that count against the per-source cap now: the slot locks held by the sessions'
   // servers. A slot is freed only when its server has ended, a while after its client has gone;
   // a test waits for this count before it counts on the slot. -1 when it cannot be read.

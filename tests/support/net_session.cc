@@ -190,7 +190,7 @@ int greeted_at_once(int port, int clients, int deadline_ms) {
   return greeted;
 }
 
-TestCertificate::TestCertificate(const std::string& names) {
+TestCertificate::TestCertificate(const std::string& names, const std::string& common_name) {
   char tmpl[] = "/tmp/korvane-cert.XXXXXX";
   if (mkdtemp(tmpl) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed";
@@ -198,12 +198,12 @@ TestCertificate::TestCertificate(const std::string& names) {
   }
   dir_ = tmpl;
   reaper_ = std::make_unique<Reaper>("rm -rf " + dir_);
-  std::string command = "cd " + dir_ +
-                        " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=korvane"
-                        " -addext subjectAltName=" +
-                        names +
-                        " -keyout key.pem -out cert.pem 2>/dev/null"
-                        " && cat cert.pem key.pem > both.pem";
+  std::string command =
+      "cd " + dir_ +
+      " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=" + common_name +
+      (names.empty() ? "" : " -addext subjectAltName=" + names) +
+      " -keyout key.pem -out cert.pem 2>/dev/null"
+      " && cat cert.pem key.pem > both.pem";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 

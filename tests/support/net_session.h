@@ -69,8 +69,9 @@ int greeted_at_once(int port, int clients, int deadline_ms);
 // the test process dies).
 class TestCertificate {
  public:
-  // `names` is the subjectAltName value, e.g. "DNS:localhost,IP:127.0.0.1".
-  explicit TestCertificate(const std::string& names);
+  // `names` is the subjectAltName value, e.g. "DNS:localhost,IP:127.0.0.1"; empty: none, and
+  // the subject's common name is `common_name`.
+  explicit TestCertificate(const std::string& names, const std::string& common_name = "korvane");
   ~TestCertificate();
   TestCertificate(const TestCertificate&) = delete;
   TestCertificate& operator=(const TestCertificate&) = delete;

@@ -84,6 +84,10 @@ TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
   EXPECT_FALSE(add.request.event_addressbook().has_create_at_ts());  // the server stamps it
   EXPECT_EQ(parse_ok("address add xrp a 1 --at 9").request.event_addressbook().create_at_ts(), 9u);
 
+  Command list = parse_ok("address list");
+  EXPECT_EQ(list.request.event_id(), event::kListAddresses);
+  EXPECT_EQ(list.answer_type, &korvane::AddressBookEntry::default_instance());
+
   Command set = parse_ok("Address SET 7 new");
   EXPECT_EQ(set.request.event_id(), event::kModifyAddress);
   EXPECT_EQ(set.request.event_modify_addressbook()._id(), 7);
@@ -112,8 +116,8 @@ TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
   // Every request is complete: the server would refuse one with a required field missing.
   for (const char* line :
        {"signup a", "signin a b", "me", "market", "balance", "buy btc 1", "sell btc 1",
-        "history btc buy", "address add btc a 1", "address set 1 a", "address overwrite-all a",
-        "address delete btc a", "deposit btc a"}) {
+        "history btc buy", "address list", "address add btc a 1", "address set 1 a",
+        "address overwrite-all a", "address delete btc a", "deposit btc a"}) {
     EXPECT_TRUE(parse_ok(line).request.IsInitialized()) << line;
   }
 }
@@ -128,8 +132,8 @@ TEST(ClientCommands, LocalCommandsAndBlankLines) {
   EXPECT_EQ(parse_ok("help buy").help,
             "usage: buy SYMBOL AMOUNT [--at SECONDS]\n  buy coins from the exchange's stock\n");
   std::string address_help = parse_ok("help address").help;
-  for (const char* form :
-       {"address add ", "address set ", "address overwrite-all ", "address delete "}) {
+  for (const char* form : {"address list\n", "address add ", "address set ",
+                           "address overwrite-all ", "address delete "}) {
     EXPECT_NE(address_help.find(std::string("usage: ") + form), std::string::npos) << form;
   }
 }
@@ -137,8 +141,8 @@ TEST(ClientCommands, LocalCommandsAndBlankLines) {
 TEST(ClientCommands, QuotesAndBackslashesMakeOneWord) {
   EXPECT_EQ(parse_ok(R"(deposit xrp "a b\"c")").request.event_deposit().address(), "a b\"c");
   EXPECT_EQ(parse_ok(R"(signin bob 'd e\f')").request.event_signin().password(), "d e\\f");
-  Command empty = parse_ok(R"(signup bob "")");
-  EXPECT_EQ(empty.request.event_signup().password(), "");
+  Command empty = parse_ok(R"(signin bob "")");  // an account made without one signs in so
+  EXPECT_EQ(empty.request.event_signin().password(), "");
   EXPECT_FALSE(empty.password_missing);
   EXPECT_EQ(parse_ok(R"(signup bob a\ b)").request.event_signup().password(), "a b");
   // A value that starts with "--" follows a "--".
@@ -163,7 +167,9 @@ TEST(ClientCommands, BadCommandsGiveOneLineAndAUsageHint) {
       {"buy btc -1", "bad amount '-1': expected a whole number of coins above 0", buy_usage},
       {"buy btc 1.5", "bad amount '1.5': expected a whole number of coins above 0", buy_usage},
       {"buy btc 18446744073709551616",
-       "bad amount '18446744073709551616': expected a whole number of coins above 0", buy_usage},
+       "amount '18446744073709551616' is out of range: at most 18446744073709551615", buy_usage},
+      {"buy xrp 99999999999999999999",
+       "amount '99999999999999999999' is out of range: at most 18446744073709551615", buy_usage},
       {"buy btc 1 --at", "option --at needs a value", buy_usage},
       {"buy btc 1 --at soon", "bad time 'soon': expected seconds since 1970-01-01 00:00 UTC",
        buy_usage},
@@ -187,17 +193,27 @@ TEST(ClientCommands, BadCommandsGiveOneLineAndAUsageHint) {
       {"signup", "missing NAME", "usage: signup NAME [PASSWORD]"},
       {"signin a b c", "unexpected argument 'c'", "usage: signin NAME [PASSWORD]"},
       {"me now", "unexpected argument 'now'", "usage: me"},
-      {"address", "'address' needs one of: add, set, overwrite-all, delete", address_hint},
-      {"address list", "unknown address command 'list': use add, set, overwrite-all or delete",
-       address_hint},
+      {"address", "'address' needs one of: list, add, set, overwrite-all, delete", address_hint},
+      {"address show",
+       "unknown address command 'show': use list, add, set, overwrite-all or delete", address_hint},
       {"address set-all x",
-       "unknown address command 'set-all': use add, set, overwrite-all or delete", address_hint},
+       "unknown address command 'set-all': use list, add, set, overwrite-all or delete",
+       address_hint},
+      {"address list 3", "unexpected argument '3'", "usage: address list"},
       {"address add btc a", "missing MEMO",
        "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
       {"address set 0 a", "bad entry id '0': expected a whole number above 0",
        "usage: address set ID NEW_ADDRESS"},
-      {"address set 2147483648 a", "bad entry id '2147483648': expected a whole number above 0",
+      {"address set 2147483648 a", "entry id '2147483648' is out of range: at most 2147483647",
        "usage: address set ID NEW_ADDRESS"},
+      {"address set -1 a", "bad entry id '-1': expected a whole number above 0",
+       "usage: address set ID NEW_ADDRESS"},
+      {"address set 3 ''", "bad address '': an address needs at least one character",
+       "usage: address set ID NEW_ADDRESS"},
+      {"address overwrite-all ''", "bad address '': an address needs at least one character",
+       "usage: address overwrite-all NEW_ADDRESS [--yes]"},
+      {"address add xrp '' 5", "bad address '': an address needs at least one character",
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
       {"address overwrite-all", "missing NEW_ADDRESS",
        "usage: address overwrite-all NEW_ADDRESS [--yes]"},
       {"address overwrite-all new --from old", "unknown option '--from'",
@@ -217,12 +233,18 @@ TEST(ClientCommands, BadCommandsGiveOneLineAndAUsageHint) {
        "usage: signin NAME [PASSWORD]"},
       {"signup '' p", "bad name '': a name needs at least one character",
        "usage: signup NAME [PASSWORD]"},
+      {"signup bob ''", "bad password '': an account without a password is open to anyone",
+       "usage: signup NAME [PASSWORD]"},
       {"signup 123456789012345678901234567890123 p",
        "bad name '123456789012345678901234567890123': it takes 33 bytes; a name takes at most 32",
        "usage: signup NAME [PASSWORD]"},
       {"address add xrp r1 abc", "bad memo 'abc': expected a whole number other than 0",
        "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
       {"address add xrp r1 0", "bad memo '0': expected a whole number other than 0",
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
+      {"address add xrp r1 ''", "bad memo '': expected a whole number other than 0",
+       "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
+      {"address add xrp r1 +0", "bad memo '+0': expected a whole number other than 0",
        "usage: address add SYMBOL ADDRESS MEMO [--at SECONDS]"},
       {"address add xrp 'r(1)' 5",
        "bad address 'r(1)': it holds a parenthesis ((); the server refuses blanks and ' \" $ ( ) "
@@ -249,7 +271,7 @@ TEST(ClientCommands, HelpListsEveryForm) {
   for (const char* form :
        {"signup NAME [PASSWORD]", "signin NAME [PASSWORD]", "me", "signout", "balance", "market",
         "buy SYMBOL AMOUNT [--at SECONDS]", "sell SYMBOL AMOUNT [--at SECONDS]",
-        "history SYMBOL buy|sell", "address add SYMBOL ADDRESS MEMO [--at SECONDS]",
+        "history SYMBOL buy|sell", "address add SYMBOL ADDRESS MEMO [--at SECONDS]", "address list",
         "address set ID NEW_ADDRESS", "address overwrite-all NEW_ADDRESS [--yes]",
         "address delete SYMBOL ADDRESS", "deposit SYMBOL ADDRESS [MEMO]", "help", "quit"}) {
     EXPECT_NE(help.find(std::string("\n  ") + form + " "), std::string::npos) << form;
@@ -263,14 +285,33 @@ TEST(ClientCommands, HelpExplainsTheBotGuardAndTheRangeOfTimes) {
             std::string::npos)
       << help;
   EXPECT_NE(help.find("(0 to 2147483647)"), std::string::npos) << help;
+  // The filter's characters and the name's limit, from the server's own facts.
+  EXPECT_NE(help.find("The server\nrefuses blanks and ' \" $ ( ) ; - # \\ in names, addresses "
+                      "and\nmemos; a name takes 1 to 32 bytes."),
+            std::string::npos)
+      << help;
   EXPECT_EQ(parse_ok("signin bob").usage, "usage: signin NAME [PASSWORD]");
 }
 
-TEST(ClientCommands, PasswordsTypedIntoTheLineAreNotKept) {
-  EXPECT_TRUE(line_carries_password("signin bob pw"));
-  EXPECT_TRUE(line_carries_password("  SIGNUP 'bob' \"p w\""));
-  EXPECT_FALSE(line_carries_password("signin bob"));
-  EXPECT_FALSE(line_carries_password("buy btc 1"));
+TEST(ClientCommands, LinesWithPasswordsOrOfNoCommandAreNotKept) {
+  const struct {
+    const char* line;
+    bool kept;
+  } cases[] = {
+      {"signin bob pw", false},
+      {"  SIGNUP 'bob' \"p w\"", false},
+      {"singin alice s3cret", false},  // a mistyped command may hold a password
+      {"frobnicate", false},
+      {"", false},
+      {"   ", false},
+      {"'unclosed", false},
+      {"signin bob", true},
+      {"buy btc 1", true},
+      {"buy doge 1", true},
+      {"address list", true},
+      {"Exit", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(line_may_be_kept(c.line), c.kept) << c.line;
 }
 
 TEST(ClientOptions, ChoosesTheServerAndCollectsCommands) {
@@ -306,6 +347,12 @@ TEST(ClientOptions, RefusesBadOptions) {
       {{"korvane", "-c"}, "option -c needs a value"},
       {{"korvane", "--connect", "a:1", "--exec", "/s"}, "give --connect or --exec, not both"},
       {{"korvane", "--verbose"}, "unknown option '--verbose'"},
+      {{"korvane", "--connect", "127.0.0.1:abc"},
+       "bad port 'abc' in '127.0.0.1:abc': expected a number from 1 to 65535"},
+      {{"korvane", "--connect", ":99999"}, "bad address ':99999': expected HOST:PORT"},
+      {{"korvane", "--connect", "h:99999"},
+       "bad port '99999' in 'h:99999': expected a number from 1 to 65535"},
+      {{"korvane", "--connect", "h:0"}, "bad port '0' in 'h:0': expected a number from 1 to 65535"},
   };
   for (const Case& c : cases) {
     Options o;

@@ -87,6 +87,44 @@ TEST(ClientHuman, CrypticLinesBecomeWords) {
   EXPECT_EQ(humanize("acc_id: 7\n", nullptr), "acc_id: 7\n");
 }
 
+TEST(ClientHuman, RepeatedLinesAreLeftOutAndDocumentsKeptApart) {
+  const std::string trade =
+      "{\n \"symbol\": \"XRP\",\n \"coin_cur_price\": \"100\",\n \"amount\": \"2\",\n"
+      " \"total_price\": \"200\",\n \"flag\": true\n}\n\n";
+  const std::string coin = "{\n \"symbol\": \"BTC\",\n \"price\": \"1\",\n \"stock\": \"2\"\n}\n\n";
+  const std::string entry =
+      "{\n \"id\": 3,\n \"symbol\": \"XRP\",\n \"address\": \"ck9uZQ==\",\n"
+      " \"memo\": \"MTIz\",\n \"create_at_ts\": \"1700000000\"\n}\n\n";
+  const struct {
+    std::string answer;
+    const google::protobuf::Message* type;
+    size_t skip;
+    std::string human;
+  } cases[] = {
+      // A buy's price and stock, which its trade shows again.
+      {"100\n50\n" + trade, &korvane::TradeResponse::default_instance(), 2,
+       "symbol: XRP\ncoin_cur_price: 100\namount: 2\ntotal_price: 200\nflag: true\n"},
+      // A refused buy prints only them: the note says why.
+      {"100\n50\n", &korvane::TradeResponse::default_instance(), 2, ""},
+      // A refusal line in their place is no number, and no document shows it again.
+      {"[-] DETECTED Trading Bot\n", &korvane::TradeResponse::default_instance(), 2,
+       "refused by the bot guard: an order of this coin and side at the same second was already "
+       "made\n"},
+      {"Detected SQL Injection: '\n", &korvane::AddressBookResponse::default_instance(), 2,
+       "Detected SQL Injection: '\n"},
+      // Every line of an overwrite of every entry: the note names the entries.
+      {"-1\n3\n5\n", nullptr, SIZE_MAX, ""},
+      // Lines after a document are not the ones left out.
+      {coin + "x\n", &korvane::MarketResponse::default_instance(), 1,
+       "symbol: BTC\nprice: 1\nstock: 2\nx\n"},
+      {coin + coin, &korvane::MarketResponse::default_instance(), 0,
+       "symbol: BTC\nprice: 1\nstock: 2\n\nsymbol: BTC\nprice: 1\nstock: 2\n"},
+      {entry + entry, &korvane::AddressBookEntry::default_instance(), 0,
+       "entry 3: XRP address rOne memo 123\nentry 3: XRP address rOne memo 123\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(humanize(c.answer, c.type, c.skip), c.human) << c.answer;
+}
+
 TEST(ClientHuman, CountsTheDocumentsOfOneMessage) {
   const std::string two =
       "{\n \"symbol\": \"BTC\",\n \"price\": \"1\",\n \"stock\": \"2\"\n}\n\n"

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <limits>
 #include <map>
 
+#include "base/wire_facts.h"
 #include "korvane/text_rules.h"
 #include "korvane/words.h"
 #include "server/dispatch.h"
@@ -57,6 +59,21 @@ bool parse_number(const std::string& text, T* value) {
   return ec == std::errc() && ptr == end;
 }
 
+bool all_digits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "amount '99999999999999999999' is out of range: at most 18446744073709551615" for a number
+// too large for T; nothing for any other text, which the caller judges itself.
+template <typename T>
+std::optional<std::string> out_of_range(const char* what, const std::string& text) {
+  T value;
+  if (!all_digits(text) || parse_number(text, &value)) return std::nullopt;
+  return std::string(what) + " '" + text + "' is out of range: at most " +
+         std::to_string(std::numeric_limits<T>::max());
+}
+
 bool parse_symbol(const std::string& text, int* id, std::string* error) {
   std::optional<int> found = symbol_id(text);
   if (!found) {
@@ -68,6 +85,10 @@ bool parse_symbol(const std::string& text, int* id, std::string* error) {
 }
 
 bool parse_amount(const std::string& text, uint64_t* amount, std::string* error) {
+  if (std::optional<std::string> range = out_of_range<uint64_t>("amount", text)) {
+    *error = *range;
+    return false;
+  }
   if (!parse_number(text, amount) || *amount == 0) {
     *error = "bad amount '" + text + "': expected a whole number of coins above 0";
     return false;
@@ -116,6 +137,12 @@ bool build_account(const Args& a, Command* c, std::string* error, bool signup) {
   c->request.set_event_id(signup ? event::kSignUp : event::kSignIn);
   std::string password = a.positional.size() > 1 ? a.positional[1] : "";
   c->password_missing = a.positional.size() < 2;
+  if (signup && !c->password_missing) {
+    if (std::optional<std::string> problem = signup_password_problem(password)) {
+      *error = *problem;
+      return false;
+    }
+  }
   if (signup) {
     c->request.mutable_event_signup()->set_username(a.positional[0]);
     c->request.mutable_event_signup()->set_password(password);
@@ -140,6 +167,7 @@ bool build_order(const Args& a, uint64_t now, Command* c, std::string* error, bo
     b->set_symbol(symbol);
     b->set_amount(amount);
     b->set_timestamp(at);
+    c->human_skips_lines = 2;  // the coin's price and stock, which the trade shows again
   } else {
     c->request.set_event_id(event::kSell);
     korvane::Sell* s = c->request.mutable_event_sell();
@@ -277,6 +305,18 @@ const std::vector<CommandSpec>& commands() {
          book->set_address(a.positional[1]);
          book->set_memo(a.positional[2]);
          c->answer_type = &korvane::AddressBookResponse::default_instance();
+         c->human_skips_lines = 2;  // the address and memo, which the entry shows again
+         return true;
+       }},
+      {"address list",
+       "address list",
+       "show the entries of your address book, with their ids",
+       {},
+       0,
+       {},
+       [](const Args&, uint64_t, Command* c, std::string*) {
+         c->request.set_event_id(event::kListAddresses);
+         c->answer_type = &korvane::AddressBookEntry::default_instance();
          return true;
        }},
       {"address set",
@@ -287,11 +327,16 @@ const std::vector<CommandSpec>& commands() {
        {},
        [](const Args& a, uint64_t, Command* c, std::string* error) {
          int32_t id;
+         if (std::optional<std::string> range =
+                 out_of_range<int32_t>("entry id", a.positional[0])) {
+           *error = *range;
+           return false;
+         }
          if (!parse_number(a.positional[0], &id) || id <= 0) {
            *error = "bad entry id '" + a.positional[0] + "': expected a whole number above 0";
            return false;
          }
-         if (std::optional<std::string> problem = filter_problem("address", a.positional[1])) {
+         if (std::optional<std::string> problem = new_address_problem(a.positional[1])) {
            *error = *problem;
            return false;
          }
@@ -299,6 +344,7 @@ const std::vector<CommandSpec>& commands() {
          c->request.mutable_event_modify_addressbook()->set__id(id);
          c->request.mutable_event_modify_addressbook()->set_new_addr(a.positional[1]);
          c->answer_type = &korvane::ModifyAddressBookResponse::default_instance();
+         c->human_skips_lines = 1;  // the id, which the entry shows again
          return true;
        }},
       // The protocol's "every entry" request also carries an origin address, but the server
@@ -310,13 +356,15 @@ const std::vector<CommandSpec>& commands() {
        1,
        {},
        [](const Args& a, uint64_t, Command* c, std::string* error) {
-         if (std::optional<std::string> problem = filter_problem("address", a.positional[0])) {
+         if (std::optional<std::string> problem = new_address_problem(a.positional[0])) {
            *error = *problem;
            return false;
          }
          c->request.set_event_id(event::kModifyAddress);
-         c->request.mutable_event_modify_addressbook()->set__id(-1);
+         c->request.mutable_event_modify_addressbook()->set__id(wire::kEveryAddressBookEntry);
          c->request.mutable_event_modify_addressbook()->set_new_addr(a.positional[0]);
+         // "-1" and the ids it overwrote, which the note names.
+         c->human_skips_lines = std::numeric_limits<size_t>::max();
          if (a.option("--yes") == nullptr) {
            c->confirm =
                "This overwrites the address of EVERY entry in your address book, of "
@@ -470,7 +518,7 @@ ParseResult parse_command(std::string_view line, uint64_t now) {
   size_t used = 1;
   if (name == "address") {
     if (words.size() < 2)
-      return failure("'address' needs one of: add, set, overwrite-all, delete", kAddressHint);
+      return failure("'address' needs one of: list, add, set, overwrite-all, delete", kAddressHint);
     name += " " + lower(words[1]);
     used = 2;
   }
@@ -481,7 +529,7 @@ ParseResult parse_command(std::string_view line, uint64_t now) {
   if (spec == table.end()) {
     if (used == 2) {
       return failure(
-          "unknown address command '" + words[1] + "': use add, set, overwrite-all or delete",
+          "unknown address command '" + words[1] + "': use list, add, set, overwrite-all or delete",
           kAddressHint);
     }
     return failure("unknown command '" + words[0] + "'", kHelpHint);
@@ -532,12 +580,19 @@ void set_password(Command* command, const std::string& password) {
   command->password_missing = false;
 }
 
-bool line_carries_password(std::string_view line) {
+bool line_may_be_kept(std::string_view line) {
   std::vector<std::string> words;
   std::string error;
   if (!split_words(line, &words, &error) || words.empty()) return false;
+  // A line of no command may be a command mistyped with its password ("singin bob pw").
   std::string name = lower(words[0]);
-  return (name == "signup" || name == "signin") && words.size() > 2;
+  if (name == "exit") return true;
+  const auto& table = commands();
+  const bool known = std::any_of(table.begin(), table.end(), [&](const CommandSpec& s) {
+    std::string_view n = s.name;
+    return n.substr(0, n.find(' ')) == name;
+  });
+  return known && !((name == "signup" || name == "signin") && words.size() > 2);
 }
 
 std::string help_text() {
@@ -555,11 +610,16 @@ std::string help_text() {
       "(0 to 2147483647). The bot guard refuses a second order of the same coin and side at\n"
       "the same second, so a script that buys twice within a second must give --at.\n"
       "A request the server refuses or leaves undone (an order that trades nothing, a sign-in\n"
-      "with a wrong password, an eleventh address) says why on standard error. Names,\n"
-      "addresses and memos may not hold blanks or ' \" $ ( ) ; - # \\; a name takes 1 to 32\n"
-      "bytes. The server allows one sign-in per connection: a later signin opens a new one.\n"
-      "A signup or signin without PASSWORD asks for it on a terminal (Ctrl-D or Ctrl-C\n"
-      "cancels); in a script it is an error. address overwrite-all asks before it overwrites\n"
-      "every entry; a script gives --yes instead.\n";
+      "with a wrong password, an eleventh address) says why on standard error. The server\n"
+      "refuses " +
+      filtered_list() + " in names, addresses and\nmemos; a name takes 1 to " +
+      std::to_string(wire::kMaxUsernameBytes) +
+      " bytes. The server allows one sign-in per connection:\n"
+      "a later signin opens a new one.\n"
+      "A signup or signin without PASSWORD asks for it on a terminal (a signup twice; Ctrl-D\n"
+      "or Ctrl-C cancels); in a script it is an error. A signup takes no empty password.\n"
+      "address overwrite-all shows the entries and asks before it overwrites them all; a\n"
+      "script gives --yes instead. When the connection is lost during a request, the client\n"
+      "opens a new session, signs in again and says whether the request was applied.\n";
   return out;
 }

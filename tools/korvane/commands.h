@@ -14,9 +14,6 @@
 
 #include "korvane.pb.h"
 
-// The most a request may take: the server reads each request with one read of this many bytes.
-constexpr size_t kMaxRequestBytes = 10240;
-
 struct Command {
   enum class Kind {
     kNothing,  // an empty line or a comment
@@ -37,6 +34,9 @@ struct Command {
   std::string confirm;
   // The usage line of the command ("usage: ..."), for errors found after parsing.
   std::string usage;
+  // Lines at the start of the answer that the --human view leaves out, because the answer's
+  // document or the client's note says them again (a buy's price and stock lines, say).
+  size_t human_skips_lines = 0;
   // For kHelp: the text to print.
   std::string help;
 };
@@ -60,9 +60,10 @@ std::optional<int> symbol_id(std::string_view name);
 // Puts `password` into the signup or signin request of `command`.
 void set_password(Command* command, const std::string& password);
 
-// True when `command` carries a password the user typed into the line itself, so the line must
-// not be kept in the history file.
-bool line_carries_password(std::string_view line);
+// True when `line` may be kept in the history file: it names a command and carries no password
+// typed into the line itself. A line that names no command is not kept either, as it may be a
+// mistyped command with its password.
+bool line_may_be_kept(std::string_view line);
 
 // The list of every command with its usage, for `help` and --help.
 std::string help_text();

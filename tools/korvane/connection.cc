@@ -14,7 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -216,27 +218,44 @@ Connection::~Connection() {
 
 long Connection::receive(char* buf, size_t size) {
   if (tls_ == nullptr) return read(from_server_, buf, size);
-  int n = SSL_read(tls_, buf, static_cast<int>(size));
-  return n > 0 ? n : 0;  // a closed or broken TLS session both end the answer
+  for (;;) {
+    ERR_clear_error();
+    const int n = SSL_read(tls_, buf, static_cast<int>(size));
+    if (n > 0) return n;
+    // On this blocking socket a read "wants" more only when a signal interrupted it, or when the
+    // record held no data (a session ticket): neither ends the stream, so read again, as a plain
+    // read(2) is read again after EINTR.
+    const int error = SSL_get_error(tls_, n);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) continue;
+    if (error == SSL_ERROR_SYSCALL && errno == EINTR) continue;
+    return 0;  // a closed or broken TLS session both end the answer
+  }
 }
 
 bool Connection::wait_readable(int ms) {
   if (!pending_.empty() || (tls_ != nullptr && SSL_pending(tls_) > 0)) return true;
-  pollfd p{from_server_, POLLIN, 0};
-  int rc;
-  do {
-    rc = poll(&p, 1, ms);
-  } while (rc < 0 && errno == EINTR);
-  if (rc <= 0 || tls_ == nullptr) return rc != 0;  // an error shows on the read that follows
-  // Over TLS the bytes may be a record that holds no data (a session ticket): peek without
-  // waiting, so that only data or the end counts.
-  const int flags = fcntl(from_server_, F_GETFL);
-  fcntl(from_server_, F_SETFL, flags | O_NONBLOCK);
-  char c;
-  const int n = SSL_peek(tls_, &c, 1);
-  const int error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(tls_, n);
-  fcntl(from_server_, F_SETFL, flags);
-  return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    pollfd p{from_server_, POLLIN, 0};
+    const int rc = poll(&p, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc <= 0 || tls_ == nullptr) return rc != 0;  // an error shows on the read that follows
+    // Over TLS the bytes may be a record that holds no data (a TLS 1.3 session ticket, which
+    // comes first): peek without waiting, so that only data or the end counts, and otherwise
+    // wait on for the rest of the time.
+    const int flags = fcntl(from_server_, F_GETFL);
+    fcntl(from_server_, F_SETFL, flags | O_NONBLOCK);
+    char c;
+    ERR_clear_error();
+    const int n = SSL_peek(tls_, &c, 1);
+    const int error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(tls_, n);
+    fcntl(from_server_, F_SETFL, flags);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return true;
+    if (left <= 0) return false;
+  }
 }
 
 bool Connection::read_answer(std::string* answer) {

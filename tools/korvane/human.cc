@@ -57,6 +57,12 @@ std::optional<std::string> balance_change(const std::string& line) {
   return "balance change: " + coin + " " + line.substr(sign, amount_end - sign);
 }
 
+// "57", "-1": a line of a whole number.
+bool is_number(const std::string& text) {
+  const size_t digits = text.compare(0, 1, "-") == 0 ? 1 : 0;
+  return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
 bool is_time_field(const FieldDescriptor* f) {
   for (const char* name : kTimeFields) {
     if (f->full_name() == name) return true;
@@ -102,6 +108,9 @@ std::string field_text(const Message& m, const FieldDescriptor* f) {
 }
 
 std::string render(const Message& m) {
+  if (m.GetDescriptor() == korvane::AddressBookEntry::descriptor()) {
+    return entry_words(static_cast<const korvane::AddressBookEntry&>(m)) + "\n";
+  }
   std::string out;
   const google::protobuf::Descriptor* d = m.GetDescriptor();
   for (int i = 0; i < d->field_count(); ++i) {
@@ -144,15 +153,35 @@ void walk(const std::string& answer, const Message* answer_type,
 
 }  // namespace
 
-std::string humanize(const std::string& answer, const Message* answer_type) {
+std::string humanize(const std::string& answer, const Message* answer_type, size_t skip_lines) {
   // A sign-up prints its id on a line of its own before the document that holds it again.
   const bool sign_up = answer_type != nullptr &&
                        answer_type->GetDescriptor() == korvane::SignUpResponse::descriptor();
   std::string out;
+  bool after_document = false;
+  size_t skipped = 0;
+  bool documents_began = false;
+  // An echo of text is left out only where the document that follows shows it again; a number
+  // (a price, a stock, an entry id) also where none follows, the client's note saying the rest.
+  const bool document_follows = answer_type != nullptr && count_documents(answer, *answer_type) > 0;
   walk(
-      answer, answer_type, [&](const Message& m) { out += render(m); },
+      answer, answer_type,
+      [&](const Message& m) {
+        // An entry of the address list is one line; other documents take several, and an
+        // empty line keeps two apart.
+        const bool one_line = m.GetDescriptor() == korvane::AddressBookEntry::descriptor();
+        if (after_document && !one_line) out += "\n";
+        out += render(m);
+        after_document = true;
+        documents_began = true;
+      },
       [&](const std::string& line) {
+        after_document = false;
         const std::string text = line.substr(0, line.find('\n'));
+        if (!documents_began && skipped < skip_lines && (document_follows || is_number(text))) {
+          ++skipped;
+          return;
+        }
         if (sign_up && text.compare(0, 8, "acc_id: ") == 0) return;
         for (const NamedLine& named : kNamedLines) {
           if (text == named.server) {
@@ -167,6 +196,18 @@ std::string humanize(const std::string& answer, const Message* answer_type) {
         out += line;
       });
   return out;
+}
+
+std::string entry_words(const korvane::AddressBookEntry& entry) {
+  std::string words = "entry " + std::to_string(entry.id()) + ": " + printable(entry.symbol()) +
+                      " address " + printable(entry.address());
+  if (entry.has_memo()) words += " memo " + printable(entry.memo());
+  return words;
+}
+
+std::string symbol_name(int64_t id) {
+  static const char* const kSymbols[] = {"BTC", "ETH", "XRP", "SOL"};
+  return id >= 0 && id < 4 ? kSymbols[id] : "coin " + std::to_string(id);
 }
 
 void walk_documents(const std::string& answer, const Message& answer_type,

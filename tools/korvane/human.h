@@ -1,7 +1,9 @@
 // The --human view of an answer: each JSON document the server printed becomes one "key: value"
 // line per field, bytes fields decoded from base64 to their text and times (seconds since the
-// epoch) shown as UTC date-times; the server's refusal lines are named in words; every other
-// line stays as the server wrote it.
+// epoch) shown as UTC date-times, with an empty line between two documents; an address-book
+// entry becomes one line in words. The server's refusal lines are named in words; the lines an
+// answer repeats (a buy's price and stock before its trade) are left out; every other line stays
+// as the server wrote it.
 #ifndef KORVANE_TOOLS_KORVANE_HUMAN_H_
 #define KORVANE_TOOLS_KORVANE_HUMAN_H_
 
@@ -11,7 +13,9 @@
 #include <functional>
 #include <string>
 
-// Lines of the server that the client explains (korvane/outcome.h) or, in this view, names.
+#include "korvane.pb.h"
+
+// Lines of the server that this view names in words.
 constexpr char kBotGuardLine[] = "[-] DETECTED Trading Bot";           // an order refused
 constexpr char kNoSuchLoginLine[] = "There is no username, password";  // a sign-in refused
 constexpr char kMultiLoginLine[] = "Do not multi-login!";              // a second sign-in
@@ -22,8 +26,16 @@ constexpr char kDeleteStubLine[] = "TODO";                             // deleti
 // Rewrites the JSON documents of `answer` that parse as `answer_type` (the response message the
 // request is answered with); the empty line the server prints after each document is dropped.
 // A document that does not parse, and every document when `answer_type` is null, is left as it
-// is.
-std::string humanize(const std::string& answer, const google::protobuf::Message* answer_type);
+// is. Of the first `skip_lines` lines before the first document (Command says how many), those
+// that a document shows again are left out: each when a document follows, a number always.
+std::string humanize(const std::string& answer, const google::protobuf::Message* answer_type,
+                     size_t skip_lines = 0);
+
+// "entry 3: XRP address rOne memo 123": an address-book entry in words.
+std::string entry_words(const korvane::AddressBookEntry& entry);
+
+// "XRP" for coin 2: the coin names the server prints, by the protocol's numbers.
+std::string symbol_name(int64_t id);
 
 // Calls `on_document` with each document of `answer` that parses as `answer_type`, in order.
 void walk_documents(const std::string& answer, const google::protobuf::Message& answer_type,

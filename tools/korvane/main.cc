@@ -41,6 +41,7 @@ int run_script(Session* session, NextLine next_line) {
       case Session::Outcome::kQuit:
         return done;
       case Session::Outcome::kServerGone:
+      case Session::Outcome::kUnknown:  // the next line would go to a session in doubt
         return kExitServer;
     }
   }

@@ -16,6 +16,17 @@ bool split_address(const std::string& address, std::string* host, std::string* p
   return true;
 }
 
+// A port is a number from 1 to 65535: a service name or a number beyond is a mistake of the
+// command line, not a server that cannot be reached.
+bool valid_port(const std::string& port) {
+  if (port.empty() || port.size() > 5) return false;
+  for (char c : port) {
+    if (c < '0' || c > '9') return false;
+  }
+  const long n = std::stol(port);
+  return n >= 1 && n <= 65535;
+}
+
 }  // namespace
 
 bool parse_options(int argc, const char* const* argv, Options* options, std::string* error) {
@@ -40,6 +51,11 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
     if (arg == "--connect") {
       if (!split_address(value, &options->host, &options->port)) {
         *error = "bad address '" + value + "': expected HOST:PORT";
+        return false;
+      }
+      if (!valid_port(options->port)) {
+        *error = "bad port '" + options->port + "' in '" + value +
+                 "': expected a number from 1 to 65535";
         return false;
       }
       have_connect = true;
@@ -104,7 +120,8 @@ std::string usage_text() {
          "              but whoever answers may be anyone (a warning says so)\n"
          "\n"
          "On a terminal it is interactive, with line editing and history (kept in\n"
-         "$KORVANE_HISTFILE, by default ~/.korvane_history; lines with a password are not).\n"
+         "$KORVANE_HISTFILE, by default ~/.korvane_history; lines with a password, and lines\n"
+         "of no command, which may be a mistyped one with its password, are not).\n"
          "Ctrl-C clears the line; quit or Ctrl-D ends the session.\n"
          "Otherwise it runs the commands given with -c, or else those on standard input, and\n"
          "stops at the first command it cannot send; a signup or signin without its password\n"
@@ -112,12 +129,16 @@ std::string usage_text() {
          "\n"
          "  --human   show JSON answers as readable lines, bytes fields decoded, times in UTC\n"
          "\n"
-         "A request the server refuses or leaves undone says why on standard error, and the\n"
-         "commands after it still run.\n"
+         "A request the server refuses or leaves undone says why on standard error (from the\n"
+         "server's outcome line, which is not shown), and the commands after it still run.\n"
+         "\n"
+         "A request cut off by a lost connection is settled: the client opens a new session,\n"
+         "signs in again and says whether it was applied, or which command shows it.\n"
          "\n"
          "Exit status: 0 when every command was sent and carried out; 1 when the server ended\n"
-         "the session or could not be reached; 2 for a bad option or a bad command (or one\n"
-         "cancelled at a prompt), which is not sent; 3 when the server refused a request.\n"
+         "the session or could not be reached, or a request's fate is not known; 2 for a bad\n"
+         "option or a bad command (or one cancelled at a prompt), which is not sent; 3 when the\n"
+         "server refused a request, or a request cut off was not applied.\n"
          "\n"
          "Type 'help' at the prompt, or run korvane -c help, for the commands.\n";
 }

@@ -1,189 +1,90 @@
 #include "korvane/outcome.h"
 
-#include <charconv>
-#include <sstream>
-#include <vector>
+#include <google/protobuf/util/json_util.h>
 
-#include "account/money.h"
+#include "base/reasons.h"
+#include "base/wire_facts.h"
 #include "korvane/human.h"
+#include "korvane/text_rules.h"
 #include "server/dispatch.h"
 
 namespace {
 
-constexpr char kNotTraded[] = "not traded";
-constexpr char kSignInFirst[] = ": sign in first";
+// How the outcome line starts, and so how it is told from the request's own output.
+constexpr char kOutcomeStart[] = "{\"outcome\":";
 
-struct Order {
-  bool buy;
-  std::string symbol;
-  uint64_t amount;
-  uint64_t at;
+// One sentence per reason code, said after the head of the note ("not traded: ..."). The codes
+// are the server's (base/reasons.h); a test checks that each of its codes has its words here.
+struct ReasonWords {
+  const char* code;
+  const char* words;
+};
+constexpr ReasonWords kReasonWords[] = {
+    {"ok", "done as asked"},
+    {"bot_guard",
+     "you made an order of this coin and side at this second already (the bot guard); wait a "
+     "second or give another --at"},
+    {"no_stock", "the exchange holds fewer coins than the buy asks for"},
+    {"no_krw", "your KRW do not cover the cost with the fee"},
+    {"no_coins", "you hold fewer coins than the sell offers"},
+    {"book_full", "your address book holds ten entries, the most it keeps"},
+    {"not_your_entry", "you have no entry of that id"},
+    {"same_address", "the entry holds that address already"},
+    {"name_taken", "the name is taken"},
+    {"bad_name", "the name is empty or longer than 32 bytes, and the server ended the session"},
+    {"bad_login", "no account has that name and password"},
+    {"not_signed_in", "sign in first"},
+    {"sign_in_spent", "this session has had its one sign-in"},
+    {"filtered", "it holds a character the server refuses in names, addresses and memos"},
+    {"bad_amount", "the amount is 0, or too large for any balance"},
+    {"bad_coin", "the server knows no such coin"},
+    {"too_long", "the address is longer than 255 bytes"},
+    {"bad_memo", "the memo is not a number other than 0"},
+    {"bad_time", "the time is after 2038-01-19, which the database cannot store"},
+    {"bad_text", "a text holds a NUL byte, which the database cannot take"},
+    {"too_large", "a balance or the stock would pass the most it can hold"},
+    {"busy", "the exchange's database kept it waiting for locks too long; try again"},
+    {"no_database",
+     "the exchange's database could not be reached, and the server ended the session"},
+    {"database", "the exchange's database refused it"},
+    {"not_offered", "the server does not offer it yet"},
+    {"unknown_event", "the server knows no such request"},
+    {"malformed", "the server could not read the request"},
 };
 
-std::string symbol_text(int64_t id) {
-  static const char* const kSymbols[] = {"BTC", "ETH", "XRP", "SOL"};
-  return id >= 0 && id < 4 ? kSymbols[id] : "coin " + std::to_string(id);
-}
+struct Head {
+  int32_t event_id;
+  const char* head;
+};
+constexpr Head kHeads[] = {
+    {event::kSignUp, "not signed up"},      {event::kSignIn, "not signed in"},
+    {event::kSignOut, "not signed out"},    {event::kMyInfo, "no account shown"},
+    {event::kViewMarket, "no market"},      {event::kBuy, "not traded"},
+    {event::kSell, "not traded"},           {event::kViewHistory, "no history"},
+    {event::kAddAddress, "not added"},      {event::kModifyAddress, "not rewritten"},
+    {event::kDeleteAddress, "not deleted"}, {event::kDeposit, "not deposited"},
+    {event::kViewBalance, "no balances"},   {event::kListAddresses, "no addresses"},
+};
 
-std::vector<std::string> lines_of(const std::string& answer) {
-  std::vector<std::string> lines;
-  std::istringstream in(answer);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
-bool has_line(const std::string& answer, const std::string& line) {
-  for (const std::string& l : lines_of(answer)) {
-    if (l == line) return true;
-  }
-  return false;
-}
-
-bool number(const std::string& text, uint64_t* value) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, *value);
-  return !text.empty() && ec == std::errc() && ptr == end;
-}
-
-// The price and stock a buy prints first, each on a line of its own.
-bool market_lines(const std::string& answer, uint64_t* price, uint64_t* stock) {
-  std::vector<std::string> lines = lines_of(answer);
-  return lines.size() >= 2 && number(lines[0], price) && number(lines[1], stock);
-}
-
-Note refused(std::string text) { return Note{true, std::move(text)}; }
-
-std::string order_note(const Order& order, const std::string& answer, const SessionFacts& facts) {
-  const std::string side = order.buy ? "buy" : "sell";
-  if (has_line(answer, kBotGuardLine)) {
-    return std::string(kNotTraded) + ": bot guard: a " + side + " of " + order.symbol + " at " +
-           utc_time(order.at) + " was made already; wait a second or give another --at";
-  }
-  if (!order.buy) {
-    if (facts.coins_held && *facts.coins_held < order.amount) {
-      return std::string(kNotTraded) + ": you hold " + std::to_string(*facts.coins_held) + " " +
-             order.symbol + ", fewer than " + std::to_string(order.amount);
-    }
-    return kNotTraded;
-  }
-  uint64_t price, stock;
-  if (!market_lines(answer, &price, &stock)) return kNotTraded;
-  const std::string coins = std::to_string(order.amount) + " " + order.symbol;
-  if (order.amount > stock) {
-    return std::string(kNotTraded) + ": the exchange has " + std::to_string(stock) + " " +
-           order.symbol + " in stock, fewer than " + std::to_string(order.amount);
-  }
-  std::optional<uint64_t> cost = money::buy_cost(price, order.amount);
-  if (!cost || *cost > static_cast<uint64_t>(INT64_MAX)) {
-    return std::string(kNotTraded) + ": " + coins + " at " + std::to_string(price) +
-           " KRW cost more than any balance can hold";
-  }
-  return std::string(kNotTraded) + ": " + coins + " at " + std::to_string(price) + " KRW cost " +
-         std::to_string(*cost) + " KRW with the " + std::to_string(money::kFeePercent) +
-         " % fee, more than your KRW balance";
-}
-
-Order order_of(const korvane::KorvaneInterface& request) {
-  const bool buy = request.event_id() == event::kBuy;
-  return Order{
-      buy,
-      buy ? symbol_text(request.event_buy().symbol()) : symbol_text(request.event_sell().symbol()),
-      buy ? request.event_buy().amount() : request.event_sell().amount(),
-      buy ? request.event_buy().timestamp() : request.event_sell().timestamp()};
-}
-
-bool traded(const std::string& answer) {
-  return count_documents(answer, korvane::TradeResponse::default_instance()) > 0;
-}
-
-// The ids an overwrite of every entry printed after its own "-1".
-std::string overwritten_ids(const std::string& answer) {
-  std::vector<std::string> lines = lines_of(answer);
+std::string joined(const korvane::Outcome& outcome) {
   std::string ids;
-  for (size_t i = 1; i < lines.size(); ++i) ids += (ids.empty() ? "" : ", ") + lines[i];
+  for (uint32_t id : outcome.ids()) ids += (ids.empty() ? "" : ", ") + std::to_string(id);
   return ids;
 }
 
-std::optional<Note> address_note(const korvane::KorvaneInterface& request,
-                                 const std::string& answer) {
-  const korvane::ModifyAddressBook& m = request.event_modify_addressbook();
-  if (m._id() == -1) {
-    const std::string ids = overwritten_ids(answer);
-    if (ids.empty()) return Note{false, "nothing overwritten: your address book is empty"};
-    return Note{false, "overwrote the address of entries " + ids + " with '" + m.new_addr() + "'"};
-  }
-  if (count_documents(answer, korvane::ModifyAddressBookResponse::default_instance()) > 0) {
-    return std::nullopt;
-  }
-  return refused("entry " + std::to_string(m._id()) + " not rewritten: you have no entry " +
-                 std::to_string(m._id()) + ", or it holds that address already");
-}
-
-// How a note on a request that was not carried out begins.
-const char* head_of(int32_t event_id) {
-  struct Head {
-    int32_t event_id;
-    const char* head;
-  };
-  static const Head kHeads[] = {
-      {event::kBuy, kNotTraded},
-      {event::kSell, kNotTraded},
-      {event::kViewHistory, "no history"},
-      {event::kAddAddress, "not added"},
-      {event::kModifyAddress, "not rewritten"},
-      {event::kDeleteAddress, "not deleted"},
-      {event::kDeposit, "not deposited"},
-      {event::kViewBalance, "no balances"},
-  };
-  for (const Head& h : kHeads) {
-    if (h.event_id == event_id) return h.head;
-  }
-  return "not done";
-}
-
-}  // namespace
-
-std::optional<Note> outcome_note(const korvane::KorvaneInterface& request,
-                                 const std::string& answer, const SessionFacts& facts) {
-  const bool exchange = (request.event_id() >> 24) == event::kExchangeGroup;
+// The note on a request that was carried out, when the answer does not say it all.
+std::optional<Note> done_note(const korvane::KorvaneInterface& request, const std::string& answer,
+                              const korvane::Outcome& outcome) {
   switch (request.event_id()) {
-    case event::kSignUp:
-      if (count_documents(answer, korvane::SignUpResponse::default_instance()) > 0) {
-        return std::nullopt;
+    case event::kModifyAddress: {
+      const korvane::ModifyAddressBook& m = request.event_modify_addressbook();
+      if (m._id() != wire::kEveryAddressBookEntry) return std::nullopt;
+      if (outcome.ids().empty()) {
+        return Note{false, "nothing overwritten: your address book is empty"};
       }
-      if (has_line(answer, kDuplicateIdLine)) {
-        return refused("not signed up: the name '" + request.event_signup().username() +
-                       "' is taken");
-      }
-      return refused("not signed up");
-    case event::kSignIn:
-      if (signin_succeeded(answer)) return std::nullopt;
-      if (has_line(answer, kNoSuchLoginLine)) {
-        return refused("not signed in: no account has that name and password");
-      }
-      if (has_line(answer, kMultiLoginLine)) {
-        return refused("not signed in: this connection has had its one sign-in");
-      }
-      return refused("not signed in");
-    case event::kMyInfo:
-      if (!answer.empty()) return std::nullopt;
-      return refused(std::string("no account shown") + kSignInFirst);
-    default:
-      break;
-  }
-  if (exchange && !facts.signed_in && answer.empty()) {
-    return refused(std::string(head_of(request.event_id())) + kSignInFirst);
-  }
-  switch (request.event_id()) {
-    case event::kBuy:
-    case event::kSell:
-      if (traded(answer)) return std::nullopt;
-      return refused(order_note(order_of(request), answer, facts));
-    case event::kViewBalance:
-      if (count_documents(answer, korvane::BalanceResponse::default_instance()) > 0) {
-        return std::nullopt;
-      }
-      return refused(std::string(head_of(event::kViewBalance)) + kSignInFirst);
+      return Note{false, "overwrote the address of entries " + joined(outcome) + " with '" +
+                             m.new_addr() + "'"};
+    }
     case event::kViewHistory: {
       if (count_documents(answer, korvane::HistoryResponse::default_instance()) > 0) {
         return std::nullopt;
@@ -191,40 +92,65 @@ std::optional<Note> outcome_note(const korvane::KorvaneInterface& request,
       const korvane::History& h = request.event_history();
       return Note{false, "no trades: this account has " +
                              std::string(h.type() == 1 ? "bought" : "sold") + " no " +
-                             symbol_text(h.symbol())};
+                             symbol_name(h.symbol())};
     }
-    case event::kAddAddress:
-      if (count_documents(answer, korvane::AddressBookResponse::default_instance()) > 0) {
-        return std::nullopt;
-      }
-      // The client checked the address and the memo before sending: what is left is the count.
-      return refused("not added: your address book holds ten entries, the most it keeps");
-    case event::kModifyAddress:
-      return address_note(request, answer);
-    case event::kDeleteAddress:
-      if (!has_line(answer, kDeleteStubLine)) return std::nullopt;
-      return refused("not deleted: the server does not offer deleting addresses yet");
-    case event::kDeposit:
-      if (!has_line(answer, kDepositStubLine)) return std::nullopt;
-      return refused("not deposited: the server does not offer deposits yet");
+    case event::kListAddresses:
+      if (!outcome.ids().empty()) return std::nullopt;
+      return Note{false, "no entries: your address book is empty"};
     default:
       return std::nullopt;
   }
 }
 
-bool signin_succeeded(const std::string& answer) { return answer.empty(); }
+}  // namespace
 
-bool needs_holdings(const korvane::KorvaneInterface& request, const std::string& answer) {
-  return request.event_id() == event::kSell && !traded(answer) && !has_line(answer, kBotGuardLine);
+std::optional<korvane::Outcome> take_outcome_line(std::string* answer) {
+  const std::string& a = *answer;
+  if (a.empty() || a.back() != '\n') return std::nullopt;
+  const size_t end = a.size() - 1;  // the last line's end
+  const size_t before = end == 0 ? std::string::npos : a.rfind('\n', end - 1);
+  const size_t start = before == std::string::npos ? 0 : before + 1;
+  if (a.compare(start, sizeof(kOutcomeStart) - 1, kOutcomeStart) != 0) return std::nullopt;
+  korvane::Outcome outcome;
+  if (!google::protobuf::util::JsonStringToMessage(a.substr(start, end - start), &outcome).ok()) {
+    return std::nullopt;
+  }
+  answer->resize(start);
+  return outcome;
 }
 
-std::optional<uint64_t> coins_in_balances(const std::string& answer, int symbol) {
-  std::optional<uint64_t> coins;
-  walk_documents(answer, korvane::BalanceResponse::default_instance(),
-                 [&](const google::protobuf::Message& m) {
-                   const auto& b = static_cast<const korvane::BalanceResponse&>(m);
-                   const uint64_t held[] = {b.btc(), b.eth(), b.xrp(), b.sol()};
-                   if (symbol >= 0 && symbol < 4) coins = held[symbol];
-                 });
-  return coins;
+std::optional<std::string> reason_words(const std::string& code) {
+  for (const ReasonWords& row : kReasonWords) {
+    if (code == row.code) return std::string(row.words);
+  }
+  return std::nullopt;
+}
+
+std::string head_of(const korvane::KorvaneInterface& request) {
+  for (const Head& h : kHeads) {
+    if (h.event_id == request.event_id()) return h.head;
+  }
+  return "not done";
+}
+
+std::string order_words(const korvane::KorvaneInterface& request) {
+  const bool buy = request.event_id() == event::kBuy;
+  const int64_t symbol = buy ? static_cast<int64_t>(request.event_buy().symbol())
+                             : static_cast<int64_t>(request.event_sell().symbol());
+  const uint64_t at = buy ? request.event_buy().timestamp() : request.event_sell().timestamp();
+  return std::string(buy ? "buy" : "sell") + " of " + symbol_name(symbol) + " at " + utc_time(at);
+}
+
+std::optional<Note> outcome_note(const korvane::KorvaneInterface& request,
+                                 const std::string& answer, const korvane::Outcome& outcome) {
+  if (outcome.outcome() == "done") return done_note(request, answer, outcome);
+  std::string why =
+      reason_words(outcome.reason()).value_or("the server says '" + outcome.reason() + "'");
+  if (outcome.reason() == "filtered" && outcome.detail().size() == 1) {
+    // The character the server names, in words: a blank, for one, is invisible in quotes.
+    if (std::optional<std::string> words = filtered_character_words(outcome.detail()[0])) {
+      why = "it holds " + *words + ", which the server refuses in names, addresses and memos";
+    }
+  }
+  return Note{true, head_of(request) + ": " + why};
 }

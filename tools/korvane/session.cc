@@ -2,8 +2,11 @@
 
 #include <ctime>
 
-#include "korvane/commands.h"
+#include "base/wire_facts.h"
 #include "korvane/human.h"
+#include "korvane/outcome.h"
+#include "korvane/settle.h"
+#include "korvane/text_rules.h"
 #include "server/dispatch.h"
 
 namespace {
@@ -12,24 +15,45 @@ constexpr char kCannotSend[] = "korvane: cannot send the request: ";
 constexpr char kNoOneToAsk[] = "korvane: missing PASSWORD, and no terminal to ask for it";
 constexpr char kNoOneToConfirm[] = "korvane: give --yes to do this without being asked";
 constexpr char kCancelled[] = "korvane: cancelled, nothing was sent";
+constexpr char kPasswordPrompt[] = "Password: ";
+constexpr char kPasswordAgainPrompt[] = "Password again: ";
+constexpr char kPasswordsDiffer[] = "korvane: the passwords differ, nothing was sent";
 constexpr char kNewSession[] =
     "korvane: the server allows one sign-in per connection: opening a new session for this one";
 constexpr char kMayExpectTls[] =
     "korvane: the server closed the connection without a word: if it serves TLS, connect with "
     "--tls";
+constexpr char kNoDatabase[] =
+    "korvane: the server turned the session away: the exchange's database is unreachable; try "
+    "again later";
 constexpr char kSlowGreeting[] =
     "korvane: still waiting for the server's first prompt: it may be serving its most sessions "
     "at once (a new one waits for one to end)";
 constexpr char kSlowTlsHint[] = ", or expect TLS (--tls)";
+constexpr char kWaitingForDatabase[] =
+    "korvane: still waiting for the answer: the server is waiting for the exchange's database "
+    "(a lock held by another request, or a connection being made again)";
 constexpr char kEndedWhileIdle[] =
     "korvane: the server had ended the session before this command, which was not sent: a "
     "session left idle at the prompt ends (after an hour, unless the server was built with "
     "another KORVANE_IDLE_SECONDS), as does one whose server is stopped";
+constexpr char kConnectionLost[] =
+    "korvane: the connection to the server was lost during the request";
+constexpr char kDoneThenEnded[] =
+    "korvane: the request was done, and then the server ended the session";
+constexpr char kFindingOut[] =
+    "korvane: opening a new session to find out whether the request was applied";
+constexpr char kNothingToOverwrite[] = "korvane: nothing to overwrite: your address book is empty";
 // The line the serving side (scripts/lib/session) writes when it closes a connection before a
 // server starts, and so before any prompt: "closed: REASON".
 constexpr char kClosingLine[] = "closed: ";
+// The line a server prints when it cannot reach its database, at start or when a reconnect
+// gives up; it ends the session then.
+constexpr char kConnectionErrorLine[] = "[MySQL] Connection Error";
 // How long a person waits for the first prompt before being told what may hold it up.
 constexpr int kSlowGreetingMs = 3000;
+// How long a person waits for an answer before being told what holds it up.
+constexpr int kSlowAnswerMs = 2000;
 
 // The reason of a closing line that ends `said`, or nothing.
 std::optional<std::string> closing_reason(const std::string& said) {
@@ -40,7 +64,30 @@ std::optional<std::string> closing_reason(const std::string& said) {
   if (!reason.empty() && reason.back() == '\n') reason.pop_back();
   return reason;
 }
+
+bool has_line(const std::string& text, const std::string& line) {
+  size_t at = 0;
+  while ((at = text.find(line, at)) != std::string::npos) {
+    const bool starts = at == 0 || text[at - 1] == '\n';
+    const size_t end = at + line.size();
+    if (starts && (end == text.size() || text[end] == '\n')) return true;
+    at = end;
+  }
+  return false;
+}
+
+bool done(const std::optional<korvane::Outcome>& outcome) {
+  return outcome && outcome->outcome() == "done";
+}
+
 }  // namespace
+
+bool Session::answered_done(const Reply& reply) {
+  if (reply.outcome) return done(reply.outcome);
+  // A server without the outcome line: a sign-in that succeeded prints nothing, and the views
+  // print nothing but their documents.
+  return reply.answer.empty() || reply.answer.compare(0, 2, "{\n") == 0;
+}
 
 Session::Session(Connect connect, bool human, bool tell_waits, std::ostream& out, std::ostream& err,
                  Prompts prompts)
@@ -52,7 +99,6 @@ Session::Session(Connect connect, bool human, bool tell_waits, std::ostream& out
       prompts_(std::move(prompts)) {}
 
 bool Session::start() {
-  facts_ = SessionFacts();
   signin_spent_ = false;
   std::string error;
   connection_ = connect_(&error);
@@ -72,6 +118,9 @@ bool Session::start() {
   }
   if (std::optional<std::string> reason = closing_reason(greeting)) {
     err_ << "korvane: the server closed the connection: " << *reason << std::endl;
+  } else if (has_line(greeting, kConnectionErrorLine)) {
+    out_ << greeting << std::flush;
+    err_ << kNoDatabase << std::endl;
   } else {
     out_ << greeting << std::flush;
     err_ << (greeting.empty() && kind == Connection::Kind::kTcp ? kMayExpectTls : kServerEnded)
@@ -80,36 +129,103 @@ bool Session::start() {
   return false;
 }
 
-Session::Outcome Session::server_gone(const std::string& why) {
-  err_ << why << std::endl;
-  return Outcome::kServerGone;
-}
-
-Session::Outcome Session::exchange(const korvane::KorvaneInterface& request, std::string* answer) {
+Session::Reply Session::exchange(const korvane::KorvaneInterface& request) {
+  Reply reply;
   // Between requests the server says nothing unless it has ended the session.
   if (connection_->wait_readable(0)) {
     std::string said;
     connection_->read_answer(&said);
     std::optional<std::string> reason = closing_reason(said);
-    return server_gone(reason ? "korvane: the server closed the connection: " + *reason
-                              : kEndedWhileIdle);
+    err_ << (reason ? "korvane: the server closed the connection: " + *reason : kEndedWhileIdle)
+         << std::endl;
+    return reply;
   }
+  korvane::KorvaneInterface asking = request;
+  asking.set_ask_outcome(true);
   std::string bytes, error;
-  request.SerializeToString(&bytes);
-  if (!connection_->send_request(bytes, &error)) return server_gone(kCannotSend + error);
-  if (!connection_->read_answer(answer)) {
-    out_ << *answer << std::flush;
-    return server_gone(kServerEnded);
+  asking.SerializeToString(&bytes);
+  if (!connection_->send_request(bytes, &error)) {
+    err_ << kCannotSend << error << std::endl;
+    return reply;
   }
-  return Outcome::kAnswered;
+  if (tell_waits_ && !connection_->wait_readable(kSlowAnswerMs)) {
+    err_ << kWaitingForDatabase << std::endl;
+  }
+  const bool whole = connection_->read_answer(&reply.answer);
+  reply.outcome = take_outcome_line(&reply.answer);
+  reply.status = whole ? Reply::Status::kAnswered : Reply::Status::kLost;
+  return reply;
 }
 
-std::optional<uint64_t> Session::coins_held(int symbol) {
-  korvane::KorvaneInterface balance;
-  balance.set_event_id(event::kViewBalance);
-  std::string answer;
-  if (exchange(balance, &answer) != Outcome::kAnswered) return std::nullopt;
-  return coins_in_balances(answer, symbol);
+std::optional<Session::Outcome> Session::confirm_overwrite(const Command& command) {
+  korvane::KorvaneInterface list;
+  list.set_event_id(event::kListAddresses);
+  Reply reply = exchange(list);
+  if (reply.status != Reply::Status::kAnswered) {
+    if (reply.status == Reply::Status::kLost) err_ << kServerEnded << std::endl;
+    return Outcome::kServerGone;
+  }
+  if (reply.outcome && !done(reply.outcome)) {
+    err_ << "korvane: " << outcome_note(command.request, "", *reply.outcome)->text << std::endl;
+    return Outcome::kRefused;
+  }
+  std::vector<korvane::AddressBookEntry> entries = address_entries(reply.answer);
+  if (entries.empty()) {
+    err_ << kNothingToOverwrite << std::endl;
+    return Outcome::kAnswered;  // nothing to do, and nothing sent
+  }
+  std::string what = command.confirm + "\nThe entries it overwrites:";
+  for (const korvane::AddressBookEntry& e : entries) what += "\n  " + entry_words(e);
+  switch (prompts_.confirm(what)) {
+    case Confirmation::kYes:
+      return std::nullopt;
+    case Confirmation::kNo:
+      err_ << kCancelled << std::endl;
+      return Outcome::kCancelled;
+    case Confirmation::kNoTerminal:
+      break;
+  }
+  err_ << "korvane: " << command.confirm << "\n"
+       << kNoOneToConfirm << "\n"
+       << command.usage << std::endl;
+  return Outcome::kBadCommand;
+}
+
+bool Session::sign_in_again() {
+  if (!login_) return false;
+  korvane::KorvaneInterface signin;
+  signin.set_event_id(event::kSignIn);
+  *signin.mutable_event_signin() = *login_;
+  Reply reply = exchange(signin);
+  signin_spent_ = true;
+  return reply.status == Reply::Status::kAnswered && answered_done(reply);
+}
+
+Session::Outcome Session::settle(const Command& command) {
+  std::optional<Check> check = check_of(command.request);
+  if (!check) {
+    err_ << kServerEnded << std::endl;
+    return Outcome::kServerGone;
+  }
+  const std::string unknown = "korvane: " + unknown_text(*check);
+  err_ << kFindingOut << std::endl;
+  connection_.reset();  // ends the old session before the new one starts
+  if (!start()) {
+    err_ << unknown << std::endl;
+    return Outcome::kServerGone;
+  }
+  if (!sign_in_again()) {
+    err_ << unknown << std::endl;
+    return Outcome::kUnknown;
+  }
+  Reply reply = exchange(check->query);
+  if (reply.status != Reply::Status::kAnswered || !answered_done(reply)) {
+    err_ << unknown << std::endl;
+    return reply.status == Reply::Status::kAnswered ? Outcome::kUnknown : Outcome::kServerGone;
+  }
+  const Verdict found = verdict(command.request, reply.answer, *check);
+  err_ << "korvane: " << found.text << std::endl;
+  return found.applied ? Outcome::kAnswered : Outcome::kRefused;
 }
 
 Session::Outcome Session::run(const std::string& line) {
@@ -130,10 +246,23 @@ Session::Outcome Session::run(const std::string& line) {
     case Command::Kind::kSend:
       break;
   }
+  const int32_t event_id = command.request.event_id();
   if (command.password_missing) {
     // An empty password would be sent as one: a sign-up would open an account anyone can enter,
     // and a sign-in would spend the connection's one attempt.
-    PasswordEntry entry = prompts_.password();
+    PasswordEntry entry = prompts_.password(kPasswordPrompt);
+    if (entry.status == PasswordEntry::Status::kTyped && event_id == event::kSignUp) {
+      if (std::optional<std::string> problem = signup_password_problem(entry.password)) {
+        err_ << "korvane: " << *problem << "\n" << kCancelled << std::endl;
+        return Outcome::kCancelled;
+      }
+      PasswordEntry again = prompts_.password(kPasswordAgainPrompt);
+      if (again.status == PasswordEntry::Status::kTyped && again.password != entry.password) {
+        err_ << kPasswordsDiffer << std::endl;
+        return Outcome::kCancelled;
+      }
+      if (again.status != PasswordEntry::Status::kTyped) entry.status = again.status;
+    }
     switch (entry.status) {
       case PasswordEntry::Status::kTyped:
         set_password(&command, entry.password);
@@ -146,50 +275,54 @@ Session::Outcome Session::run(const std::string& line) {
         return Outcome::kBadCommand;
     }
   }
-  if (!command.confirm.empty()) {
-    switch (prompts_.confirm(command.confirm)) {
-      case Confirmation::kYes:
-        break;
-      case Confirmation::kNo:
-        err_ << kCancelled << std::endl;
-        return Outcome::kCancelled;
-      case Confirmation::kNoTerminal:
-        err_ << "korvane: " << command.confirm << "\n"
-             << kNoOneToConfirm << "\n"
-             << command.usage << std::endl;
-        return Outcome::kBadCommand;
-    }
-  }
+  // The size the server reads is the envelope's with the outcome asked for.
+  command.request.set_ask_outcome(true);
   std::string bytes;
   command.request.SerializeToString(&bytes);
-  if (bytes.size() > kMaxRequestBytes) {
+  if (bytes.size() > wire::kMaxRequestBytes) {
     err_ << "korvane: the request takes " << bytes.size() << " bytes; the server reads at most "
-         << kMaxRequestBytes << "\n"
+         << wire::kMaxRequestBytes << "\n"
          << "usage: shorten the texts it carries" << std::endl;
     return Outcome::kBadCommand;
   }
-  const int32_t event_id = command.request.event_id();
   if (event_id == event::kSignIn && signin_spent_) {
     err_ << kNewSession << std::endl;
     connection_.reset();  // ends the old session before the new one starts
     if (!start()) return Outcome::kServerGone;
   }
-  std::string answer;
-  if (Outcome o = exchange(command.request, &answer); o != Outcome::kAnswered) return o;
-  out_ << (human_ ? humanize(answer, command.answer_type) : answer) << std::flush;
+  if (!command.confirm.empty()) {
+    if (std::optional<Outcome> o = confirm_overwrite(command)) return *o;
+  }
+  Reply reply = exchange(command.request);
+  if (reply.status == Reply::Status::kGone) return Outcome::kServerGone;
+  out_ << (human_ ? humanize(reply.answer, command.answer_type, command.human_skips_lines)
+                  : reply.answer)
+       << std::flush;
+  if (reply.status == Reply::Status::kLost) {
+    if (done(reply.outcome)) {  // the line came: nothing is left to find out
+      err_ << kDoneThenEnded << std::endl;
+      return Outcome::kServerGone;
+    }
+    if (reply.outcome) {  // the server said why it ended the session: the database went
+      err_ << "korvane: " << outcome_note(command.request, reply.answer, *reply.outcome)->text
+           << std::endl;
+    } else {
+      err_ << kConnectionLost << std::endl;
+    }
+    return settle(command);
+  }
   if (event_id == event::kSignIn) {
     signin_spent_ = true;
-    facts_.signed_in = signin_succeeded(answer);
+    if (answered_done(reply)) {
+      login_ = command.request.event_signin();
+    }
   }
   if (event_id == event::kSignOut) {
     signin_spent_ = true;  // the server drops the session's user, and takes no sign-in after
-    facts_.signed_in = false;
+    login_.reset();
   }
-  facts_.coins_held.reset();
-  if (facts_.signed_in && needs_holdings(command.request, answer)) {
-    facts_.coins_held = coins_held(command.request.event_sell().symbol());
-  }
-  std::optional<Note> note = outcome_note(command.request, answer, facts_);
+  if (!reply.outcome) return Outcome::kAnswered;
+  std::optional<Note> note = outcome_note(command.request, reply.answer, *reply.outcome);
   if (!note) return Outcome::kAnswered;
   err_ << "korvane: " << note->text << std::endl;
   return note->refused ? Outcome::kRefused : Outcome::kAnswered;

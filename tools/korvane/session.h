@@ -1,6 +1,12 @@
 // One client session: commands in, requests out, answers printed. The source of the lines and the
 // terminal are the caller's; this decides what each line does, and opens the connection, again
 // when a sign-in needs a new one: a server process allows one sign-in for its whole life.
+//
+// Every request asks for the server's outcome line (korvane/outcome.h), which is taken out of
+// what is shown and said in words on `err`. A connection lost during a request that changes
+// something (an order, an address) is settled here: a new session, a sign-in with the password
+// this session was given, and a look at the history or the address list say whether the request
+// was applied.
 #ifndef KORVANE_TOOLS_KORVANE_SESSION_H_
 #define KORVANE_TOOLS_KORVANE_SESSION_H_
 
@@ -10,8 +16,9 @@
 #include <ostream>
 #include <string>
 
+#include "korvane.pb.h"
+#include "korvane/commands.h"
 #include "korvane/connection.h"
-#include "korvane/outcome.h"
 
 class Session {
  public:
@@ -22,6 +29,9 @@ class Session {
     kCancelled,   // the user cancelled it at a prompt; nothing was sent
     kQuit,        // the user ended the session
     kServerGone,  // the server ended the session, or the request could not be sent
+    // The connection was lost during a request and whether it was applied could not be found
+    // out (how to look went to `err`); a new session is open when the server could be reached.
+    kUnknown,
   };
 
   // What asking for a password that a signup or signin line left out gave.
@@ -36,15 +46,17 @@ class Session {
   };
   enum class Confirmation { kYes, kNo, kNoTerminal };
   struct Prompts {
-    std::function<PasswordEntry()> password;
+    // Asks for a password after `prompt` ("Password: ").
+    std::function<PasswordEntry(const std::string& prompt)> password;
     // Shows what a request will do and asks whether to go on.
     std::function<Confirmation(const std::string& what)> confirm;
   };
   // Opens a connection to the server; null, with *error set, when it cannot.
   using Connect = std::function<std::unique_ptr<Connection>(std::string* error)>;
 
-  // `out` gets the answers, `err` the client's own messages. With `tell_waits` a greeting slow
-  // to come is told on `err` while it is awaited (for a person; a script sees no such line).
+  // `out` gets the answers, `err` the client's own messages. With `tell_waits` a greeting or an
+  // answer slow to come is told on `err` while it is awaited (for a person; a script sees no
+  // such line).
   Session(Connect connect, bool human, bool tell_waits, std::ostream& out, std::ostream& err,
           Prompts prompts);
 
@@ -53,17 +65,34 @@ class Session {
   bool start();
 
   // Runs one line. A signup or signin without a password asks for one; when there is no one
-  // to ask the line is a bad command. An answer that lacks what the request asked for (an order
-  // that traded nothing, say) is told on `err` as well (korvane/outcome.h).
+  // to ask the line is a bad command. A request the server did not carry out is told on `err`.
   Outcome run(const std::string& line);
 
  private:
-  Outcome server_gone(const std::string& why);
-  // Sends `request` and reads its answer into *answer; kAnswered, or kServerGone (told).
-  Outcome exchange(const korvane::KorvaneInterface& request, std::string* answer);
-  // The coins of `symbol` the account holds, read with a balance request whose answer is not
-  // shown; nothing when it cannot be read.
-  std::optional<uint64_t> coins_held(int symbol);
+  // One request's answer, its outcome line taken off.
+  struct Reply {
+    enum class Status {
+      kAnswered,  // up to the prompt
+      kLost,      // sent, but the connection ended before the prompt
+      kGone,      // not sent: the session had ended, or the write failed (told on `err`)
+    };
+    Status status = Status::kGone;
+    std::string answer;
+    std::optional<korvane::Outcome> outcome;
+  };
+
+  // True when `reply` says its request was carried out.
+  static bool answered_done(const Reply& reply);
+  // Sends `request`, asking for its outcome line, and reads its answer.
+  Reply exchange(const korvane::KorvaneInterface& request);
+  // Asks before an overwrite of every entry, showing the entries: nothing to go on, else what
+  // became of the command (an empty book has nothing to overwrite; nothing is sent).
+  std::optional<Outcome> confirm_overwrite(const Command& command);
+  // Says what became of `command`, whose connection was lost during it, as far as a new session
+  // can find out.
+  Outcome settle(const Command& command);
+  // Signs in again on a new session with the name and password this session was given.
+  bool sign_in_again();
 
   Connect connect_;
   std::unique_ptr<Connection> connection_;
@@ -72,10 +101,12 @@ class Session {
   std::ostream& out_;
   std::ostream& err_;
   Prompts prompts_;
-  SessionFacts facts_;
   // A sign-in was sent on this connection, or a sign-out ended its user: the server takes no
   // sign-in any more, so the next one needs a new connection.
   bool signin_spent_ = false;
+  // The name and password of the sign-in that succeeded last, until a sign-out: a session
+  // opened again after a lost connection signs in with them.
+  std::optional<korvane::SignIn> login_;
 };
 
 #endif  // KORVANE_TOOLS_KORVANE_SESSION_H_

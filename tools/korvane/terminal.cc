@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +19,7 @@
 namespace {
 
 constexpr char kPrompt[] = "korvane> ";
-constexpr char kPasswordPrompt[] = "Password: ";
-constexpr char kConfirmPrompt[] = "Go on? Type yes to go on, anything else to cancel: ";
+constexpr char kConfirmPrompt[] = "Go on? Type yes (in any case) to go on, anything else cancels: ";
 constexpr int kHistoryLines = 1000;
 constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -180,11 +180,14 @@ int run_interactive(Session* session) {
     }
     std::string line(raw);
     std::free(raw);
-    if (line.find_first_not_of(" \t") != std::string::npos && !line_carries_password(line)) {
+    if (line_may_be_kept(line)) {
       add_history(line.c_str());
       save_history();
     }
     Session::Outcome outcome = session->run(line);
+    // A Ctrl-C while the request was under way did not stop it (it was sent), and is no Ctrl-C
+    // at the next prompt either.
+    if (caught == SIGINT) caught = 0;
     if (outcome == Session::Outcome::kQuit) break;
     if (outcome == Session::Outcome::kServerGone) {
       status = 1;
@@ -195,10 +198,10 @@ int run_interactive(Session* session) {
   return status;
 }
 
-Session::PasswordEntry ask_password() {
+Session::PasswordEntry ask_password(const std::string& prompt) {
   using Status = Session::PasswordEntry::Status;
   Session::PasswordEntry entry;
-  switch (read_terminal_line(kPasswordPrompt, false, &entry.password)) {
+  switch (read_terminal_line(prompt, false, &entry.password)) {
     case LineStatus::kTyped:
       entry.status = Status::kTyped;
       break;
@@ -216,8 +219,8 @@ Session::Confirmation ask_confirmation(const std::string& what) {
   std::string answer;
   switch (read_terminal_line(what + "\n" + kConfirmPrompt, true, &answer)) {
     case LineStatus::kTyped:
-      return answer == "yes" || answer == "y" ? Session::Confirmation::kYes
-                                              : Session::Confirmation::kNo;
+      for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return answer == "yes" ? Session::Confirmation::kYes : Session::Confirmation::kNo;
     case LineStatus::kCancelled:
       return Session::Confirmation::kNo;
     case LineStatus::kNoTerminal:
