@@ -4,7 +4,6 @@
 #include "account/session.h"
 #include "account/sha256.h"
 #include "base/decimal.h"
-#include "base/end_process.h"
 #include "base/json_print.h"
 #include "base/output.h"
 #include "base/screen.h"

@@ -3,12 +3,14 @@
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/util/json_util.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "exchange/market.h"
 #include "korvane.pb.h"
 
 namespace {
@@ -206,8 +208,10 @@ std::string entry_words(const korvane::AddressBookEntry& entry) {
 }
 
 std::string symbol_name(int64_t id) {
-  static const char* const kSymbols[] = {"BTC", "ETH", "XRP", "SOL"};
-  return id >= 0 && id < 4 ? kSymbols[id] : "coin " + std::to_string(id);
+  // The server's own table of coins names them.
+  std::optional<std::string> name;
+  if (id >= 0 && id <= INT32_MAX) name = convert_sym_with_id(static_cast<int32_t>(id));
+  return name ? *name : "coin " + std::to_string(id);
 }
 
 void walk_documents(const std::string& answer, const Message& answer_type,
