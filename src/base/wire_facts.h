@@ -27,6 +27,20 @@ constexpr int64_t kStartingKrw = 100000000;
 // The fee on each side of a trade, in percent of its value.
 constexpr int kFeePercent = 25;
 
+// The one line a connection gets when the serving side closes it before a server starts for it
+// (scripts/lib/session: too many sessions from one address): this, then the reason, and no
+// prompt.
+constexpr char kClosingLine[] = "closed: ";
+// The line a server prints when it cannot reach the exchange's database, at its start or when a
+// reconnect during a request gives up; it ends the session then.
+constexpr char kConnectionErrorLine[] = "[MySQL] Connection Error";
+// How long a person waits for a session's first prompt before being told what may hold it up: a
+// server serving its most sessions at once lets a new one wait, ungreeted, for a place.
+constexpr int kSlowGreetingMs = 3000;
+// How long a person waits for an answer before being told what holds it up: the server waits for
+// the exchange's database (a lock held by another request, or a connection being made again).
+constexpr int kSlowAnswerMs = 2000;
+
 }  // namespace wire
 
 #endif  // KORVANE_BASE_WIRE_FACTS_H_

@@ -7,12 +7,11 @@
 #include "base/end_process.h"
 #include "base/json_print.h"
 #include "base/output.h"
+#include "base/wire_facts.h"
 #include "db/error_classes.h"
 #include "server/dispatch.h"
 
 namespace {
-
-constexpr char kConnectionError[] = "[MySQL] Connection Error";
 
 // Attempts cut off by a lost connection, in all, before the session gives up: a database that
 // keeps dropping every connection is as good as gone.
@@ -70,7 +69,7 @@ void print_outcome_line(const Dispatched& request) {
 [[noreturn]] void give_up(size_t output_mark, Dispatched request) {
   discard_output_since(output_mark);
   request.outcome = refused(Reason::kNoDatabase);
-  print_line(kConnectionError);
+  print_line(wire::kConnectionErrorLine);
   print_outcome_line(request);
   end_process(255);
 }
@@ -85,7 +84,7 @@ void finish(const Dispatched& request) {
 }  // namespace
 
 void end_without_database() {
-  print_line(kConnectionError);
+  print_line(wire::kConnectionErrorLine);
   end_process(255);
 }
 

@@ -44,23 +44,13 @@ constexpr char kDoneThenEnded[] =
 constexpr char kFindingOut[] =
     "korvane: opening a new session to find out whether the request was applied";
 constexpr char kNothingToOverwrite[] = "korvane: nothing to overwrite: your address book is empty";
-// The line the serving side (scripts/lib/session) writes when it closes a connection before a
-// server starts, and so before any prompt: "closed: REASON".
-constexpr char kClosingLine[] = "closed: ";
-// The line a server prints when it cannot reach its database, at start or when a reconnect
-// gives up; it ends the session then.
-constexpr char kConnectionErrorLine[] = "[MySQL] Connection Error";
-// How long a person waits for the first prompt before being told what may hold it up.
-constexpr int kSlowGreetingMs = 3000;
-// How long a person waits for an answer before being told what holds it up.
-constexpr int kSlowAnswerMs = 2000;
-
 // The reason of a closing line that ends `said`, or nothing.
 std::optional<std::string> closing_reason(const std::string& said) {
   const size_t start = said.rfind('\n', said.size() < 2 ? 0 : said.size() - 2);
   const size_t line = start == std::string::npos ? 0 : start + 1;
-  if (said.compare(line, sizeof(kClosingLine) - 1, kClosingLine) != 0) return std::nullopt;
-  std::string reason = said.substr(line + sizeof(kClosingLine) - 1);
+  if (said.compare(line, sizeof(wire::kClosingLine) - 1, wire::kClosingLine) != 0)
+    return std::nullopt;
+  std::string reason = said.substr(line + sizeof(wire::kClosingLine) - 1);
   if (!reason.empty() && reason.back() == '\n') reason.pop_back();
   return reason;
 }
@@ -108,7 +98,7 @@ bool Session::start() {
   }
   const Connection::Kind kind = connection_->kind();
   if (tell_waits_ && kind != Connection::Kind::kPipes &&
-      !connection_->wait_readable(kSlowGreetingMs)) {
+      !connection_->wait_readable(wire::kSlowGreetingMs)) {
     err_ << kSlowGreeting << (kind == Connection::Kind::kTcp ? kSlowTlsHint : "") << std::endl;
   }
   std::string greeting;
@@ -118,7 +108,7 @@ bool Session::start() {
   }
   if (std::optional<std::string> reason = closing_reason(greeting)) {
     err_ << "korvane: the server closed the connection: " << *reason << std::endl;
-  } else if (has_line(greeting, kConnectionErrorLine)) {
+  } else if (has_line(greeting, wire::kConnectionErrorLine)) {
     out_ << greeting << std::flush;
     err_ << kNoDatabase << std::endl;
   } else {
@@ -148,7 +138,7 @@ Session::Reply Session::exchange(const korvane::KorvaneInterface& request) {
     err_ << kCannotSend << error << std::endl;
     return reply;
   }
-  if (tell_waits_ && !connection_->wait_readable(kSlowAnswerMs)) {
+  if (tell_waits_ && !connection_->wait_readable(wire::kSlowAnswerMs)) {
     err_ << kWaitingForDatabase << std::endl;
   }
   const bool whole = connection_->read_answer(&reply.answer);

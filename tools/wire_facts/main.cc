@@ -53,7 +53,18 @@ int main() {
   std::printf("export const EVERY_ADDRESS_BOOK_ENTRY = %d;\n", wire::kEveryAddressBookEntry);
   std::printf("export const STARTING_KRW = %lld;\n", static_cast<long long>(wire::kStartingKrw));
   std::printf("// The fee on each side of a trade, in percent of its value.\n");
-  std::printf("export const FEE_PERCENT = %d;\n\n", wire::kFeePercent);
+  std::printf("export const FEE_PERCENT = %d;\n", wire::kFeePercent);
+  std::printf(
+      "// The line a connection closed before its server starts gets (then the reason, no "
+      "prompt),\n// and the line of a server that cannot reach the exchange's database.\n");
+  std::printf("export const CLOSING_LINE = %s;\n", quoted(wire::kClosingLine).c_str());
+  std::printf("export const CONNECTION_ERROR_LINE = %s;\n",
+              quoted(wire::kConnectionErrorLine).c_str());
+  std::printf(
+      "// How long a person waits for the first prompt, and for an answer, before being told "
+      "what\n// may hold it up.\n");
+  std::printf("export const SLOW_GREETING_MS = %d;\n", wire::kSlowGreetingMs);
+  std::printf("export const SLOW_ANSWER_MS = %d;\n\n", wire::kSlowAnswerMs);
 
   std::printf(
       "// The characters the server refuses in names, addresses and memos, in the order it checks\n"

@@ -13,6 +13,14 @@ export const EVERY_ADDRESS_BOOK_ENTRY = -1;
 export const STARTING_KRW = 100000000;
 // The fee on each side of a trade, in percent of its value.
 export const FEE_PERCENT = 25;
+// The line a connection closed before its server starts gets (then the reason, no prompt),
+// and the line of a server that cannot reach the exchange's database.
+export const CLOSING_LINE = 'closed: ';
+export const CONNECTION_ERROR_LINE = '[MySQL] Connection Error';
+// How long a person waits for the first prompt, and for an answer, before being told what
+// may hold it up.
+export const SLOW_GREETING_MS = 3000;
+export const SLOW_ANSWER_MS = 2000;
 
 // The characters the server refuses in names, addresses and memos, in the order it checks
 // them: an outcome's detail is the first of this list that the text holds.
