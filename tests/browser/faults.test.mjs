@@ -26,9 +26,18 @@ after(async () => {
   database('start');
 });
 
-// Nothing on the page is wider than the screen, and every control shown is inside it.
+// Nothing on the page is wider than the screen, every control shown is inside it, no table is cut
+// off, and the status dot keeps its size however the words beside it wrap.
 async function fitsThePhone() {
   assert.equal(await b.page.evaluate(() => document.documentElement.scrollWidth), PHONE_WIDTH);
+  assert.deepEqual(await b.page.$$eval('.scroll', (els) => els
+    .filter((el) => el.offsetParent !== null && el.scrollWidth > el.clientWidth)
+    .map((el) => el.firstElementChild.id)), []);
+  const dot = await b.page.$eval('#connection .dot', (el) => {
+    const r = el.getBoundingClientRect();
+    return `${r.width}x${r.height}`;
+  });
+  assert.match(dot, /^([1-9][0-9.]*)x\1$/);
   const outside = await b.page.$$eval('button, input, select', (els, width) =>
     els.filter((el) => el.offsetParent !== null).filter((el) => {
       const r = el.getBoundingClientRect();
@@ -82,6 +91,8 @@ test('a server that dies during an order: the page signs in again and says what 
         await lock.until('SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
           "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1');
         if (meanwhile) await other.query(meanwhile);
+        await b.text('#connection', 'still waiting for the answer: the server is waiting for ' +
+          'the exchange\'s database');
         assert.ok(endpoint.killServers() >= 1);
         await b.text(where, said);
       } finally {
@@ -97,6 +108,59 @@ test('a server that dies during an order: the page signs in again and says what 
     await b.step({}, 'Buy', '#order-note', /^traded: bought 1 SOL at [0-9]+ KRW/);
     await b.text('#balances tbody', 'SOL1');
   });
+
+test('at 360 px the history fits the screen', async () => {
+  await b.step({ Side: 'Buy' }, 'Show history', '#history caption', 'Buys of SOL');
+  await fitsThePhone();
+});
+
+test('a session the server ended says what the server said last', async () => {
+  // At the prompt, as an idle one ends; the trading view's note stays where it can be read.
+  assert.ok(endpoint.killServers('SIGTERM') >= 1);
+  await b.text('#connection-text', 'Connection lost: the server ended the session at the ' +
+    'prompt: a session left idle ends after a while');
+  await b.text('#account-note', 'traded: bought 1 SOL');
+  database('stop');
+  try {
+    await b.press('Reconnect');
+    await b.text('#connection-text', 'Connection lost: the exchange\'s database could not be ' +
+      'reached (the server said "[MySQL] Connection Error"); try again later');
+  } finally {
+    database('start');
+  }
+  await b.press('Reconnect');
+  await b.connection('connected');
+  await signIn(b, 'faulty', 'pw');
+});
+
+// Endpoints that cannot serve one more session from here: [options, the second tab's state and
+// words]. A tab waiting for a place gets it when the first one goes.
+const FULL = [
+  [['--max-sessions', '1'], 'connecting', 'Connecting… still waiting for a place: the server may ' +
+    'be serving its most sessions at once'],
+  [['--max-per-source', '1'], 'refused', 'Refused: too many sessions from your address (the most ' +
+    'is 1); end one or try later'],
+];
+
+test('a full endpoint and a refused session are said in words', async () => {
+  for (const [options, state, words] of FULL) {
+    const full = await Endpoint.start(undefined, options);
+    const tabs = [];
+    try {
+      tabs.push(await b.tab(full.url));
+      await tabs[0].connection('connected');
+      tabs.push(await b.tab(full.url));
+      await tabs[1].connection(state);
+      await tabs[1].text('#connection-text', words);
+      await tabs.shift().page.close();
+      if (state === 'connecting') await tabs[0].connection('connected');
+      assert.deepEqual(tabs[0].errors, []);
+    } finally {
+      for (const t of tabs) await t.page.close();
+      await full.stop();
+    }
+  }
+});
 
 test('a stopped endpoint shows as lost; one click reconnects once it is back', async () => {
   const port = endpoint.webPort;

@@ -78,24 +78,26 @@ class Group {
 }
 
 // scripts/serve with the page and WebSocket sessions on a port of their own, and TCP serving on
-// another, so that it never meets a server someone else runs.
+// another, so that it never meets a server someone else runs. `options` are more of its
+// options (--max-sessions 1, say).
 export class Endpoint {
-  static async start(webPort) {
+  static async start(webPort, options = []) {
     const endpoint = new Endpoint();
     endpoint.webPort = webPort ?? await freePort();
     const tcpPort = await freePort();
     endpoint.group = new Group(path.join(ROOT, 'scripts/serve'),
       ['--port', String(tcpPort), '--web-port', String(endpoint.webPort),
-        '--web-root', env('KORVANE_WEB_ROOT'), '--server', env('KORVANE_SERVER')]);
+        '--web-root', env('KORVANE_WEB_ROOT'), '--server', env('KORVANE_SERVER'), ...options]);
     await listening(endpoint.webPort, endpoint.group.child);
     return endpoint;
   }
 
   get url() { return `http://127.0.0.1:${this.webPort}/`; }
 
-  // Kills every server process serving a session of this endpoint at once, as a crash would, and
-  // returns how many there were. They run in the endpoint's process group, named korvane-server.
-  killServers() {
+  // Kills every server process serving a session of this endpoint at once, as a crash would (or
+  // with `signal`), and returns how many there were. They run in the endpoint's process group,
+  // named korvane-server.
+  killServers(signal = 'SIGKILL') {
     const group = String(this.group.child.pid);
     let killed = 0;
     for (const pid of fs.readdirSync('/proc').filter((name) => /^[0-9]+$/.test(name))) {
@@ -110,7 +112,7 @@ export class Endpoint {
       const pgrp = stat.slice(stat.lastIndexOf(')') + 2).split(' ')[2];
       if (name !== 'korvane-server' || pgrp !== group) continue;
       try {
-        process.kill(Number(pid), 'SIGKILL');
+        process.kill(Number(pid), signal);
         killed++;
       } catch { /* ended meanwhile */ }
     }
@@ -180,6 +182,33 @@ export class Sql {
 // The page's controls that are selects rather than text fields.
 const SELECTS = ['Coin', 'Side'];
 
+// Stands between the page and its WebSockets, in the page before its own scripts: records every
+// message, as korvaneWire ({ at: performance.now(), sent: bytes } or { at, received: text }),
+// and lets a test change the next answer: korvaneTamper(text) returns the text the page gets
+// instead, or undefined to leave it; it is used once.
+function wire() {
+  const Real = window.WebSocket;
+  window.korvaneWire = [];
+  window.WebSocket = class extends Real {
+    send(data) {
+      window.korvaneWire.push({ at: performance.now(), sent: [...new Uint8Array(data)] });
+      super.send(data);
+    }
+
+    addEventListener(type, listener, options) {
+      if (type !== 'message') return super.addEventListener(type, listener, options);
+      return super.addEventListener(type, (e) => {
+        const text = new TextDecoder().decode(e.data);
+        window.korvaneWire.push({ at: performance.now(), received: text });
+        const changed = window.korvaneTamper?.(text);
+        if (changed === undefined) return listener(e);
+        window.korvaneTamper = null;
+        return listener({ data: new TextEncoder().encode(changed).buffer });
+      }, options);
+    }
+  };
+}
+
 // Headless Chromium with one page, which records every console error and uncaught exception.
 export class Browser {
   static async open(width = 1280) {
@@ -196,12 +225,26 @@ export class Browser {
       defaultViewport: { width, height: 900 },
       protocolTimeout: WAIT_MS * 2,
     });
-    b.page = await b.browser.newPage();
-    b.page.setDefaultTimeout(WAIT_MS);
-    b.errors = [];
-    b.page.on('console', (m) => { if (m.type() === 'error') b.errors.push(m.text()); });
-    b.page.on('pageerror', (e) => b.errors.push(String(e)));
+    await b.openPage();
     return b;
+  }
+
+  async openPage() {
+    this.page = await this.browser.newPage();
+    this.page.setDefaultTimeout(WAIT_MS);
+    await this.page.evaluateOnNewDocument(wire);
+    this.errors = [];
+    this.page.on('console', (m) => { if (m.type() === 'error') this.errors.push(m.text()); });
+    this.page.on('pageerror', (e) => this.errors.push(String(e)));
+  }
+
+  // Another tab of the same browser, at `url`.
+  async tab(url) {
+    const t = new Browser();
+    t.browser = this.browser;
+    await t.openPage();
+    await t.page.goto(url);
+    return t;
   }
 
   async close() { if (this.browser) await this.browser.close(); }

@@ -6,6 +6,7 @@ import { after, before, test } from 'node:test';
 import { Browser, Endpoint, Sql, signIn } from './harness.mjs';
 import { parseAnswer } from '../../web/js/protocol.js';
 import { checkMemo, reasonsWithoutWords } from '../../web/js/outcome.js';
+import { EVENTS } from '../../web/js/wire_facts.js';
 
 let endpoint;
 let b;
@@ -20,6 +21,22 @@ before(async () => {
 after(async () => {
   await b?.close();
   await endpoint?.stop();
+});
+
+test('the market is asked for as soon as the greeting comes', async () => {
+  await b.text('#market tbody', 'SOL');
+  const seen = await b.page.evaluate(async () => {
+    const greeting = window.korvaneWire.find((m) => m.received?.endsWith('> ')).at;
+    const first = window.korvaneWire.find((m) => m.sent);
+    const loads = performance.getEntriesByType('resource');
+    const proto = loads.find((e) => e.name.endsWith('/korvane.proto')).startTime;
+    const between = loads.filter((e) => e.startTime > greeting && e.startTime < first.at);
+    const root = protobuf.parse(await (await fetch('korvane.proto')).text(), { keepCase: true });
+    const type = root.root.lookupType('korvane.KorvaneInterface');
+    const event = type.decode(new Uint8Array(first.sent)).event_id;
+    return { schemaFirst: proto < greeting, between: between.map((e) => e.name), event };
+  });
+  assert.deepEqual(seen, { schemaFirst: true, between: [], event: EVENTS.market });
 });
 
 test('every reason code the server gives has the page\'s words', () => {
@@ -102,6 +119,9 @@ test('a taken name and a wrong password are refused with their reasons', async (
   }
   await b.connection('connected');
   await signIn(b, 'walker', 'right-pass');
+  // Said to a screen reader, and the focus goes to what the sign-in shows.
+  await b.text('#account-note[aria-live="polite"]', 'signed in as walker');
+  assert.equal(await b.page.evaluate(() => document.activeElement.id), 'signed-in-text');
 });
 
 test('the market lists every coin with its price and stock', async () => {
@@ -185,16 +205,19 @@ test('a sell trades and the history shows both trades with their times', async (
     'no trades: this account has sold no ETH');
 });
 
-// Addresses the filter lets through that a careless page would not show as they are.
-const ODD_ADDRESSES = ['<img/src/onerror=window.korvaneRan=1>', '{', '}'];
+// Addresses the filter lets through that a careless page would not show as they are, and what
+// it shows: a right-to-left override would show the rest reversed.
+const ODD_ADDRESSES = [['<img/src/onerror=window.korvaneRan=1>'], ['{'], ['}'],
+  ['rAB\u202EDC', 'rAB\\u202EDC']];
 
 test('an address that is markup shows as text and runs nothing', async () => {
-  for (const address of ODD_ADDRESSES) {
+  for (const [address] of ODD_ADDRESSES) {
     await b.step({ Coin: 'XRP', Address: address, Memo: '1234' }, 'Add address',
       '#address-note', /^address added as entry [0-9]+$/);
   }
   const rows = await b.rows('#addresses');
-  assert.deepEqual(rows.map((r) => r.slice(1)), ODD_ADDRESSES.map((a) => ['XRP', a, '1234']));
+  assert.deepEqual(rows.map((r) => r.slice(1)),
+    ODD_ADDRESSES.map(([a, shown]) => ['XRP', shown ?? a, '1234']));
   for (const r of rows) assert.match(r[0], /^[0-9]+$/);
   assert.equal(await b.page.$$eval('img', (imgs) => imgs.length), 0);
   assert.equal(await b.page.evaluate(() => window.korvaneRan), undefined);
@@ -242,9 +265,39 @@ test('addresses are added and rewritten, one entry or all, each shown with its i
     `entry ${added} not rewritten: entry ${added} holds that address already`);
 });
 
+// Answers the server never gives, in place of a history's answer: [pattern, replacement, words].
+// The page closes the session, opens a new one and says why, and the market is back.
+const ODD_ANSWERS = [
+  ['"trade_time": "[0-9]+"', '"trade_time": 1e400',
+    'the server\'s answer could not be read (the field trade_time holds Infinity)'],
+  ['"price": "[0-9]+"', '"price": 12a',
+    'the server\'s answer could not be read (it is not the JSON the server prints)'],
+  ['("total_price"[^]*)> $', '$1', 'the answer is late (none came within 1 s)'],  // no prompt
+];
+
+test('an odd answer or none closes the session; a new one takes its place', async () => {
+  const limits = '/js/protocol.js';
+  const late = await b.page.evaluate(async (m) => (await import(m)).ANSWER_LIMITS.lateMs, limits);
+  for (const [pattern, replacement, words] of ODD_ANSWERS) {
+    await b.page.evaluate(async (m, p, r) => {
+      (await import(m)).ANSWER_LIMITS.lateMs = 1000;
+      const re = new RegExp(p);
+      window.korvaneTamper = (t) => (re.test(t) ? t.replace(re, r) : undefined);
+    }, limits, pattern, replacement);
+    await b.step({ Coin: 'XRP', Side: 'Buy' }, 'Show history', '#account-note',
+      `not done: ${words}: the session was closed and a new one opened`);
+    await b.page.evaluate(async (m, ms) => { (await import(m)).ANSWER_LIMITS.lateMs = ms; },
+      limits, late);
+    await b.connection('connected');
+    await b.text('#market tbody', 'SOL');
+    await signIn(b, 'walker', 'right-pass');
+  }
+});
+
 test('signing out ends the session and a fresh one signs in again', async () => {
   await b.press('Sign out');
   await b.text('#account-note', 'signed out');
+  assert.equal(await b.page.evaluate(() => document.activeElement.name), 'name');
   await b.connection('connected');
   assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
   await signIn(b, 'walker', 'right-pass');

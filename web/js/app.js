@@ -1,12 +1,25 @@
 // The page's views: forms that call the session, tables filled from its answers. Everything that
 // comes from the server is shown with textContent, never parsed as markup: names, addresses and
-// memos pass the server's filter with "<" and ">" in them.
-import { ConnectionLost, Session, bytesText, endpointUrl } from './protocol.js';
+// memos pass the server's filter with "<" and ">" in them. Characters that would turn or hide
+// the text around them show as escapes (visible()).
+import { ConnectionLost, Session, bytesText, endpointUrl, visible } from './protocol.js';
 import * as say from './outcome.js';
 
 const $ = (id) => document.getElementById(id);
 
-const STATE_TEXT = { connecting: 'Connecting…', connected: 'Connected', lost: 'Connection lost' };
+const STATE_TEXT = {
+  connecting: 'Connecting…',
+  connected: 'Connected',
+  lost: 'Connection lost',
+  refused: 'Refused',
+};
+// What may hold a long wait up, said after the first seconds of it.
+const WAIT_TEXT = {
+  greeting: 'Connecting… still waiting for a place: the server may be serving its most ' +
+    'sessions at once, and a new one waits for one of them to end',
+  answer: 'Connected: still waiting for the answer: the server is waiting for the exchange\'s ' +
+    'database (a lock held by another request, or a connection being made again)',
+};
 
 let session = null;
 // The name and password of this page's sign-in, held (never in a field) for as long as it lasts:
@@ -17,9 +30,14 @@ let market = null;    // the last market: price by coin index, as BigInts
 let entries = [];     // the address list last shown: { id, coin, address, memo }
 const busy = new Set();  // the forms whose request is in flight: their buttons wait for it
 
+// The notes of the account's views, which are hidden with them.
+const TRADING_NOTES = ['order-note', 'history-note', 'address-note'];
+
+// Shows `text` in note `id`; a note whose view is hidden is said under the account instead,
+// where it can be read.
 function note(id, text, ok = true) {
-  const p = $(id);
-  p.textContent = text;
+  const p = $(id).closest('[hidden]') && text ? $('account-note') : $(id);
+  p.textContent = visible(text);
   p.classList.toggle('bad', !ok);
 }
 
@@ -28,24 +46,37 @@ function clearNotes() {
 }
 
 // A new server process for the next sign-in: a process allows one, whatever its outcome.
-function connect() {
+// A session the page ended as broken is replaced at once, unless it was itself such a
+// replacement that never got an answer right: then the person decides (Reconnect).
+function connect({ replacing = false } = {}) {
   if (session) session.end();
   const s = new Session(endpointUrl());
   session = s;
+  let shown = s.state;
   s.addEventListener('state', () => {
     if (s !== session) return;
-    showConnection(s.state, s.reason);
-    if (s.state === 'lost') showSignedIn(null);
+    showConnection(s);
+    if (s.state === shown) return;  // only a wait that became long, or ended
+    shown = s.state;
     if (s.state === 'connected') refreshMarket();
+    if (s.state !== 'lost' && s.state !== 'refused') return;
+    showSignedIn(null);
+    if (s.reopen && !(replacing && s.answered === 0)) {
+      note('account-note', s.reason, false);
+      // After the requests it failed have settled: a change in flight opens its own session.
+      setTimeout(() => { if (s === session) connect({ replacing: true }); });
+    }
   });
-  showConnection(s.state);
+  showConnection(s);
   return s;
 }
 
-function showConnection(state, reason = '') {
+function showConnection(s) {
+  const { state, reason, waitingLong } = s;
   $('connection').dataset.state = state;
-  $('connection-text').textContent = STATE_TEXT[state] + (reason ? `: ${reason}` : '');
-  $('reconnect').hidden = state !== 'lost';
+  $('connection-text').textContent = waitingLong ? WAIT_TEXT[waitingLong]
+    : STATE_TEXT[state] + (reason ? `: ${reason}` : '');
+  $('reconnect').hidden = state !== 'lost' && state !== 'refused';
   updateControls();
 }
 
@@ -58,17 +89,37 @@ function updateControls() {
   }
 }
 
+// Shows the account's views, or the sign-in form. Focus that was in what is hidden now moves to
+// what takes its place: "Signed in as …", or the name field. The notes of the hidden views are
+// kept under the account.
 function showSignedIn(name) {
   const signedIn = name !== null;
+  const changed = signedIn === $('trading').hidden;
+  const focused = document.activeElement;
+  if (!signedIn) {
+    const kept = TRADING_NOTES.map($).filter((p) => p.textContent && !p.closest('[hidden]'));
+    if (kept.length > 0) {
+      const account = $('account-note');
+      account.textContent = [account.textContent, ...kept.map((p) => p.textContent)]
+        .filter(Boolean).join(' ');
+      account.classList.toggle('bad', kept.some((p) => p.classList.contains('bad')) ||
+        account.classList.contains('bad'));
+    }
+    for (const id of TRADING_NOTES) note(id, '');
+  }
   $('account-form').hidden = signedIn;
   $('signed-in').hidden = !signedIn;
   $('trading').hidden = !signedIn;
-  $('user-name').textContent = name ?? '';
+  $('user-name').textContent = visible(name ?? '');
   if (!signedIn) {
     balances = null;
     $('history').hidden = true;
     answerQuestion?.(false);
     showEntries([]);
+  }
+  // A control that ran a request was disabled meanwhile, which leaves the focus on the body.
+  if (focused?.closest('[hidden]') || (changed && focused === document.body)) {
+    (signedIn ? $('signed-in-text') : $('account-form').elements.name).focus();
   }
 }
 
@@ -77,7 +128,7 @@ function row(cells, header = false) {
   cells.forEach((text, i) => {
     const cell = document.createElement(header && i === 0 ? 'th' : 'td');
     if (header && i === 0) cell.scope = 'row';
-    cell.textContent = String(text);
+    cell.textContent = visible(text);
     tr.append(cell);
   });
   return tr;
@@ -153,6 +204,7 @@ async function signIn(name, password) {
   }
   credentials = { name, password };
   await showAccount(name);
+  note('account-note', `signed in as ${name}`);
   return true;
 }
 
@@ -304,7 +356,7 @@ let answerQuestion = null;
 // Shows `question` with its two buttons; resolves to true for "Overwrite all", to false for
 // "Keep them" or when the account's view closes first.
 function confirmRewrite(question) {
-  $('rewrite-question').textContent = question;
+  $('rewrite-question').textContent = visible(question);
   $('rewrite-confirm').hidden = false;
   return new Promise((resolve) => {
     answerQuestion = (yes) => {
