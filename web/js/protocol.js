@@ -30,7 +30,7 @@ export const ANSWER_LIMITS = { lateMs: 10 * 60 * 1000 };
 
 const utf8 = new TextEncoder();
 
-let envelopeType = null;
+let envelopeType = null;  // the promise of the envelope's type
 
 // Loads the schema once; a load that failed is tried again by the next request. Sessions start
 // it as they open, so that the first request goes as soon as the greeting comes. keepCase keeps
@@ -42,8 +42,7 @@ function envelope() {
     return root.lookupType('korvane.KorvaneInterface');
   }).catch((e) => {
     envelopeType = null;
-    throw new ConnectionLost(`the page could not load its schema (${e.message}); nothing was ` +
-      'sent');
+    throw new Error(`the page could not load its schema (${e.message}); nothing was sent`);
   });
   return envelopeType;
 }
@@ -166,7 +165,10 @@ class OddAnswer extends Error {}
 // Texts the page shows may hold characters that turn or hide what follows them (a right-to-left
 // override makes "abc\u202E123" read "abc321"): each shows as its escape. The server refuses the
 // backslash in every text it keeps, so an escape never stands for itself.
-const HIDDEN = /[\u0000-\u0008\u000b-\u001f\u007f-\u009f\u061c\u200b-\u200f\u202a-\u202e\u2060-\u2069\ufeff]/g;
+// Controls but the tab and the line end, the bidirectional marks, overrides and isolates, and
+// the invisible joiners and spaces.
+const HIDDEN = new RegExp('[\\u0000-\\u0008\\u000b-\\u001f\\u007f-\\u009f\\u061c\\u200b-\\u200f' +
+  '\\u202a-\\u202e\\u2060-\\u2069\\ufeff]', 'g');
 export function visible(text) {
   return String(text).replace(HIDDEN,
     (c) => `\\u${c.charCodeAt(0).toString(16).toUpperCase().padStart(4, '0')}`);
