@@ -98,18 +98,45 @@ test('a server that dies during an order: the page signs in again and says what 
     await b.text('#balances tbody', 'SOL1');
   });
 
-test('a stopped endpoint shows as lost; one click reconnects once it is back', async () => {
+// The lock wait of the one order the page sent, which keeps it waiting.
+const ORDER_WAITS = ['SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
+  "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1'];
+
+test('an order that waits while the endpoint stops keeps its outcome; one click reconnects ' +
+  'once the endpoint is back', async () => {
   const port = endpoint.webPort;
-  await endpoint.stop();
+  await b.choose('Coin', 'ETH');
+  await b.fill('Amount', '1');
+  // The account's vault row, held here, keeps the order waiting until the endpoint has told its
+  // server to stop: the server then ends after answering it, before the balances are read again.
+  const lock = new Sql();
+  let stopped;
+  try {
+    await lock.query('BEGIN');
+    await lock.query('SELECT v.acc_id FROM kv_uservault v JOIN kv_account a USING (acc_id) ' +
+      "WHERE a.username='faulty' FOR UPDATE");
+    await b.press('Buy');
+    await b.text('#order-note', 'buying 1 ETH…');
+    await lock.until(...ORDER_WAITS);
+    ({ stopped } = await endpoint.stopping());
+  } finally {
+    await lock.close();
+  }
+  await stopped;
   await b.connection('lost');
   await b.text('#connection', 'Connection lost');
+  // The trade is said as traded, with the way to see the balances after it.
+  const traded = /traded: bought 1 ETH at [0-9]+ KRW, total [0-9]+ KRW \+ fee [0-9]+ KRW/;
+  await b.text('#account-note', new RegExp(`^your last order: ${traded.source}.*; then the ` +
+    'connection was lost before the balances were read again: reconnect and sign in'));
+  assert.match(await b.page.$eval('#order-note', (el) => el.textContent), traded);
   assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
   await fitsThePhone();
   endpoint = await Endpoint.start(port);
   await b.press('Reconnect');
   await b.connection('connected');
   await signIn(b, 'faulty', 'pw');
-  await b.text('#balances tbody', 'ETH2');
+  await b.text('#balances tbody', 'ETH3');
 });
 
 test('the page logged no console errors', () => {

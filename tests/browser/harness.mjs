@@ -37,21 +37,24 @@ async function freePort() {
   return port;
 }
 
-// Resolves once something accepts connections on `port`; rejects when `child` ends first.
-async function listening(port, child) {
+// Whether something accepts a connection on `port` now.
+const accepts = (port) => new Promise((resolve) => {
+  const socket = net.connect(port, '127.0.0.1');
+  socket.once('connect', () => { socket.destroy(); resolve(true); });
+  socket.once('error', () => resolve(false));
+});
+
+// Resolves once `port` accepts connections (or, with `up` false, refuses them); rejects when
+// `child` ends first.
+async function listening(port, child, up = true) {
   const deadline = Date.now() + WAIT_MS;
   for (;;) {
     if (child.exitCode !== null || child.signalCode !== null) {
       const end = child.exitCode ?? child.signalCode;
-      throw new Error(`the endpoint ended (${end}) before it listened`);
+      throw new Error(`the endpoint ended (${end}) before it ${up ? 'listened' : 'stopped listening'}`);
     }
-    const up = await new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1');
-      socket.once('connect', () => { socket.destroy(); resolve(true); });
-      socket.once('error', () => resolve(false));
-    });
-    if (up) return;
-    if (Date.now() > deadline) throw new Error(`nothing listens on ${port}`);
+    if (await accepts(port) === up) return;
+    if (Date.now() > deadline) throw new Error(`${port} never ${up ? 'listened' : 'refused'}`);
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
 }
@@ -118,6 +121,15 @@ export class Endpoint {
   }
 
   async stop() { await this.group.stop(); }
+
+  // Stops the endpoint while its sessions finish the request each is in; resolves once it has
+  // stopped listening, which it does when it has told every server to end, to the promise of its
+  // end.
+  async stopping() {
+    const stopped = this.stop();
+    await listening(this.webPort, this.group.child, false);
+    return { stopped };
+  }
 }
 
 // The tests' own database: stopped and started on the same data.
@@ -196,12 +208,25 @@ export class Browser {
       defaultViewport: { width, height: 900 },
       protocolTimeout: WAIT_MS * 2,
     });
-    b.page = await b.browser.newPage();
-    b.page.setDefaultTimeout(WAIT_MS);
     b.errors = [];
-    b.page.on('console', (m) => { if (m.type() === 'error') b.errors.push(m.text()); });
-    b.page.on('pageerror', (e) => b.errors.push(String(e)));
+    await b.openPage();
     return b;
+  }
+
+  async openPage() {
+    this.page = await this.browser.newPage();
+    this.page.setDefaultTimeout(WAIT_MS);
+    this.page.on('console', (m) => { if (m.type() === 'error') this.errors.push(m.text()); });
+    this.page.on('pageerror', (e) => this.errors.push(String(e)));
+  }
+
+  // A second tab of the same browser, driven as this one; its errors are this one's. Closing it
+  // closes the tab only.
+  async tab() {
+    const t = Object.assign(new Browser(), { browser: this.browser, errors: this.errors });
+    await t.openPage();
+    t.close = () => t.page.close();
+    return t;
   }
 
   async close() { if (this.browser) await this.browser.close(); }
