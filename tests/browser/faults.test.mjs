@@ -50,6 +50,11 @@ test('an order sent while the database restarts trades once it is back', async (
   await b.connection('connected');
 });
 
+// The one order waiting for a lock, by the live count: the lock-wait picture of INNODB_TRX is a
+// cache that asking often keeps from being refreshed.
+const ORDER_WAITS = ['SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
+  "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1'];
+
 // A session's server killed while its order waits: [what is done to the account meanwhile, the
 // note that then says what became of the order, and what it says]. When the new session cannot
 // sign in, the page says where to look, under the account.
@@ -77,10 +82,7 @@ test('a server that dies during an order: the page signs in again and says what 
         await lock.query('BEGIN');
         await lock.query(`SELECT acc_id FROM kv_uservault WHERE acc_id=${id} FOR UPDATE`);
         await b.press('Buy');
-        // The live count: the lock-wait picture of INNODB_TRX is a cache that asking often keeps
-        // from being refreshed.
-        await lock.until('SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
-          "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1');
+        await lock.until(...ORDER_WAITS);
         if (meanwhile) await other.query(meanwhile);
         assert.ok(endpoint.killServers() >= 1);
         await b.text(where, said);
@@ -97,10 +99,6 @@ test('a server that dies during an order: the page signs in again and says what 
     await b.step({}, 'Buy', '#order-note', /^traded: bought 1 SOL at [0-9]+ KRW/);
     await b.text('#balances tbody', 'SOL1');
   });
-
-// The lock wait of the one order the page sent, which keeps it waiting.
-const ORDER_WAITS = ['SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
-  "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1'];
 
 test('an order that waits while the endpoint stops keeps its outcome; one click reconnects ' +
   'once the endpoint is back', async () => {

@@ -51,7 +51,8 @@ async function listening(port, child, up = true) {
   for (;;) {
     if (child.exitCode !== null || child.signalCode !== null) {
       const end = child.exitCode ?? child.signalCode;
-      throw new Error(`the endpoint ended (${end}) before it ${up ? 'listened' : 'stopped listening'}`);
+      const awaited = up ? 'listened' : 'stopped listening';
+      throw new Error(`the endpoint ended (${end}) before it ${awaited}`);
     }
     if (await accepts(port) === up) return;
     if (Date.now() > deadline) throw new Error(`${port} never ${up ? 'listened' : 'refused'}`);
@@ -244,7 +245,9 @@ export class Browser {
     if (value !== '') await field.type(value);
   }
 
+  // Presses the button named `name`, or the key Enter in the focused field.
   async press(name) {
+    if (name === 'Enter') return this.page.keyboard.press('Enter');
     await this.control('button', name).click();
   }
 

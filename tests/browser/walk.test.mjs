@@ -55,24 +55,16 @@ test('the page takes a memo exactly when the server does', () => {
   for (const [memo, taken] of MEMOS) assert.equal(checkMemo(memo) === null, taken, memo);
 });
 
-// Trades as the server answers them: [buy, price, amount, total], and what moved the KRW balance
-// as the server moves it: the value, and the fee of 25 % of it, truncated.
-const TRADES = [
-  [true, '155', '100', '15500', 'total 15500 KRW + fee 3875 KRW = 19375 KRW left your balance'],
-  [false, '7', '1', '7', 'total 7 KRW - fee 1 KRW = 6 KRW entered your balance'],
-  [true, '3', '3002399751580331', '9007199254740993',
-    '+ fee 2251799813685248 KRW = 11258999068426241 KRW left'],
-  [false, '3', '3002399751580331', '9007199254740993',
-    '- fee 2251799813685248 KRW = 6755399441055745 KRW entered'],
-];
+// Trades' totals as the server answers them, and what moved the KRW balance as the server moves
+// it: the 25 % fee is truncated, and exact past 2^53.
+const TRADES = [[true, '7', '+ fee 1 KRW = 8 KRW left your balance'],
+  [false, '9007199254740993', '- fee 2251799813685248 KRW = 6755399441055745 KRW entered']];
 
 test('a trade\'s note says what left or entered the balance, fee included', () => {
-  for (const [buy, price, amount, total, said] of TRADES) {
-    const answer = { outcome: { outcome: 'done', reason: 'ok' },
-      docs: [{ symbol: 'XRP', coin_cur_price: price, amount, total_price: total, flag: buy }] };
-    const { ok, text } = orderOutcome({ buy, coin: 2, amount: BigInt(amount), at: 0 }, answer);
-    assert.ok(ok);
-    assert.ok(text.includes(said), `${text} does not say ${said}`);
+  for (const [buy, total, said] of TRADES) {
+    const docs = [{ coin_cur_price: 1, total_price: total }];
+    const answer = { outcome: { outcome: 'done' }, docs };
+    assert.match(orderOutcome({ buy, coin: 2 }, answer).text, new RegExp(`${total} KRW \\${said}`));
   }
 });
 
@@ -137,13 +129,7 @@ test('the market lists every coin with its price and stock', async () => {
 
 test('bad amounts, and Enter without a side, are stopped in the page', async () => {
   for (const [amount, button, message] of REFUSED_ORDERS) {
-    if (button === 'Enter') {
-      await b.fill('Amount', amount);
-      await b.page.keyboard.press('Enter');
-      await b.text('#order-note', message);
-    } else {
-      await b.step({ Amount: amount }, button, '#order-note', message);
-    }
+    await b.step({ Amount: amount }, button, '#order-note', message);
   }
 });
 

@@ -16,6 +16,7 @@ let balances = null;  // the last BalanceResponse, as BigInts by coin index and 
 let market = null;    // the last market: price by coin index, as BigInts
 let entries = [];     // the address list last shown: { id, coin, address, memo }
 const busy = new Set();  // the forms whose request is in flight: their buttons wait for it
+let staleSaid = false;   // whether the account's note says the balances shown are stale
 
 function note(id, text, ok = true) {
   const p = $(id);
@@ -225,9 +226,6 @@ async function settle(noteId, change) {
   }
   note(noteId, say.settled(change, applied), applied);
 }
-
-// Whether the account's note says that the balances shown are stale.
-let staleSaid = false;
 
 async function order(buy, text) {
   const amount = say.parseAmount(text);
