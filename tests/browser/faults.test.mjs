@@ -59,6 +59,11 @@ test('an order sent while the database restarts trades once it is back', async (
   await b.connection('connected');
 });
 
+// The one order waiting for a lock, by the live count: the lock-wait picture of INNODB_TRX is a
+// cache that asking often keeps from being refreshed.
+const ORDER_WAITS = ['SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
+  "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1'];
+
 // A session's server killed while its order waits: [what is done to the account meanwhile, the
 // note that then says what became of the order, and what it says]. When the new session cannot
 // sign in, the page says where to look, under the account.
@@ -86,10 +91,7 @@ test('a server that dies during an order: the page signs in again and says what 
         await lock.query('BEGIN');
         await lock.query(`SELECT acc_id FROM kv_uservault WHERE acc_id=${id} FOR UPDATE`);
         await b.press('Buy');
-        // The live count: the lock-wait picture of INNODB_TRX is a cache that asking often keeps
-        // from being refreshed.
-        await lock.until('SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS ' +
-          "WHERE VARIABLE_NAME='INNODB_ROW_LOCK_CURRENT_WAITS'", '1');
+        await lock.until(...ORDER_WAITS);
         if (meanwhile) await other.query(meanwhile);
         await b.text('#connection', 'still waiting for the answer: the server is waiting for ' +
           'the exchange\'s database');
@@ -162,18 +164,40 @@ test('a full endpoint and a refused session are said in words', async () => {
   }
 });
 
-test('a stopped endpoint shows as lost; one click reconnects once it is back', async () => {
+test('an order that waits while the endpoint stops keeps its outcome; one click reconnects ' +
+  'once the endpoint is back', async () => {
   const port = endpoint.webPort;
-  await endpoint.stop();
+  await b.choose('Coin', 'ETH');
+  await b.fill('Amount', '1');
+  // The account's vault row, held here, keeps the order waiting until the endpoint has told its
+  // server to stop: the server then ends after answering it, before the balances are read again.
+  const lock = new Sql();
+  let stopped;
+  try {
+    await lock.query('BEGIN');
+    await lock.query('SELECT v.acc_id FROM kv_uservault v JOIN kv_account a USING (acc_id) ' +
+      "WHERE a.username='faulty' FOR UPDATE");
+    await b.press('Buy');
+    await b.text('#order-note', 'buying 1 ETH…');
+    await lock.until(...ORDER_WAITS);
+    ({ stopped } = await endpoint.stopping());
+  } finally {
+    await lock.close();
+  }
+  await stopped;
   await b.connection('lost');
   await b.text('#connection', 'Connection lost');
+  // The trade is said as traded, with the way to see the balances after it.
+  const traded = /traded: bought 1 ETH at [0-9]+ KRW, total [0-9]+ KRW \+ fee [0-9]+ KRW/;
+  await b.text('#account-note', new RegExp(`^your last order: ${traded.source}.*; then the ` +
+    'connection was lost before the balances were read again: reconnect and sign in'));
   assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
   await fitsThePhone();
   endpoint = await Endpoint.start(port);
   await b.press('Reconnect');
   await b.connection('connected');
   await signIn(b, 'faulty', 'pw');
-  await b.text('#balances tbody', 'ETH2');
+  await b.text('#balances tbody', 'ETH3');
 });
 
 test('the page logged no console errors', () => {

@@ -37,21 +37,25 @@ async function freePort() {
   return port;
 }
 
-// Resolves once something accepts connections on `port`; rejects when `child` ends first.
-async function listening(port, child) {
+// Whether something accepts a connection on `port` now.
+const accepts = (port) => new Promise((resolve) => {
+  const socket = net.connect(port, '127.0.0.1');
+  socket.once('connect', () => { socket.destroy(); resolve(true); });
+  socket.once('error', () => resolve(false));
+});
+
+// Resolves once `port` accepts connections (or, with `up` false, refuses them); rejects when
+// `child` ends first.
+async function listening(port, child, up = true) {
   const deadline = Date.now() + WAIT_MS;
   for (;;) {
     if (child.exitCode !== null || child.signalCode !== null) {
       const end = child.exitCode ?? child.signalCode;
-      throw new Error(`the endpoint ended (${end}) before it listened`);
+      const awaited = up ? 'listened' : 'stopped listening';
+      throw new Error(`the endpoint ended (${end}) before it ${awaited}`);
     }
-    const up = await new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1');
-      socket.once('connect', () => { socket.destroy(); resolve(true); });
-      socket.once('error', () => resolve(false));
-    });
-    if (up) return;
-    if (Date.now() > deadline) throw new Error(`nothing listens on ${port}`);
+    if (await accepts(port) === up) return;
+    if (Date.now() > deadline) throw new Error(`${port} never ${up ? 'listened' : 'refused'}`);
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
 }
@@ -120,6 +124,15 @@ export class Endpoint {
   }
 
   async stop() { await this.group.stop(); }
+
+  // Stops the endpoint while its sessions finish the request each is in; resolves once it has
+  // stopped listening, which it does when it has told every server to end, to the promise of its
+  // end.
+  async stopping() {
+    const stopped = this.stop();
+    await listening(this.webPort, this.group.child, false);
+    return { stopped };
+  }
 }
 
 // The tests' own database: stopped and started on the same data.
@@ -238,12 +251,13 @@ export class Browser {
     this.page.on('pageerror', (e) => this.errors.push(String(e)));
   }
 
-  // Another tab of the same browser, at `url`.
+  // Another tab of the same browser, driven as this one, at `url` when given (else it is left
+  // blank, for the caller to prepare first). Closing it closes the tab only.
   async tab(url) {
-    const t = new Browser();
-    t.browser = this.browser;
+    const t = Object.assign(new Browser(), { browser: this.browser });
     await t.openPage();
-    await t.page.goto(url);
+    t.close = () => t.page.close();
+    if (url) await t.page.goto(url);
     return t;
   }
 
@@ -262,7 +276,9 @@ export class Browser {
     if (value !== '') await field.type(value);
   }
 
+  // Presses the button named `name`, or the key Enter in the focused field.
   async press(name) {
+    if (name === 'Enter') return this.page.keyboard.press('Enter');
     await this.control('button', name).click();
   }
 

@@ -5,7 +5,7 @@ import { after, before, test } from 'node:test';
 
 import { Browser, Endpoint, Sql, signIn } from './harness.mjs';
 import { parseAnswer } from '../../web/js/protocol.js';
-import { checkMemo, reasonsWithoutWords } from '../../web/js/outcome.js';
+import { checkMemo, orderOutcome, reasonsWithoutWords } from '../../web/js/outcome.js';
 import { EVENTS } from '../../web/js/wire_facts.js';
 
 let endpoint;
@@ -72,6 +72,19 @@ test('the page takes a memo exactly when the server does', () => {
   for (const [memo, taken] of MEMOS) assert.equal(checkMemo(memo) === null, taken, memo);
 });
 
+// Trades' totals as the server answers them, and what moved the KRW balance as the server moves
+// it: the 25 % fee is truncated, and exact past 2^53.
+const TRADES = [[true, '7', '+ fee 1 KRW = 8 KRW left your balance'],
+  [false, '9007199254740993', '- fee 2251799813685248 KRW = 6755399441055745 KRW entered']];
+
+test('a trade\'s note says what left or entered the balance, fee included', () => {
+  for (const [buy, total, said] of TRADES) {
+    const docs = [{ coin_cur_price: 1, total_price: total }];
+    const answer = { outcome: { outcome: 'done' }, docs };
+    assert.match(orderOutcome({ buy, coin: 2 }, answer).text, new RegExp(`${total} KRW \\${said}`));
+  }
+});
+
 // Input the page stops before anything is sent: [form fields, button, note element, message].
 const REFUSED_INPUT = [
   [{ Name: '', Password: 'pw' }, 'Sign in', '#account-note',
@@ -83,11 +96,14 @@ const REFUSED_INPUT = [
   [{ Name: 'a'.repeat(33), Password: 'pw' }, 'Sign up', '#account-note',
     'it takes 33 bytes; a name takes at most 32'],
 ];
+// Orders the page does not send: [amount, button or 'Enter' in the amount, note]. Enter chooses
+// no side (a buy here would show in the history of XRP below).
 const REFUSED_ORDERS = [
-  ['0', "bad amount '0': expected a whole number of coins above 0"],
-  ['ten', "bad amount 'ten': expected a whole number of coins above 0"],
-  ['', "bad amount '': expected a whole number of coins above 0"],
-  ['1.5', "bad amount '1.5'"],
+  ['0', 'Buy', "bad amount '0': expected a whole number of coins above 0"],
+  ['ten', 'Sell', "bad amount 'ten': expected a whole number of coins above 0"],
+  ['', 'Buy', "bad amount '': expected a whole number of coins above 0"],
+  ['1.5', 'Buy', "bad amount '1.5'"],
+  ['5', 'Enter', 'Enter places no order: press Buy or Sell'],
 ];
 
 test('bad sign-up and sign-in input is stopped in the page', async () => {
@@ -131,9 +147,9 @@ test('the market lists every coin with its price and stock', async () => {
   for (const r of rows) assert.match(`${r[1]} ${r[2]}`, /^[0-9]+ [0-9]+$/);
 });
 
-test('bad amounts are stopped in the page', async () => {
-  for (const [amount, message] of REFUSED_ORDERS) {
-    await b.step({ Amount: amount }, 'Buy', '#order-note', message);
+test('bad amounts, and Enter without a side, are stopped in the page', async () => {
+  for (const [amount, button, message] of REFUSED_ORDERS) {
+    await b.step({ Amount: amount }, button, '#order-note', message);
   }
 });
 
@@ -141,7 +157,8 @@ test('a buy trades, and market and balances follow it', async () => {
   const start = Object.fromEntries((await b.rows('#market')).map((r) => [r[0], r]));
   const price = start.XRP[1];
   await b.step({ Coin: 'XRP', Amount: '100' }, 'Buy', '#order-note',
-    `traded: bought 100 XRP at ${price} KRW, total ${100 * price} KRW`);
+    `traded: bought 100 XRP at ${price} KRW, total ${100 * price} KRW + fee ${25 * price} KRW ` +
+    `= ${125 * price} KRW left your balance`);
   await b.text('#balances tbody', `XRP100${100 * price}`);
   const krw = 100000000 - 125 * price;  // the price plus the 25 % fee
   await b.text('#balances tbody', `KRW${krw}${krw}`);
@@ -161,6 +178,7 @@ test('a double click on Buy, and Enter after it, place one order', async () => {
     await b.control('button', 'Buy').click({ count: 2 });
     await b.page.focus('input[name=amount]');
     await b.page.keyboard.press('Enter');
+    await b.text('#order-note', 'buying 1 ETH…');
     assert.equal(await b.page.$eval('#order-form button', (el) => el.disabled), true);
   } finally {
     await sql.query('ROLLBACK');
@@ -190,8 +208,11 @@ test('refused requests are shown with their reasons', async () => {
 });
 
 test('a sell trades and the history shows both trades with their times', async () => {
-  await b.step({ Coin: 'XRP', Amount: '40' }, 'Sell', '#order-note',
+  const sold = await b.step({ Coin: 'XRP', Amount: '40' }, 'Sell', '#order-note',
     /^traded: sold 40 XRP at [0-9]+ KRW/);
+  const price = Number(sold.match(/at ([0-9]+) KRW/)[1]);
+  assert.ok(sold.endsWith(`total ${40 * price} KRW - fee ${10 * price} KRW = ${30 * price} KRW ` +
+    'entered your balance'), sold);
   await b.text('#balances tbody', 'XRP60');
   const utc = /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/;
   for (const [side, amount] of [['Buy', '100'], ['Sell', '40']]) {
@@ -203,6 +224,29 @@ test('a sell trades and the history shows both trades with their times', async (
   }
   await b.step({ Coin: 'ETH' }, 'Show history', '#history-note',
     'no trades: this account has sold no ETH');
+});
+
+test('a sale another tab made first is refused with the server\'s reason', async () => {
+  await b.choose('Coin', 'ETH');
+  await b.text('#balances tbody', 'ETH1');
+  const other = await b.tab();
+  try {
+    // Its clock an hour behind: the bot guard's one sale per second never meets the two sales.
+    await other.page.evaluateOnNewDocument(() => {
+      const now = Date.now;
+      Date.now = () => now() - 3600000;
+    });
+    await other.page.goto(endpoint.url);
+    await other.connection('connected');
+    await signIn(other, 'walker', 'right-pass');
+    await other.step({ Coin: 'ETH', Amount: '1' }, 'Sell', '#order-note', /^traded: sold 1 ETH/);
+  } finally {
+    await other.close();
+  }
+  // This tab still shows the coin it held: the server says why, and the balances follow.
+  await b.step({ Amount: '1' }, 'Sell', '#order-note',
+    'not traded: you hold fewer ETH than the 1 you offered');
+  await b.text('#balances tbody', 'ETH0');
 });
 
 // Addresses the filter lets through that a careless page would not show as they are, and what
@@ -302,8 +346,13 @@ test('signing out ends the session and a fresh one signs in again', async () => 
   assert.equal(await b.page.$eval('#trading', (el) => el.hidden), true);
   await signIn(b, 'walker', 'right-pass');
   await b.text('#balances tbody', 'XRP60');
-  // The address list comes with the sign-in.
-  assert.equal((await entries()).length, ODD_ADDRESSES.length + 1);
+  // The address list comes with the sign-in, also after a reload.
+  const shown = await entries();
+  assert.equal(shown.length, ODD_ADDRESSES.length + 1);
+  await b.page.reload();
+  await b.connection('connected');
+  await signIn(b, 'walker', 'right-pass');
+  assert.deepEqual(await entries(), shown);
 });
 
 test('the page logged no console errors', () => {

@@ -29,6 +29,7 @@ let balances = null;  // the last BalanceResponse, as BigInts by coin index and 
 let market = null;    // the last market: price by coin index, as BigInts
 let entries = [];     // the address list last shown: { id, coin, address, memo }
 const busy = new Set();  // the forms whose request is in flight: their buttons wait for it
+let staleSaid = false;   // whether the account's note says the balances shown are stale
 
 // The notes of the account's views, which are hidden with them.
 const TRADING_NOTES = ['order-note', 'history-note', 'address-note'];
@@ -43,6 +44,7 @@ function note(id, text, ok = true) {
 
 function clearNotes() {
   for (const id of ['account-note', 'order-note', 'history-note', 'address-note']) note(id, '');
+  staleSaid = false;
 }
 
 // A new server process for the next sign-in: a process allows one, whatever its outcome.
@@ -143,12 +145,14 @@ async function guarded(noteId, work) {
   }
 }
 
+// Shows the market; false when it could not be read.
 async function refreshMarket() {
   const answer = await session.request('market').catch(() => null);
-  if (!answer) return;
+  if (!answer) return false;
   market = answer.docs.map((d) => BigInt(d.price));
   $('market').tBodies[0].replaceChildren(
     ...answer.docs.map((d) => row([d.symbol, d.price, d.stock], true)));
+  return true;
 }
 
 async function refreshBalances() {
@@ -233,8 +237,10 @@ async function signOut() {
 
 // Sends a request that changes the account. When the connection is lost before its answer, a new
 // session signs in again and `change.check` reads whether it was applied. `change.what` names the
-// request in words.
+// request in words, `change.doing` says it as under way: the note says so until the answer, which
+// may wait long for the database's locks.
 async function sendChange(noteId, change, name, args) {
+  note(noteId, `${change.doing}…`);
   try {
     return await session.request(name, args);
   } catch (e) {
@@ -247,6 +253,7 @@ async function sendChange(noteId, change, name, args) {
 // Until the new session has signed in the account's views are hidden: what cannot be settled
 // before that is said under the account.
 async function settle(noteId, change) {
+  note(noteId, '');  // no longer under way: the account's note says what is known
   if (!credentials) {
     return note('account-note',
       say.unsettled(change, 'the page holds no password to sign in with'), false);
@@ -282,6 +289,7 @@ async function order(buy, text) {
   // The bot guard keeps one order per account, coin, side and second: the history tells.
   const change = {
     what: `${side} of ${amount.amount} ${say.COINS[coin]}`,
+    doing: `${buy ? 'buying' : 'selling'} ${amount.amount} ${say.COINS[coin]}`,
     order: request,
     check: async () => {
       const history = say.historyOutcome(await session.request('history', { coin, buy }), coin,
@@ -295,8 +303,21 @@ async function order(buy, text) {
   if (!answer) return;  // settled: the new session has shown the account as it is
   const outcome = say.orderOutcome(request, answer);
   note('order-note', outcome.text, outcome.ok);
-  await refreshMarket();
-  await refreshBalances();
+  // The outcome stands whatever happens next: a failure to show the balances after it is said
+  // apart, under the account, which stays in view when the connection goes.
+  let why = null;
+  try {
+    if (!await refreshMarket()) why = 'the market could not be read';
+    else if (!await refreshBalances()) why = 'the server showed no balances';
+  } catch (e) {
+    why = e.message;
+  }
+  if (why) {
+    note('account-note', say.staleAfterOrder(outcome.text, why, session.state === 'lost'), false);
+  } else if (staleSaid) {
+    note('account-note', '');
+  }
+  staleSaid = why !== null;
 }
 
 async function showHistory(buy) {
@@ -324,6 +345,7 @@ async function addAddress(address, memo) {
   const before = new Set(entries.map((e) => e.id));
   const change = {
     what: `addition of the address '${address}'`,
+    doing: `adding the address '${address}'`,
     check: listShows((list) => list.some((e) => !before.has(e.id) && e.coin === symbol &&
       e.address === address && e.memo === memo)),
   };
@@ -340,6 +362,7 @@ async function rewriteOne(entryText, address) {
   const id = entry.entry;
   const change = {
     what: `rewrite of entry ${id}`,
+    doing: `rewriting entry ${id}`,
     check: listShows((list) => list.some((e) => e.id === id && e.address === address)),
   };
   const answer = await sendChange('address-note', change, 'rewriteAddress',
@@ -379,6 +402,7 @@ async function rewriteAll(address) {
   if (!await confirmRewrite(question)) return note('address-note', 'nothing overwritten');
   const change = {
     what: 'rewrite of every entry',
+    doing: 'rewriting every entry',
     check: listShows((now) => now.length > 0 && now.every((e) => e.address === address)),
   };
   const answer = await sendChange('address-note', change, 'rewriteAll', { address });
@@ -421,6 +445,16 @@ onSubmit('account-form', 'account-note', async (f, which) => {
 $('sign-out').addEventListener('click', () => guarded('account-note', signOut));
 
 onSubmit('order-form', 'order-note', (f, which) => order(which === 'buy', f.amount.value));
+
+// Enter in the amount field would press the form's first button, Buy. An order moves money one
+// way or the other, and a trader who typed an amount to sell and pressed Enter must not have
+// bought: so Enter places no order and asks for the side, which only its own button chooses
+// (focused with Tab, Enter presses it as a click would).
+$('order-form').elements.amount.addEventListener('keydown', (e) => {
+  if (e.key !== 'Enter' || e.isComposing) return;
+  e.preventDefault();
+  if (!busy.has($('order-form'))) note('order-note', say.ORDER_NEEDS_SIDE, false);
+});
 
 onSubmit('history-form', 'history-note', (f) => showHistory(f.side.value === 'buy'));
 

@@ -170,19 +170,42 @@ export function signInOutcome(answer) {
   return { ok: true, text: '' };
 }
 
-// An order: "traded ..." from its TradeResponse, or "not traded" with its reason. `order` is
-// { buy, coin, amount, at }.
+// The fee the server takes on a trade of `value` KRW (src/account/money.h): FEE_PERCENT of it,
+// truncated.
+export const tradeFee = (value) => (value * BigInt(FEE_PERCENT)) / 100n;
+
+// An order: "traded ..." from its TradeResponse, with what left or entered the KRW balance, or
+// "not traded" with its reason. `order` is { buy, coin, amount, at }.
 export function orderOutcome(order, answer) {
   const symbol = COINS[order.coin];
   const why = refusal(answer,
     { coin: symbol, amount: order.amount, side: order.buy ? 'buy' : 'sell', at: order.at });
   if (why) return { ok: false, text: `not traded: ${why}` };
   const trade = answer.docs.find((d) => d.coin_cur_price !== undefined);
+  // A buy pays the value and the fee; a sell is paid the value less the fee.
+  const value = BigInt(trade.total_price);
+  const fee = tradeFee(value);
+  const krw = order.buy ? `+ fee ${fee} KRW = ${value + fee} KRW left your balance`
+    : `- fee ${fee} KRW = ${value - fee} KRW entered your balance`;
   return {
     ok: true,
     text: `traded: ${order.buy ? 'bought' : 'sold'} ${trade.amount} ${trade.symbol} at ` +
-      `${trade.coin_cur_price} KRW, total ${trade.total_price} KRW`,
+      `${trade.coin_cur_price} KRW, total ${value} KRW ${krw}`,
   };
+}
+
+// Enter in the amount field places no order: a side is chosen by its own button.
+export const ORDER_NEEDS_SIDE = 'Enter places no order: press Buy or Sell';
+
+// An order's outcome stands when reading the balances after it failed (`why`): that is said
+// apart. Once the connection is gone the account's views are too, so the outcome is repeated here
+// with the way back.
+export function staleAfterOrder(outcomeText, why, lost) {
+  if (!lost) {
+    return `the balances shown are from before your last order: reading them again failed (${why})`;
+  }
+  return `your last order: ${outcomeText}; then the connection was lost before the balances ` +
+    'were read again: reconnect and sign in to see them';
 }
 
 export function historyOutcome(answer, coin, buy) {
