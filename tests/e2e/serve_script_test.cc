@@ -447,6 +447,49 @@ TEST_F(ServeScriptTest, ClientsEndDuringALongAnswerEndTheSessionAfterIt) {
   }
 }
 
+// A web client that asks for an answer of megabytes and never reads holds neither its place nor
+// the stop: once its server has ended (here by the idle limit, 2 seconds in this build, while it
+// waited to write) the next connection is greeted; a stop signal ends the script within the
+// grace after the servers have ended.
+TEST_F(ServeScriptTest, AWebClientThatNeverReadsHoldsNeitherItsPlaceNorTheStop) {
+  char page[] = "/tmp/korvane-page.XXXXXX";
+  ASSERT_NE(mkdtemp(page), nullptr);
+  Reaper remove_page(std::string("rm -rf ") + page);
+  const int web_port = free_local_port();
+  ServeScript served(serve_args({"--server", KORVANE_SHORT_IDLE_SERVER_PATH, "--max-sessions", "1",
+                                 "--web-port", std::to_string(web_port), "--web-root", page}));
+  ASSERT_TRUE(served.serving()) << served.err();
+  const std::string name = unique_name("noread");
+  std::string text;
+  {
+    WsSession signup(web_port);
+    ASSERT_TRUE(signup.read_until_prompt(&text));
+    ASSERT_TRUE(signup.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
+    ASSERT_TRUE(signup.read_until_prompt(&text));
+  }
+  const std::string digit = "(SELECT 0 d UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3)";
+  db.exec(
+      "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
+      "trade_time) SELECT " +
+      std::to_string(db.account_id(name)) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400) FROM " +
+      digit + " a, " + digit + " b, " + digit + " c, " + digit + " d, " + digit + " e, " + digit +
+      " f, " + digit + " g, " + digit + " h");  // 4^8: 65536 trades, megabytes of history
+  // Greeted, then signed in and asking for the history, then not reading.
+  auto stuck = [&](WsSession* ws) {
+    EXPECT_TRUE(ws->read_until_prompt(&text));
+    EXPECT_TRUE(ws->send(envelopes::bytes_of(envelopes::signin(name, "pw"))));
+    EXPECT_TRUE(ws->read_until_prompt(&text));
+    EXPECT_TRUE(ws->send(envelopes::bytes_of(envelopes::history(kXrp, 1))));
+  };
+  WsSession first(web_port);
+  stuck(&first);
+  WsSession next(web_port);
+  stuck(&next);
+  served.signal(SIGTERM);
+  EXPECT_EQ(served.wait_exit(), 128 + SIGTERM) << served.err();
+  EXPECT_TRUE(group_ends(served.group()));
+}
+
 // A client that sends its TLS hello a byte at a time, each well within the limit of one read,
 // is closed while it is still sending; the one place it held is free again.
 TEST_F(ServeScriptTest, TrickledTlsHelloIsClosedAndItsPlaceFreed) {
