@@ -63,6 +63,7 @@ int open_socket(const std::string& host, const std::string& port, std::string* e
       last_errno = errno;
       continue;
     }
+    set_reset_on_close(fd, true);  // before the connection exists: from its first moment
     if (connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
       last_errno = errno;
       close(fd);
@@ -77,7 +78,6 @@ int open_socket(const std::string& host, const std::string& port, std::string* e
   // Each request goes out at once; there is never a second one waiting behind it.
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-  set_reset_on_close(fd, true);
   return fd;
 }
 
