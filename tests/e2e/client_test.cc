@@ -19,6 +19,7 @@
 
 #include "support/answers.h"
 #include "support/envelopes.h"
+#include "support/reaper.h"
 #include "support/test_db.h"
 
 namespace {
@@ -171,22 +172,24 @@ TEST_F(Client, ExitStatusWhenTheServerEndsOrCannotBeReached) {
 TEST_F(Client, GivingUpBeforeTheGreetingResetsTheConnection) {
   for (bool greeted : {false, true}) {
     SCOPED_TRACE(greeted ? "greeted" : "given up");
+    // A listener of the test's own, which never greets unless told.
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof(at);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), size), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size), 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), size) | listen(listener, 1) |
+                  getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size),
+              0);
     const std::string address = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
     const pid_t client = fork();
     if (client == 0) {
+      setpgid(0, 0);
       int devnull = open("/dev/null", O_RDWR);
       for (int fd : {0, 1, 2}) dup2(devnull, fd);
       execl(KORVANE_CLIENT_PATH, "korvane", "--connect", address.c_str(), nullptr);
       _exit(127);
     }
+    setpgid(client, client);
+    StartedGroup running(client);  // ended however the test ends
     pollfd ready{listener, POLLIN, 0};
     ASSERT_EQ(poll(&ready, 1, 30000), 1);
     int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

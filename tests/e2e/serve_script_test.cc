@@ -249,6 +249,21 @@ NetOptions tls_options(bool tls) {
   return options;
 }
 
+// Gives `account` 10^5 trades of history: an answer of megabytes, more than every buffer between
+// the server and a client that does not read holds.
+void add_trades(TestDb& db, long account) {
+  std::string from = " FROM ";
+  for (char name : std::string("abcde")) {
+    from += std::string(name == 'a' ? "" : ", ") + "(SELECT 0 d";
+    for (int digit = 1; digit < 10; ++digit) from += " UNION ALL SELECT " + std::to_string(digit);
+    from += ") " + std::string(1, name);
+  }
+  db.exec(
+      "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
+      "trade_time) SELECT " +
+      std::to_string(account) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400)" + from);
+}
+
 class ServeScriptTest : public ::testing::Test {
  protected:
   void SetUp() override { aborted_before = aborted_clients(db); }
@@ -410,22 +425,13 @@ TEST_F(ServeScriptTest, ScriptsRunStopsTheSameWay) {
 // database connection.
 TEST_F(ServeScriptTest, ClientsEndDuringALongAnswerEndTheSessionAfterIt) {
   ServedOverTcp served;
-  constexpr int kTrades = 100000;  // 10^5: five digits
-  const std::string digit =
-      "(SELECT 0 d UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 "
-      "UNION ALL SELECT 5 UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL "
-      "SELECT 9)";
+  constexpr int kTrades = 100000;
   for (bool half_close : {true, false}) {
     SCOPED_TRACE(half_close ? "half-close" : "close");
     long account = 0;
     std::unique_ptr<NetSession> session = signed_in_session(db, served.port(), {}, &account);
     ASSERT_NE(account, 0);
-    db.exec(
-        "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
-        "trade_time) SELECT " +
-        std::to_string(account) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400) FROM " + digit +
-        " a, " + digit + " b, " + digit + " c, " + digit + " d, " + digit + " e");
-
+    add_trades(db, account);
     ASSERT_TRUE(session->send(envelopes::bytes_of(envelopes::history(kXrp, 1))));
     if (!half_close) {
       session.reset();
@@ -467,13 +473,7 @@ TEST_F(ServeScriptTest, AWebClientThatNeverReadsHoldsNeitherItsPlaceNorTheStop) 
     ASSERT_TRUE(signup.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
     ASSERT_TRUE(signup.read_until_prompt(&text));
   }
-  const std::string digit = "(SELECT 0 d UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3)";
-  db.exec(
-      "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
-      "trade_time) SELECT " +
-      std::to_string(db.account_id(name)) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400) FROM " +
-      digit + " a, " + digit + " b, " + digit + " c, " + digit + " d, " + digit + " e, " + digit +
-      " f, " + digit + " g, " + digit + " h");  // 4^8: 65536 trades, megabytes of history
+  add_trades(db, db.account_id(name));
   // Greeted, then signed in and asking for the history, then not reading.
   auto stuck = [&](WsSession* ws) {
     EXPECT_TRUE(ws->read_until_prompt(&text));
