@@ -1,10 +1,17 @@
 // The korvane client against the real server, on pipes (--exec) and over TCP (scripts/serve).
 #include "support/client.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -12,6 +19,7 @@
 
 #include "support/answers.h"
 #include "support/envelopes.h"
+#include "support/reaper.h"
 #include "support/test_db.h"
 
 namespace {
@@ -156,6 +164,49 @@ TEST_F(Client, ExitStatusWhenTheServerEndsOrCannotBeReached) {
   r = run_client({"--connect", closed, "-c", "me"});
   EXPECT_EQ(r.err, "korvane: cannot connect to " + closed + ": Connection refused\n");
   EXPECT_EQ(r.status, 1);
+}
+
+// Until the server's greeting, the client's end resets its connection, so that a listener that
+// holds the connection in its backlog sees it gone and runs nothing it sent (scripts/lib/session);
+// after the greeting it ends the usual way, and the server sees the end of its input.
+TEST_F(Client, GivingUpBeforeTheGreetingResetsTheConnection) {
+  for (bool greeted : {false, true}) {
+    SCOPED_TRACE(greeted ? "greeted" : "given up");
+    // A listener of the test's own, which never greets unless told.
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof(at);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), size) | listen(listener, 1) |
+                  getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size),
+              0);
+    const std::string address = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
+    const pid_t client = fork();
+    if (client == 0) {
+      setpgid(0, 0);
+      int devnull = open("/dev/null", O_RDWR);
+      for (int fd : {0, 1, 2}) dup2(devnull, fd);
+      execl(KORVANE_CLIENT_PATH, "korvane", "--connect", address.c_str(), nullptr);
+      _exit(127);
+    }
+    setpgid(client, client);
+    StartedGroup running(client);  // ended however the test ends
+    pollfd ready{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 30000), 1);
+    int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (greeted) {
+      ASSERT_EQ(write(connection, "> ", 2), 2);
+    } else {
+      kill(client, SIGTERM);
+    }
+    waitpid(client, nullptr, 0);
+    char buf[256];
+    ready = {connection, POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 30000), 1);
+    const ssize_t got = recv(connection, buf, sizeof(buf), 0);
+    EXPECT_EQ(got < 0 ? errno : 0, greeted ? 0 : ECONNRESET);
+    close(connection);
+    close(listener);
+  }
 }
 
 // A server that ends right after its outcome line, before its prompt: the line says what became

@@ -249,6 +249,21 @@ NetOptions tls_options(bool tls) {
   return options;
 }
 
+// Gives `account` 10^5 trades of history: an answer of megabytes, more than every buffer between
+// the server and a client that does not read holds.
+void add_trades(TestDb& db, long account) {
+  std::string from = " FROM ";
+  for (char name : std::string("abcde")) {
+    from += std::string(name == 'a' ? "" : ", ") + "(SELECT 0 d";
+    for (int digit = 1; digit < 10; ++digit) from += " UNION ALL SELECT " + std::to_string(digit);
+    from += ") " + std::string(1, name);
+  }
+  db.exec(
+      "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
+      "trade_time) SELECT " +
+      std::to_string(account) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400)" + from);
+}
+
 class ServeScriptTest : public ::testing::Test {
  protected:
   void SetUp() override { aborted_before = aborted_clients(db); }
@@ -410,22 +425,13 @@ TEST_F(ServeScriptTest, ScriptsRunStopsTheSameWay) {
 // database connection.
 TEST_F(ServeScriptTest, ClientsEndDuringALongAnswerEndTheSessionAfterIt) {
   ServedOverTcp served;
-  constexpr int kTrades = 100000;  // 10^5: five digits
-  const std::string digit =
-      "(SELECT 0 d UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 "
-      "UNION ALL SELECT 5 UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL "
-      "SELECT 9)";
+  constexpr int kTrades = 100000;
   for (bool half_close : {true, false}) {
     SCOPED_TRACE(half_close ? "half-close" : "close");
     long account = 0;
     std::unique_ptr<NetSession> session = signed_in_session(db, served.port(), {}, &account);
     ASSERT_NE(account, 0);
-    db.exec(
-        "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
-        "trade_time) SELECT " +
-        std::to_string(account) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400) FROM " + digit +
-        " a, " + digit + " b, " + digit + " c, " + digit + " d, " + digit + " e");
-
+    add_trades(db, account);
     ASSERT_TRUE(session->send(envelopes::bytes_of(envelopes::history(kXrp, 1))));
     if (!half_close) {
       session.reset();
@@ -445,6 +451,43 @@ TEST_F(ServeScriptTest, ClientsEndDuringALongAnswerEndTheSessionAfterIt) {
     EXPECT_EQ(text.substr(text.size() - 2), "> ");  // the whole answer and its prompt, then the end
     expect_closed_cleanly();
   }
+}
+
+// A web client that asks for an answer of megabytes and never reads holds neither its place nor
+// the stop: once its server has ended (here by the idle limit, 2 seconds in this build, while it
+// waited to write) the next connection is greeted; a stop signal ends the script within the
+// grace after the servers have ended.
+TEST_F(ServeScriptTest, AWebClientThatNeverReadsHoldsNeitherItsPlaceNorTheStop) {
+  char page[] = "/tmp/korvane-page.XXXXXX";
+  ASSERT_NE(mkdtemp(page), nullptr);
+  Reaper remove_page(std::string("rm -rf ") + page);
+  const int web_port = free_local_port();
+  ServeScript served(serve_args({"--server", KORVANE_SHORT_IDLE_SERVER_PATH, "--max-sessions", "1",
+                                 "--web-port", std::to_string(web_port), "--web-root", page}));
+  ASSERT_TRUE(served.serving()) << served.err();
+  const std::string name = unique_name("noread");
+  std::string text;
+  {
+    WsSession signup(web_port);
+    ASSERT_TRUE(signup.read_until_prompt(&text));
+    ASSERT_TRUE(signup.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
+    ASSERT_TRUE(signup.read_until_prompt(&text));
+  }
+  add_trades(db, db.account_id(name));
+  // Greeted, then signed in and asking for the history, then not reading.
+  auto stuck = [&](WsSession* ws) {
+    EXPECT_TRUE(ws->read_until_prompt(&text));
+    EXPECT_TRUE(ws->send(envelopes::bytes_of(envelopes::signin(name, "pw"))));
+    EXPECT_TRUE(ws->read_until_prompt(&text));
+    EXPECT_TRUE(ws->send(envelopes::bytes_of(envelopes::history(kXrp, 1))));
+  };
+  WsSession first(web_port);
+  stuck(&first);
+  WsSession next(web_port);
+  stuck(&next);
+  served.signal(SIGTERM);
+  EXPECT_EQ(served.wait_exit(), 128 + SIGTERM) << served.err();
+  EXPECT_TRUE(group_ends(served.group()));
 }
 
 // A client that sends its TLS hello a byte at a time, each well within the limit of one read,

@@ -29,7 +29,11 @@ namespace {
 constexpr int kXrp = 2;
 constexpr size_t kReadSize = 10240;  // the server's read: the largest request
 constexpr int kMessageTooBig = 1009;
-constexpr char kIndex[] = "<!doctype html><title>korvane</title>\n";
+constexpr char kPolicy[] = "default-src 'self'; object-src 'none'";
+const std::string kIndex = std::string(
+                               "<!doctype html><meta http-equiv=\"Content-Security-Policy\" "
+                               "content=\"") +
+                           kPolicy + "\"><title>korvane</title>\n";
 constexpr char kScript[] = "export const answer = 42;\n";
 
 // A folder of its own, removed at the end: standing in for the page, or for a program's files.
@@ -168,28 +172,42 @@ TEST_F(WebEndpoint, OversizedMessageIsRefusedAndEndsTheConnection) {
 }
 
 // An upgrade from the page's own origin, one of --web-origin, or a client that names none is
-// taken and greeted; any other origin is refused with 403.
+// taken and greeted; any other origin is refused with 403. The Host must name this endpoint (its
+// address, localhost, or a host of --web-origin): a name rebound to its address, with the
+// matching Origin, is refused with 403, its page too; a client with no Origin is no browser.
 TEST_F(WebEndpoint, OnlyThePagesOwnOriginAndTheAllowedOnesOpenSessions) {
   ServeOptions options;
   options.web_origin = "https://app.example,http://localhost:1234";
   auto served = serve(options);
-  const std::string own = "http://127.0.0.1:" + std::to_string(served->web_port());
+  const std::string port = std::to_string(served->web_port());
+  const std::string own = "http://127.0.0.1:" + port;
+  const std::string rebound = "rebind.attacker.example:" + port;
   struct Case {
     std::optional<std::string> origin;
     int status;
+    std::string host = "";  // 127.0.0.1:PORT
   };
-  for (const Case& c : {Case{std::nullopt, 101}, Case{own, 101}, Case{"https://app.example", 101},
-                        Case{"http://localhost:1234", 101}, Case{"http://evil.example", 403},
-                        Case{"null", 403}, Case{"https://127.0.0.1:" + own.substr(17), 403},
-                        Case{own + "0", 403}, Case{"http://app.example", 403}}) {
-    SCOPED_TRACE(c.origin.value_or("no origin"));
+  for (const Case& c :
+       {Case{std::nullopt, 101}, Case{own, 101}, Case{"https://app.example", 101},
+        Case{"http://localhost:1234", 101}, Case{"http://evil.example", 403}, Case{"null", 403},
+        Case{"https://127.0.0.1:" + port, 403}, Case{own + "0", 403},
+        Case{"http://app.example", 403}, Case{"http://" + rebound, 403, rebound},
+        Case{"https://app.example", 403, rebound}, Case{std::nullopt, 101, rebound},
+        Case{"http://localhost:" + port, 101, "localhost:" + port},
+        Case{"https://app.example", 101, "app.example"},
+        Case{"http://127.0.0.1:" + port, 403, "127.0.0.1:1" + port}}) {
+    SCOPED_TRACE(c.origin.value_or("no origin") + " to " + c.host);
     WsOptions ws_options;
     ws_options.origin = c.origin;
+    ws_options.host = c.host;
     WsSession ws(served->web_port(), ws_options);
     EXPECT_EQ(ws.status(), c.status);
     std::string text;
     EXPECT_EQ(ws.read_until_prompt(&text), c.status == 101);
   }
+  HttpRequest page;
+  page.host = rebound;
+  EXPECT_EQ(http_request(served->web_port(), page).status, 403);
 }
 
 // The per-source cap counts WebSocket and TCP sessions of an address together, and closes the
@@ -234,6 +252,94 @@ TEST_F(WebEndpoint, ConnectionsBeyondTheHostCapWaitUntilASessionEnds) {
   EXPECT_EQ(text, "");
 }
 
+// A client that sent a sign-up while it waited for a place, and went before the place came, gets
+// no session: its sign-up never runs. Over WebSocket whether it closed, ended its stream or reset
+// it; over TCP when it reset it (as the korvane client does when it gives up waiting). A TCP
+// client that only ended its side (its input piped) is answered. The next connection is greeted
+// once the one before it has been settled either way.
+TEST_F(WebEndpoint, AClientGoneBeforeItsPlaceComesGetsNoSession) {
+  ServeOptions options;
+  options.max_sessions = 1;
+  options.max_per_source = 0;
+  auto served = serve(options);
+  enum Leaves { kCloseFrame, kEnd, kReset };
+  struct Case {
+    std::string what;
+    bool web;
+    Leaves leaves;
+  };
+  for (const Case& c : {Case{"close frame", true, kCloseFrame}, Case{"end of stream", true, kEnd},
+                        Case{"reset", true, kReset}, Case{"reset over TCP", false, kReset},
+                        Case{"half-close over TCP: answered", false, kEnd}}) {
+    SCOPED_TRACE(c.what);
+    const std::string name = unique_name("left");
+    const std::string signup = envelopes::bytes_of(envelopes::signup(name, "pw"));
+    const bool answered = !c.web && c.leaves == kEnd;
+    std::string text;
+    auto holder = c.web ? greeted(served->web_port()) : nullptr;
+    auto tcp_holder = std::make_unique<NetSession>(served->port());
+    ASSERT_TRUE(c.web || tcp_holder->read_until_prompt(&text));
+    WsSession ws(served->web_port());
+    NetSession tcp(served->port());
+    ASSERT_TRUE(c.web ? ws.send(signup) : tcp.send(signup));
+    if (c.leaves == kCloseFrame) {
+      ASSERT_TRUE(ws.send(std::string("\x03\xe8", 2), 1, 8));
+    }
+    if (c.leaves == kReset) c.web ? ws.abort() : tcp.abort();
+    if (c.leaves != kReset) {
+      ASSERT_TRUE(c.web ? ws.close_write() : tcp.close_write());
+    }
+    holder.reset();
+    tcp_holder.reset();
+    // The next connection is greeted once the one before it has been settled, either way.
+    EXPECT_TRUE(c.web ? bool(greeted(served->web_port()))
+                      : NetSession(served->port()).read_until_prompt(&text));
+    if (answered) {
+      EXPECT_TRUE(tcp.read_to_end(&text));
+      EXPECT_EQ(text, "> " + answers::signup(name, db.account_id(name)) + "> ");
+    }
+    EXPECT_EQ(db.account_id(name) != 0, answered);
+  }
+}
+
+// Connections waiting for a place are bounded: those of one address count against the
+// per-address cap with its sessions (beyond it, the closing line at once), all of them against
+// --backlog (beyond it, a close with 1013 "try again later"); each holds a few messages, the rest
+// waits in its socket; one that ends its stream while it waits is dropped.
+TEST_F(WebEndpoint, ConnectionsWaitingForAPlaceAreBounded) {
+  ServeOptions options;
+  options.max_sessions = 1;
+  options.max_per_source = 2;
+  options.backlog = 2;
+  auto served = serve(options);
+  auto holder = greeted(served->web_port(), from("127.0.0.1"));
+  WsSession waiting(served->web_port(), from("127.0.0.1"));
+  ASSERT_TRUE(waiting.open());
+  std::string text;
+  {
+    WsSession extra(served->web_port(), from("127.0.0.1"));
+    EXPECT_FALSE(extra.read_until_prompt(&text));
+    EXPECT_EQ(
+        text,
+        "closed: too many sessions from your address (the most is 2); end one or try later\n");
+  }
+  WsSession other(served->web_port(), from("127.0.0.2"));
+  ASSERT_TRUE(other.open());
+  {
+    WsSession beyond(served->web_port(), from("127.0.0.3"));
+    int code = 0;
+    EXPECT_TRUE(beyond.read_to_close(&text, &code));
+    EXPECT_EQ(code, 1013);
+  }
+  // More than the endpoint takes ahead from a waiting connection (so it reads no further), yet
+  // within what the kernel takes: the end of the stream reaches the endpoint's socket.
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(waiting.send(std::string(10000, '\xff')));
+  ASSERT_TRUE(waiting.close_write());
+  int code = 0;
+  EXPECT_TRUE(waiting.read_to_close(&text, &code));
+  EXPECT_EQ(text, "");
+}
+
 // The server's idle limit (2 seconds in this build) ends a WebSocket session as it ends a TCP
 // one: a normal close, and the server's database connection closed, not dropped.
 TEST_F(WebEndpoint, IdleSessionEndsWithANormalClose) {
@@ -251,36 +357,61 @@ TEST_F(WebEndpoint, IdleSessionEndsWithANormalClose) {
   EXPECT_EQ(aborted_clients(db), aborted_before);
 }
 
-// Every path but /ws is a file of the page's folder, or 404; /ws without an upgrade is 426.
+// Every path but /ws is a file of the page's folder, or 404; /ws without an upgrade is 426. HEAD
+// answers as GET without the body, other methods 405. An HTML file's policy (its <meta>) is
+// also a header. A file comes with its ETag, and a request that names it gets 304 and no body.
 TEST_F(WebEndpoint, ThePageIsServedFromItsFolder) {
   auto served = serve();
   struct Case {
     std::string path;
     int status;
-    std::string type;
+    std::string header;  // a header line of the answer
     std::string body;
+    std::string method = "GET";
   };
+  const std::string html = "Content-Type: text/html; charset=utf-8";
   const std::vector<Case> cases = {
-      {"/", 200, "text/html; charset=utf-8", kIndex},
-      {"/index.html", 200, "text/html; charset=utf-8", kIndex},
-      {"/app.js?v=1", 200, "text/javascript", kScript},
+      {"/", 200, html, kIndex},
+      {"/index.html", 200, "Content-Security-Policy: " + std::string(kPolicy), kIndex},
+      {"/app.js?v=1", 200, "Content-Type: text/javascript", kScript},
       {"/missing.css", 404, "", "not found\n"},
       {"/../../../etc/passwd", 404, "", "not found\n"},
       {"/%2e%2e/%2e%2e/etc/passwd", 404, "", "not found\n"},
+      {"/index.html%00.js", 404, "", "not found\n"},
+      {"/%00", 404, "", "not found\n"},
       {"/ws", 426, "", ""},
+      {"/", 200, "Content-Length: " + std::to_string(kIndex.size()), "", "HEAD"},
+      {"/", 405, "Allow: GET, HEAD", "method not allowed\n", "POST"},
+      {"/ws", 405, "Allow: GET, HEAD", "method not allowed\n", "OPTIONS"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    HttpAnswer answer = http_get(served->web_port(), c.path);
+    SCOPED_TRACE(c.method + " " + c.path);
+    HttpRequest request;
+    request.method = c.method;
+    request.path = c.path;
+    HttpAnswer answer = http_request(served->web_port(), request);
     EXPECT_EQ(answer.status, c.status) << answer.headers;
-    if (!c.type.empty()) {
-      EXPECT_NE(answer.headers.find("\r\nContent-Type: " + c.type + "\r\n"), std::string::npos)
+    if (!c.header.empty()) {
+      EXPECT_NE(answer.headers.find("\r\n" + c.header + "\r\n"), std::string::npos)
           << answer.headers;
     }
     if (c.status != 426) {
       EXPECT_EQ(answer.body, c.body);
     }
   }
+  HttpAnswer first = http_get(served->web_port(), "/app.js");
+  const size_t at = first.headers.find("\r\nETag: ");
+  ASSERT_NE(at, std::string::npos) << first.headers;
+  HttpRequest again;
+  again.path = "/app.js";
+  again.headers = "If-None-Match: " +
+                  first.headers.substr(at + 8, first.headers.find("\r\n", at + 2) - at - 8) +
+                  "\r\n";
+  HttpAnswer cached = http_request(served->web_port(), again);
+  EXPECT_EQ(cached.status, 304) << again.headers;
+  EXPECT_EQ(cached.body, "");
+  page.write("app.js", "export const answer = 4343;\n");  // another file: another ETag
+  EXPECT_EQ(http_request(served->web_port(), again).status, 200);
 }
 
 // With a certificate, the page is https and the sessions wss: a sign-up goes through.

@@ -154,6 +154,14 @@ bool NetSession::close_write() {
   return shutdown(fd_, SHUT_WR) == 0;
 }
 
+void NetSession::abort() {
+  if (fd_ < 0) return;
+  linger reset{1, 0};
+  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+  close(fd_);
+  fd_ = -1;
+}
+
 int greeted_at_once(int port, int clients, int deadline_ms) {
   std::vector<pollfd> fds;
   std::vector<std::string> seen(static_cast<size_t>(clients));

@@ -51,6 +51,9 @@ class NetSession {
   // close_notify alert, then the end of the TCP stream.
   bool close_write();
 
+  // Resets the connection (a close with SO_LINGER 0), as a client that gives up does.
+  void abort();
+
  private:
   // Reads what is there within the deadline; 0 at the end of the stream, -1 on timeout.
   long read_some(char* buf, size_t size, int timeout_ms);

@@ -55,8 +55,9 @@ int status_of(const std::string& head) {
 }  // namespace
 
 WsSession::WsSession(int port, const WsOptions& options) : net_(port, options.net) {
-  std::string request = "GET " + options.path +
-                        " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+  const std::string host =
+      options.host.empty() ? "127.0.0.1:" + std::to_string(port) : options.host;
+  std::string request = "GET " + options.path + " HTTP/1.1\r\nHost: " + host +
                         "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                         "Sec-WebSocket-Version: 13\r\n";
@@ -130,13 +131,22 @@ bool WsSession::read_to_close(std::string* text, int* code, int deadline_ms) {
 }
 
 HttpAnswer http_get(int port, const std::string& path, bool tls) {
+  HttpRequest request;
+  request.path = path;
+  request.tls = tls;
+  return http_request(port, request);
+}
+
+HttpAnswer http_request(int port, const HttpRequest& request) {
   NetOptions options;
-  options.tls = tls;
+  options.tls = request.tls;
   NetSession net(port, options);
   HttpAnswer answer;
   std::string text;
-  if (!net.send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                "\r\nConnection: close\r\n\r\n") ||
+  const std::string host =
+      request.host.empty() ? "127.0.0.1:" + std::to_string(port) : request.host;
+  if (!net.send(request.method + " " + request.path + " HTTP/1.1\r\nHost: " + host + "\r\n" +
+                request.headers + "Connection: close\r\n\r\n") ||
       !net.read_to_end(&text)) {
     return answer;
   }

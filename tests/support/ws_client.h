@@ -14,6 +14,7 @@ struct WsOptions {
   NetOptions net;
   std::string path = "/ws";
   std::optional<std::string> origin;  // the Origin header, when there is one
+  std::string host;                   // the Host header; empty: 127.0.0.1:PORT
 };
 
 class WsSession {
@@ -42,6 +43,10 @@ class WsSession {
   // True when no frame arrives and the connection stays open for `ms` milliseconds.
   bool quiet_for(int ms) { return pending_.empty() && net_.quiet_for(ms); }
 
+  // Ends the client's side of the stream, without a close frame; or resets the connection.
+  bool close_write() { return net_.close_write(); }
+  void abort() { net_.abort(); }
+
  private:
   // Reads one frame from the server; false when none came whole within the deadline.
   bool read_frame(int* opcode, std::string* payload, int deadline_ms);
@@ -56,6 +61,17 @@ struct HttpAnswer {
   std::string headers;
   std::string body;
 };
+
+struct HttpRequest {
+  std::string method = "GET";
+  std::string path = "/";
+  std::string host;     // the Host header; empty: 127.0.0.1:PORT
+  std::string headers;  // more header lines, each ending with \r\n
+  bool tls = false;
+};
+
+// Sends `request` to 127.0.0.1:`port` and reads the answer to its end.
+HttpAnswer http_request(int port, const HttpRequest& request);
 
 // GETs `path` from 127.0.0.1:`port`, over TLS when `tls`, and reads the answer to its end.
 HttpAnswer http_get(int port, const std::string& path, bool tls = false);

@@ -35,6 +35,15 @@ bool ends_with_prompt(const std::string& s) {
 
 std::string errno_text(int err) { return std::strerror(err); }
 
+// Until the server has greeted, a close (the client giving up the wait, however it ends) resets
+// the connection instead of ending it: a connection waiting in the listener's backlog for a
+// place is then seen there to be gone, and gets no session (scripts/lib/session). After the
+// greeting a close is the usual end, so that the server sees the end of its input.
+void set_reset_on_close(int fd, bool reset) {
+  linger how{reset ? 1 : 0, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &how, sizeof(how));
+}
+
 // A connected TCP socket to host:port, or -1 with *error set.
 int open_socket(const std::string& host, const std::string& port, std::string* error) {
   addrinfo hints{};
@@ -54,6 +63,7 @@ int open_socket(const std::string& host, const std::string& port, std::string* e
       last_errno = errno;
       continue;
     }
+    set_reset_on_close(fd, true);  // before the connection exists: from its first moment
     if (connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
       last_errno = errno;
       close(fd);
@@ -272,6 +282,8 @@ bool Connection::read_answer(std::string* answer) {
   }
   *answer = pending_.substr(0, pending_.size() - 2);
   pending_.clear();
+  if (!greeted_ && child_ <= 0) set_reset_on_close(to_server_, false);
+  greeted_ = true;
   return true;
 }
 

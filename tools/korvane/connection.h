@@ -74,6 +74,7 @@ class Connection {
   SSL_CTX* tls_context_ = nullptr;
   SSL* tls_ = nullptr;  // set over TLS
   std::string pending_;
+  bool greeted_ = false;  // the first prompt has come
 };
 
 #endif  // KORVANE_TOOLS_KORVANE_CONNECTION_H_
