@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -144,26 +145,70 @@ TEST_F(WebEndpoint, EachMessageIsOneRequestAnsweredAsOnStandardInput) {
   }
 }
 
-// A message over the read size closes the connection with "message too big", and none of it
-// reaches the server: had it been cut at the read size, its rest (a sign-up) would have been a
-// request of its own.
-TEST_F(WebEndpoint, OversizedMessageIsRefusedAndEndsTheConnection) {
+// A message the endpoint must not pass on closes the connection with its code, and none of it
+// reaches the server: a message over the read size ("message too big"; had it been cut at the
+// read size, its rest, a sign-up, would have been a request of its own), a text message, and
+// frames the protocol forbids. A ping between the frames of a message is answered and the
+// message still passes.
+TEST_F(WebEndpoint, AForbiddenMessageEndsTheConnectionAndReachesNoServer) {
   auto served = serve();
+  using F = WsSession;
+  constexpr int kBinary = 0x82, kText = 0x81, kFirst = 0x02, kLast = 0x80, kPing = 0x89;
   struct Case {
-    size_t padding;
-    int fragments;
+    std::string what;
+    std::function<std::string(const std::string&)> frames;  // of a sign-up's bytes
+    int code;                                               // 0: the sign-up runs
   };
-  for (const Case& c : {Case{kReadSize, 1}, Case{kReadSize, 4}, Case{3 * kReadSize, 1}}) {
-    SCOPED_TRACE(std::to_string(c.padding) + " bytes in " + std::to_string(c.fragments));
-    const std::string name = unique_name("big");
+  const std::vector<Case> cases = {
+      {"one frame over the read size",
+       [](const std::string& m) { return F::frame(kBinary, std::string(kReadSize, '\xff') + m); },
+       kMessageTooBig},
+      {"four frames over the read size",
+       [](const std::string& m) {
+         const std::string big = std::string(kReadSize, '\xff') + m;
+         const size_t q = big.size() / 4 + 1;
+         return F::frame(kFirst, big.substr(0, q)) + F::frame(0, big.substr(q, q)) +
+                F::frame(0, big.substr(2 * q, q)) + F::frame(kLast, big.substr(3 * q));
+       },
+       kMessageTooBig},
+      {"three times the read size",
+       [](const std::string& m) {
+         return F::frame(kBinary, std::string(3 * kReadSize, '\xff') + m);
+       },
+       kMessageTooBig},
+      {"a text message", [](const std::string& m) { return F::frame(kText, m); }, 1003},
+      {"an unmasked frame", [](const std::string& m) { return F::frame(kBinary, m, false); }, 1002},
+      {"a reserved bit", [](const std::string& m) { return F::frame(kBinary | 0x40, m); }, 1002},
+      {"a continuation with no start", [](const std::string& m) { return F::frame(kLast, m); },
+       1002},
+      {"a new message inside another",
+       [](const std::string& m) { return F::frame(kFirst, "") + F::frame(kBinary, m); }, 1002},
+      {"a ping longer than a control frame may be",
+       [](const std::string& m) {
+         return F::frame(kPing, std::string(126, 'p')) + F::frame(kBinary, m);
+       },
+       1002},
+      {"a ping between two frames",
+       [](const std::string& m) {
+         return F::frame(kFirst, m.substr(0, 3)) + F::frame(kPing, "hi") +
+                F::frame(kLast, m.substr(3));
+       },
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = unique_name("bad");
     std::unique_ptr<WsSession> ws = greeted(served->web_port());
-    ASSERT_TRUE(ws->send(
-        std::string(c.padding, '\xff') + envelopes::bytes_of(envelopes::signup(name, "pw")),
-        c.fragments));
+    ASSERT_TRUE(ws->send_frames(c.frames(envelopes::bytes_of(envelopes::signup(name, "pw")))));
     std::string text;
-    int code = 0;
+    int code = -1;
+    if (c.code == 0) {
+      EXPECT_TRUE(ws->read_until_prompt(&text));
+      EXPECT_NE(db.account_id(name), 0);
+      continue;
+    }
     EXPECT_TRUE(ws->read_to_close(&text, &code));
-    EXPECT_EQ(code, kMessageTooBig);
+    EXPECT_EQ(code, c.code);
     EXPECT_EQ(text, "");
     ws.reset();
     EXPECT_TRUE(wait_for_no_server_connections(db));  // its server has ended

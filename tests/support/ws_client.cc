@@ -19,21 +19,8 @@ int ms_left(Clock::time_point deadline) {
 }
 
 // One frame from the client, masked as the protocol requires.
-std::string frame(int opcode, bool fin, const std::string& payload) {
-  std::string f(1, static_cast<char>((fin ? 0x80 : 0) | opcode));
-  const uint64_t n = payload.size();
-  if (n < 126) {
-    f += static_cast<char>(0x80 | n);
-  } else if (n < 65536) {
-    f += static_cast<char>(0x80 | 126);
-    for (int shift : {8, 0}) f += static_cast<char>((n >> shift) & 0xff);
-  } else {
-    f += static_cast<char>(0x80 | 127);
-    for (int shift = 56; shift >= 0; shift -= 8) f += static_cast<char>((n >> shift) & 0xff);
-  }
-  f.append(reinterpret_cast<const char*>(kMask), 4);
-  for (size_t i = 0; i < payload.size(); ++i) f += static_cast<char>(payload[i] ^ kMask[i % 4]);
-  return f;
+std::string client_frame(int opcode, bool fin, const std::string& payload) {
+  return WsSession::frame((fin ? 0x80 : 0) | opcode, payload);
 }
 
 // The head of an HTTP answer, up to and without its blank line.
@@ -66,11 +53,30 @@ WsSession::WsSession(int port, const WsOptions& options) : net_(port, options.ne
   if (net_.send(request + "\r\n") && read_head(&net_, &head, 30000)) status_ = status_of(head);
 }
 
+std::string WsSession::frame(int first, const std::string& payload, bool masked) {
+  std::string f(1, static_cast<char>(first));
+  const uint64_t n = payload.size();
+  const int mask_bit = masked ? 0x80 : 0;
+  if (n < 126) {
+    f += static_cast<char>(mask_bit | n);
+  } else if (n < 65536) {
+    f += static_cast<char>(mask_bit | 126);
+    for (int shift : {8, 0}) f += static_cast<char>((n >> shift) & 0xff);
+  } else {
+    f += static_cast<char>(mask_bit | 127);
+    for (int shift = 56; shift >= 0; shift -= 8) f += static_cast<char>((n >> shift) & 0xff);
+  }
+  if (!masked) return f + payload;
+  f.append(reinterpret_cast<const char*>(kMask), 4);
+  for (size_t i = 0; i < payload.size(); ++i) f += static_cast<char>(payload[i] ^ kMask[i % 4]);
+  return f;
+}
+
 bool WsSession::send(const std::string& payload, int fragments, int opcode) {
   const size_t piece = payload.size() / static_cast<size_t>(fragments) + 1;
   std::string frames;
   for (int i = 0; i < fragments; ++i) {
-    frames += frame(i == 0 ? opcode : kContinuation, i == fragments - 1,
+    frames += client_frame(i == 0 ? opcode : kContinuation, i == fragments - 1,
                     payload.substr(std::min(payload.size(), i * piece), piece));
   }
   return open() && net_.send(frames);
@@ -100,7 +106,7 @@ bool WsSession::read_until_prompt(std::string* text, int deadline_ms) {
       pending_.clear();
       return false;
     }
-    if (opcode == kPing) net_.send(frame(kPong, true, payload));
+    if (opcode == kPing) net_.send(client_frame(kPong, true, payload));
     if (opcode != kPing && opcode != kPong) pending_ += payload;
   }
   return true;
@@ -120,7 +126,7 @@ bool WsSession::read_to_close(std::string* text, int* code, int deadline_ms) {
       *code = payload.size() >= 2 ? (static_cast<unsigned char>(payload[0]) << 8) |
                                         static_cast<unsigned char>(payload[1])
                                   : 0;
-      net_.send(frame(kClose, true, payload.substr(0, 2)));
+      net_.send(client_frame(kClose, true, payload.substr(0, 2)));
       break;
     }
     if (opcode != kPing && opcode != kPong) pending_ += payload;

@@ -30,6 +30,11 @@ class WsSession {
 
   // Sends `payload` as one message of `opcode` (2: binary), cut into `fragments` frames.
   bool send(const std::string& payload, int fragments = 1, int opcode = 2);
+  // Sends frames made with frame(), as they are.
+  bool send_frames(const std::string& frames) { return open() && net_.send(frames); }
+  // One frame from a client: `first` is its first byte (FIN, reserved bits and opcode), and it
+  // is masked unless `masked` is false, which the protocol forbids.
+  static std::string frame(int first, const std::string& payload, bool masked = true);
 
   // Reads messages until their bytes so far end with the prompt "> " and stores what came before
   // it. False, with *text holding what came, when the connection closed or the deadline passed.
