@@ -47,7 +47,9 @@ class Connection(websockets.legacy.server.WebSocketServerProtocol):
 
     def connection_open(self):
         self.state = State.OPEN
-        # What the client sent right behind its upgrade request is read here too.
+        # What the client sent right behind its upgrade request is read here too: it waits in the
+        # buffer of the library's reader (an asyncio.StreamReader, whose buffer is `_buffer`), which
+        # is read no more from here on.
         self.unread = bytearray(self.reader._buffer)
         self.reader._buffer.clear()
         self.message = None  # the fragments read so far of a message
