@@ -143,6 +143,15 @@ TEST_F(WebEndpoint, EachMessageIsOneRequestAnsweredAsOnStandardInput) {
     while (prompts_in(got) < c.answers && ws->read_until_prompt(&more)) got += more + "> ";
     EXPECT_EQ(got, expected);
   }
+  // A message sent right behind the upgrade request, before its answer, is read all the same.
+  const std::string market = envelopes::bytes_of(envelopes::view_market());
+  WsOptions eager;
+  eager.early = WsSession::frame(0x82, market);
+  WsSession early(served->web_port(), eager);
+  std::string greeting, answer;
+  ASSERT_TRUE(early.read_until_prompt(&greeting));
+  ASSERT_TRUE(early.read_until_prompt(&answer));
+  EXPECT_EQ(answer, piped.send(market));
 }
 
 // A message the endpoint must not pass on closes the connection with its code, and none of it

@@ -50,7 +50,9 @@ WsSession::WsSession(int port, const WsOptions& options) : net_(port, options.ne
                         "Sec-WebSocket-Version: 13\r\n";
   if (options.origin) request += "Origin: " + *options.origin + "\r\n";
   std::string head;
-  if (net_.send(request + "\r\n") && read_head(&net_, &head, 30000)) status_ = status_of(head);
+  if (net_.send(request + "\r\n" + options.early) && read_head(&net_, &head, 30000)) {
+    status_ = status_of(head);
+  }
 }
 
 std::string WsSession::frame(int first, const std::string& payload, bool masked) {
@@ -77,7 +79,7 @@ bool WsSession::send(const std::string& payload, int fragments, int opcode) {
   std::string frames;
   for (int i = 0; i < fragments; ++i) {
     frames += client_frame(i == 0 ? opcode : kContinuation, i == fragments - 1,
-                    payload.substr(std::min(payload.size(), i * piece), piece));
+                           payload.substr(std::min(payload.size(), i * piece), piece));
   }
   return open() && net_.send(frames);
 }

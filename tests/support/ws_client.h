@@ -15,6 +15,7 @@ struct WsOptions {
   std::string path = "/ws";
   std::optional<std::string> origin;  // the Origin header, when there is one
   std::string host;                   // the Host header; empty: 127.0.0.1:PORT
+  std::string early;                  // frames sent with the upgrade request, before its answer
 };
 
 class WsSession {
