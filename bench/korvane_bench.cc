@@ -788,6 +788,12 @@ int main(int argc, char** argv) {
   if (!sessions_plot_data.empty() && !write_sessions_plot_data(r, sessions_plot_data)) {
     fail("cannot write " + sessions_plot_data);
   }
+  for (const SessionsRun& run : r.sessions.runs) {
+    std::printf("%d sessions, %s: %.0f orders/s, p99 %.1f ms, Pss %.0f KiB per session\n",
+                run.sessions, run.one_coin ? "one coin" : "four coins", run.orders_per_second,
+                quantile(run.latency, 0.99) / 1000, run.server_pss_kib);
+  }
+  if (!only.empty() && only != "orders" && only != "load") return 0;
   std::printf("order over floor, flush on: new %.3f, baseline %.3f\n",
               r.orders_flushed.subject.ratio(), r.orders_flushed.baseline.ratio());
   std::printf("order over floor, flush off: new %.3f (goal at most %.2f), baseline %.3f\n",

@@ -218,35 +218,31 @@ void write_sessions(std::ostream& out, const SessionsSection& s) {
   out << "## Many sessions at once, orders only\n\n";
   out << fmt::format(
       "N server processes on pipes, each signed in to an account of its own, every session "
-      "sending {} orders back to back (each as soon as the previous answer is read; buys "
-      "and "
-      "sells of 1 coin in turn), all on XRP (\"one coin\") or session i on coin i mod 4 "
-      "(\"four coins\"). All sessions are started and signed in (8 at a time) before the "
-      "timed "
-      "window; orders per second are all orders over the time from the first order sent to "
-      "the "
-      "last answer read; latency is per order, request written to prompt read. One run "
-      "each. "
-      "The log flush is on; the database serves connections with {}. After every run the "
-      "driver checks the bank against the trade log (every account's KRW and coins against "
-      "its "
-      "logged trades, every coin's stock against the run's trades, one logged trade per "
-      "order "
+      "sending {} orders back to back (each as soon as the previous answer is read; buys and "
+      "sells of 1 coin in turn), all on XRP (\"one coin\") or session i on coin i mod 4 (\"four"
+      " coins\"). All sessions are started and signed in (8 at a time) before the timed window;"
+      " orders per second are all orders over the time from the first order sent to the last "
+      "answer read; latency is per order, request written to prompt read. One run each. The log"
+      " flush is on; the database serves connections with {}. Memory per session is that of its"
+      " server process after the run: its peak resident set (VmHWM, shared library pages "
+      "counted whole) and its proportional set (Pss, shared pages divided among the processes "
+      "that map them); the database's resident set is given before the run's sessions started "
+      "and with all of them still connected (it keeps the threads of ended connections for "
+      "reuse, so a run after a larger one grows it little). After every run the driver checks "
+      "the bank against the trade log (every account's KRW and coins against its logged trades "
+      "and their fees, every coin's stock against the run's trades, one logged trade per order "
       "answered) and fails the run on any difference or any refused order: every run below "
       "passed.\n\n",
       s.orders_per_session, s.database_threads);
   out << "| sessions | coins | orders/s | p50 / p99 ms | per session: server VmHWM / Pss KiB | "
-         "database RSS before / after MiB | database per session KiB | start and sign-in s |\n";
-  out << "|---|---|---|---|---|---|---|---|\n";
+         "database RSS before / after MiB | start and sign-in s |\n";
+  out << "|---|---|---|---|---|---|---|\n";
   for (const SessionsRun& r : s.runs) {
-    const double db_per_session =
-        static_cast<double>(r.db_rss_kib - r.db_rss_before_kib) / r.sessions;
     out << fmt::format(
-        "| {} | {} | {:.0f} | {} / {} | {:.0f} / {:.0f} | {:.0f} / {:.0f} | {:.0f} | "
-        "{:.1f} |\n",
-        r.sessions, layout(r.one_coin), r.orders_per_second, ms(quantile(r.latency, 0.5)),
+        "| {} | {} | {:.0f} | {} / {} | {:.0f} / {:.0f} | {:.0f} / {:.0f} | {:.1f} |\n", r.sessions,
+        layout(r.one_coin), r.orders_per_second, ms(quantile(r.latency, 0.5)),
         ms(quantile(r.latency, 0.99)), r.server_hwm_kib, r.server_pss_kib,
-        r.db_rss_before_kib / 1024.0, r.db_rss_kib / 1024.0, db_per_session, r.start_seconds);
+        r.db_rss_before_kib / 1024.0, r.db_rss_kib / 1024.0, r.start_seconds);
   }
   out << "\nOrders per second as ratios: one coin over four coins at the same count, and each "
          "layout over itself at "
