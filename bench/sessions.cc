@@ -46,83 +46,6 @@ std::string order_bytes(int coin, int k) {
   return order_request(k % 2 == 0, coin, 1, kFirstTimestamp + static_cast<uint64_t>(k));
 }
 
-// The accounts of the run, one per session, created in one transaction; their names start with
-// `prefix`. Returns the SQL set of their ids.
-std::string create_accounts(BareDb& db, const std::string& prefix, int n) {
-  const std::string digest = encryptSha256(kPassword);
-  std::string values;
-  for (int i = 0; i < n; ++i) {
-    values += fmt::format("{}(NULL, '{}{}', '{}')", i == 0 ? "" : ",", prefix, i, digest);
-  }
-  const std::string ids =
-      fmt::format("(SELECT acc_id FROM kv_account WHERE username LIKE '{}%')", prefix);
-  if (!db.exec("START TRANSACTION") || !db.exec("INSERT INTO kv_account VALUES" + values) ||
-      !db.exec(fmt::format("INSERT INTO kv_uservault SELECT NULL, acc_id, {0}, {1}, {1}, {1}, {1}, "
-                           "0 FROM kv_account WHERE acc_id IN {2}",
-                           kStartingKrw, kStartingCoins, ids)) ||
-      !db.exec("COMMIT")) {
-    fail("cannot add the accounts: " + db.error());
-  }
-  return ids;
-}
-
-// Every coin's stock, in request index order.
-std::vector<int64_t> stock(BareDb& db) {
-  std::vector<int64_t> qty;
-  for (const char* coin : kCoins) {
-    auto v = db.value(fmt::format("SELECT qty FROM kv_coininfo WHERE symbol='{}'", coin));
-    if (!v) fail("cannot read the stock: " + db.error());
-    qty.push_back(std::stoll(*v));
-  }
-  return qty;
-}
-
-// The bank against the trade log after a run; fails the run, loudly, on any difference.
-void check_bank(BareDb& db, const std::string& ids, const std::vector<int64_t>& stock_before,
-                long traded) {
-  // A buy pays the trade's value and the fee, a sell receives the value less the fee; the log
-  // holds the value.
-  const std::string fee = fmt::format("(total_price * {} DIV 100)", money::kFeePercent);
-  std::string moved =
-      fmt::format("SUM(IF(type=1, -(total_price + {0}), total_price - {0})) AS krw", fee);
-  std::string differs = fmt::format("v.KRW_amount <> {} + COALESCE(t.krw, 0)", kStartingKrw);
-  for (const char* coin : kCoins) {
-    moved += fmt::format(", SUM(IF(symbol='{0}', IF(type=1, amount, -amount), 0)) AS {0}", coin);
-    differs += fmt::format(" OR v.{0}_amount <> {1} + COALESCE(t.{0}, 0)", coin, kStartingCoins);
-  }
-  const std::string trades = fmt::format("FROM kv_tradehistory WHERE acc_id IN {}", ids);
-  std::vector<std::string> wrong = db.row(fmt::format(
-      "SELECT COUNT(*), MIN(v.acc_id) FROM kv_uservault v LEFT JOIN (SELECT acc_id, {} {} GROUP "
-      "BY acc_id) t USING (acc_id) WHERE v.acc_id IN {} AND ({})",
-      moved, trades, ids, differs));
-  if (wrong.size() != 2) fail("cannot check the balances: " + db.error());
-  if (wrong[0] != "0") {
-    fail(
-        fmt::format("THE BANK DOES NOT BALANCE: {} accounts hold other amounts than their "
-                    "trades logged (first: account {})",
-                    wrong[0], wrong[1]));
-  }
-  auto logged = db.value("SELECT COUNT(*) " + trades);
-  if (!logged || std::stol(*logged) != traded) {
-    fail(fmt::format("THE TRADE LOG DOES NOT MATCH: {} trades answered, {} logged", traded,
-                     logged.value_or("?")));
-  }
-  std::vector<int64_t> after = stock(db);
-  for (size_t c = 0; c < after.size(); ++c) {
-    auto net =
-        db.value(fmt::format("SELECT COALESCE(SUM(IF(type=1, amount, -amount)), 0) {} AND "
-                             "symbol='{}'",
-                             trades, kCoins[c]));
-    if (!net) fail("cannot sum the trades: " + db.error());
-    if (after[c] != stock_before[c] - std::stoll(*net)) {
-      fail(
-          fmt::format("THE STOCK DOES NOT MATCH THE LOG: {} went from {} to {}, the log moved "
-                      "it by {}",
-                      kCoins[c], stock_before[c], after[c], -std::stoll(*net)));
-    }
-  }
-}
-
 // The database's process, from its pid file; -1 when unknown.
 pid_t database_pid() {
   BareDb root;
@@ -168,6 +91,80 @@ class Poller {
 };
 
 }  // namespace
+
+std::string create_accounts(BareDb& db, const std::string& prefix, int n) {
+  const std::string digest = encryptSha256(kPassword);
+  std::string values;
+  for (int i = 0; i < n; ++i) {
+    values += fmt::format("{}(NULL, '{}{}', '{}')", i == 0 ? "" : ",", prefix, i, digest);
+  }
+  const std::string ids =
+      fmt::format("(SELECT acc_id FROM kv_account WHERE username LIKE '{}%')", prefix);
+  if (!db.exec("START TRANSACTION") || !db.exec("INSERT INTO kv_account VALUES" + values) ||
+      !db.exec(fmt::format("INSERT INTO kv_uservault SELECT NULL, acc_id, {0}, {1}, {1}, {1}, {1}, "
+                           "0 FROM kv_account WHERE acc_id IN {2}",
+                           kStartingKrw, kStartingCoins, ids)) ||
+      !db.exec("COMMIT")) {
+    fail("cannot add the accounts: " + db.error());
+  }
+  return ids;
+}
+
+std::vector<int64_t> read_stock(BareDb& db) {
+  std::vector<int64_t> qty;
+  for (const char* coin : kCoins) {
+    auto v = db.value(fmt::format("SELECT qty FROM kv_coininfo WHERE symbol='{}'", coin));
+    if (!v) fail("cannot read the stock: " + db.error());
+    qty.push_back(std::stoll(*v));
+  }
+  return qty;
+}
+
+std::string bank_difference(BareDb& db, const std::string& ids,
+                            const std::vector<int64_t>& stock_before, long traded) {
+  // A buy pays the trade's value and the fee, a sell receives the value less the fee; the log
+  // holds the value.
+  const std::string fee = fmt::format("(total_price * {} DIV 100)", money::kFeePercent);
+  std::string moved =
+      fmt::format("SUM(IF(type=1, -(total_price + {0}), total_price - {0})) AS krw", fee);
+  std::string differs = fmt::format("v.KRW_amount <> {} + COALESCE(t.krw, 0)", kStartingKrw);
+  for (const char* coin : kCoins) {
+    moved += fmt::format(", SUM(IF(symbol='{0}', IF(type=1, amount, -amount), 0)) AS {0}", coin);
+    differs += fmt::format(" OR v.{0}_amount <> {1} + COALESCE(t.{0}, 0)", coin, kStartingCoins);
+  }
+  const std::string trades = fmt::format("FROM kv_tradehistory WHERE acc_id IN {}", ids);
+  std::vector<std::string> wrong = db.row(fmt::format(
+      "SELECT COUNT(*), MIN(v.acc_id) FROM kv_uservault v LEFT JOIN (SELECT acc_id, {} {} GROUP "
+      "BY acc_id) t USING (acc_id) WHERE v.acc_id IN {} AND ({})",
+      moved, trades, ids, differs));
+  if (wrong.size() != 2) fail("cannot check the balances: " + db.error());
+  if (wrong[0] != "0") {
+    return fmt::format(
+        "THE BANK DOES NOT BALANCE: {} accounts hold other amounts than their "
+        "trades logged (first: account {})",
+        wrong[0], wrong[1]);
+  }
+  auto logged = db.value("SELECT COUNT(*) " + trades);
+  if (!logged || std::stol(*logged) != traded) {
+    return fmt::format("THE TRADE LOG DOES NOT MATCH: {} trades answered, {} logged", traded,
+                       logged.value_or("?"));
+  }
+  std::vector<int64_t> after = read_stock(db);
+  for (size_t c = 0; c < after.size(); ++c) {
+    auto net =
+        db.value(fmt::format("SELECT COALESCE(SUM(IF(type=1, amount, -amount)), 0) {} AND "
+                             "symbol='{}'",
+                             trades, kCoins[c]));
+    if (!net) fail("cannot sum the trades: " + db.error());
+    if (after[c] != stock_before[c] - std::stoll(*net)) {
+      return fmt::format(
+          "THE STOCK DOES NOT MATCH THE LOG: {} went from {} to {}, the log moved "
+          "it by {}",
+          kCoins[c], stock_before[c], after[c], -std::stoll(*net));
+    }
+  }
+  return "";
+}
 
 SessionsRun run_sessions(BareDb& db, const std::string& server_path, int n, bool one_coin,
                          int orders, int run) {
@@ -217,7 +214,7 @@ SessionsRun run_sessions(BareDb& db, const std::string& server_path, int n, bool
     }
   }
   result.start_seconds = std::chrono::duration<double>(Clock::now() - start_begin).count();
-  const std::vector<int64_t> stock_before = stock(db);
+  const std::vector<int64_t> stock_before = read_stock(db);
 
   // The timed window: every session's orders, each sent when the previous one's answer is in.
   result.latency.reserve(static_cast<size_t>(n) * static_cast<size_t>(orders));
@@ -272,7 +269,9 @@ SessionsRun run_sessions(BareDb& db, const std::string& server_path, int n, bool
     fail(fmt::format("{} of {} orders were refused (first answer: {})", refused,
                      result.latency.size(), first_refusal));
   }
-  check_bank(db, ids, stock_before, static_cast<long>(result.latency.size()));
+  const std::string difference =
+      bank_difference(db, ids, stock_before, static_cast<long>(result.latency.size()));
+  if (!difference.empty()) fail(difference);
   return result;
 }
 
