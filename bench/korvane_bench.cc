@@ -358,12 +358,30 @@ LoadSweep sweep_load(Fixture& fixture, const Plan& plan, const std::string& base
   return sweep;
 }
 
+// The 1, 5 and 15 minute load averages: how busy the shared machine was around the run.
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return fmt::format("{} {} {}", one, five, fifteen);
+}
+
+// The time now, to the minute.
+std::string now_utc() {
+  std::time_t now = std::time(nullptr);
+  char date[32];
+  std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+  return date;
+}
+
 // Every session count with all sessions on one coin and spread over four, the counts rising; which
 // layout goes first changes from count to count.
 SessionsSection sweep_sessions(Fixture& fixture, const Plan& plan) {
   SessionsSection section;
   section.orders_per_session = plan.orders_per_session;
   section.database_threads = describe_database_threads(fixture.db());
+  section.date = now_utc();
+  section.load_before = load_average();
   int run = 0;
   for (size_t k = 0; k < plan.session_counts.size(); ++k) {
     for (int layout = 0; layout < 2; ++layout) {
@@ -378,6 +396,7 @@ SessionsSection sweep_sessions(Fixture& fixture, const Plan& plan) {
                            quantile(r.latency, 0.99) / 1000));
     }
   }
+  section.load_after = load_average();
   return section;
 }
 
@@ -674,14 +693,6 @@ std::vector<std::pair<std::string, double>> measure_digest(const Plan& plan) {
   return ratios;
 }
 
-// The 1, 5 and 15 minute load averages: how busy the shared machine was around the run.
-std::string load_average() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return fmt::format("{} {} {}", one, five, fifteen);
-}
-
 Machine describe_machine(Fixture& fixture) {
   Machine m;
   std::ifstream cpuinfo("/proc/cpuinfo");
@@ -697,10 +708,7 @@ Machine describe_machine(Fixture& fixture) {
   if (uname(&u) == 0) m.kernel = fmt::format("{} {}", u.sysname, u.release);
   m.database = fixture.db().value("SELECT VERSION()").value_or("unknown");
   m.load_before = load_average();
-  std::time_t now = std::time(nullptr);
-  char date[32];
-  std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-  m.date = date;
+  m.date = now_utc();
   return m;
 }
 

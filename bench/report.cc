@@ -232,8 +232,10 @@ void write_sessions(std::ostream& out, const SessionsSection& s) {
       "the bank against the trade log (every account's KRW and coins against its logged trades "
       "and their fees, every coin's stock against the run's trades, one logged trade per order "
       "answered) and fails the run on any difference or any refused order: every run below "
-      "passed.\n\n",
-      s.orders_per_session, s.database_threads);
+      "passed. This section ran at {}, the load average (1, 5, 15 minutes) {} before it and "
+      "{} after it, on the machine above; its figures vary by a quarter or more from run to "
+      "run on a shared machine.\n\n",
+      s.orders_per_session, s.database_threads, s.date, s.load_before, s.load_after);
   out << "| sessions | coins | orders/s | p50 / p99 ms | per session: server VmHWM / Pss KiB | "
          "database RSS before / after MiB | start and sign-in s |\n";
   out << "|---|---|---|---|---|---|---|\n";

@@ -69,6 +69,9 @@ struct SessionsSection {
   std::vector<SessionsRun> runs;
   int orders_per_session = 0;
   std::string database_threads;  // e.g. "one-thread-per-connection, max_connections 1100"
+  // When it ran and how busy the machine was (1, 5, 15 minute load averages) around it: the
+  // section runs on its own too (--only sessions), apart from the run the machine table is of.
+  std::string date, load_before, load_after;
 };
 
 // Start-up: the server's spawn to first prompt, over the bootstrap run of the mysql client plus
