@@ -12,8 +12,13 @@
 // one round trip each (bare_db.h). Orders are measured with the database's log flush on and off;
 // off, what remains is the round trips and the statements' own work.
 //
-// Usage: korvane_bench --report FILE --plot-data FILE --baseline-server PATH
-//                      [--baseline-label TEXT] [--findings FILE] [--only PHASE] [--quick]
+// Usage: korvane_bench --report FILE --plot-data FILE [--sessions-plot-data FILE]
+//                      [--baseline-server PATH] [--baseline-label TEXT] [--findings FILE]
+//                      [--only PHASE] [--session-counts N,N,...] [--quick]
+//
+// PHASE is one of start-up, orders, commit, memory, load, digest and sessions; the baseline
+// server is needed by orders and load. --session-counts replaces the session counts of the
+// sessions phase.
 //
 // Needs a database prepared by the bootstrap script, reached the way the server reaches it
 // (MYSQL_UNIX_PORT and MYSQL_HOME, see scripts/lib/common.sh), whose root user has no password.
@@ -21,6 +26,7 @@
 // instance (putting it back at exit): point it at a throwaway instance.
 #include <fmt/format.h>
 #include <mysql.h>
+#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -39,10 +45,12 @@
 #include "account/sha256.h"
 #include "bare_db.h"
 #include "db/connection_params.h"
+#include "driver.h"
 #include "report.h"
 #include "results.h"
 #include "server/startup.h"
 #include "server_proc.h"
+#include "sessions.h"
 #include "stats.h"
 #include "workload.h"
 
@@ -58,14 +66,7 @@ constexpr int64_t kStartingCoins = 1000000;
 
 // The whole run ends by itself within this time, whatever a server does; its servers then see
 // their input close and end too.
-constexpr unsigned kRunLimitSeconds = 15 * 60;
-
-[[noreturn]] void fail(const std::string& what) {
-  std::fprintf(stderr, "korvane_bench: %s\n", what.c_str());
-  std::exit(1);
-}
-
-void progress(const std::string& what) { std::fprintf(stderr, "  %s\n", what.c_str()); }
+constexpr unsigned kRunLimitSeconds = 40 * 60;
 
 // Sizes of the run; --quick shrinks them for a smoke run.
 struct Plan {
@@ -78,6 +79,8 @@ struct Plan {
   int startup_rounds = 100;
   int memory_rounds = 3;
   int memory_requests = 300;
+  std::vector<int> session_counts = {16, 64, 256, 1000};  // the sessions-at-once phase
+  int orders_per_session = 20;
   std::vector<std::string> digest_args = {"--benchmark_repetitions=5",
                                           "--benchmark_enable_random_interleaving=true",
                                           "--benchmark_min_time=0.05"};
@@ -91,6 +94,7 @@ struct Plan {
     startup_rounds = 4;
     memory_rounds = 1;
     memory_requests = 60;
+    session_counts = {16, 64};
     digest_args = {"--benchmark_min_time=0.01"};
   }
 };
@@ -352,6 +356,67 @@ LoadSweep sweep_load(Fixture& fixture, const Plan& plan, const std::string& base
     sweep.baseline[i].requests_per_second = median(baseline_rates[i]);
   }
   return sweep;
+}
+
+// The 1, 5 and 15 minute load averages: how busy the shared machine was around the run.
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return fmt::format("{} {} {}", one, five, fifteen);
+}
+
+// The time now, to the minute.
+std::string now_utc() {
+  std::time_t now = std::time(nullptr);
+  char date[32];
+  std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+  return date;
+}
+
+// Every session count with all sessions on one coin and spread over four, the counts rising; which
+// layout goes first changes from count to count.
+SessionsSection sweep_sessions(Fixture& fixture, const Plan& plan) {
+  SessionsSection section;
+  section.orders_per_session = plan.orders_per_session;
+  section.database_threads = describe_database_threads(fixture.db());
+  section.date = now_utc();
+  section.load_before = load_average();
+  int run = 0;
+  for (size_t k = 0; k < plan.session_counts.size(); ++k) {
+    for (int layout = 0; layout < 2; ++layout) {
+      const bool one_coin = (layout + k) % 2 == 0;
+      const int n = plan.session_counts[k];
+      progress(fmt::format("{} sessions, {}", n, one_coin ? "one coin" : "four coins"));
+      section.runs.push_back(run_sessions(fixture.db(), KORVANE_SERVER_PATH, n, one_coin,
+                                          plan.orders_per_session, ++run));
+      const SessionsRun& r = section.runs.back();
+      progress(fmt::format("{:.0f} orders/s, p50 {:.1f} ms, p99 {:.1f} ms; bank checked",
+                           r.orders_per_second, quantile(r.latency, 0.5) / 1000,
+                           quantile(r.latency, 0.99) / 1000));
+    }
+  }
+  section.load_after = load_average();
+  return section;
+}
+
+// Two descriptors per session and the database's for its connections: as many as allowed.
+void raise_descriptor_limit() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+std::vector<int> parse_counts(const std::string& text) {
+  std::vector<int> counts;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) {
+    int n = std::atoi(item.c_str());
+    if (n <= 0) fail("not a session count: " + item);
+    counts.push_back(n);
+  }
+  return counts;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -628,14 +693,6 @@ std::vector<std::pair<std::string, double>> measure_digest(const Plan& plan) {
   return ratios;
 }
 
-// The 1, 5 and 15 minute load averages: how busy the shared machine was around the run.
-std::string load_average() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return fmt::format("{} {} {}", one, five, fifteen);
-}
-
 Machine describe_machine(Fixture& fixture) {
   Machine m;
   std::ifstream cpuinfo("/proc/cpuinfo");
@@ -651,10 +708,7 @@ Machine describe_machine(Fixture& fixture) {
   if (uname(&u) == 0) m.kernel = fmt::format("{} {}", u.sysname, u.release);
   m.database = fixture.db().value("SELECT VERSION()").value_or("unknown");
   m.load_before = load_average();
-  std::time_t now = std::time(nullptr);
-  char date[32];
-  std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-  m.date = date;
+  m.date = now_utc();
   return m;
 }
 
@@ -664,9 +718,11 @@ Machine describe_machine(Fixture& fixture) {
 int main(int argc, char** argv) {
   using namespace bench;
   constexpr char kUsage[] =
-      "usage: korvane_bench --report FILE --plot-data FILE --baseline-server PATH "
-      "[--baseline-label TEXT] [--findings FILE] [--only PHASE] [--quick]";
-  std::string report, plot_data, findings, only, baseline_path, baseline_label;
+      "usage: korvane_bench --report FILE --plot-data FILE [--sessions-plot-data FILE] "
+      "[--baseline-server PATH] [--baseline-label TEXT] [--findings FILE] [--only PHASE] "
+      "[--session-counts N,N,...] [--quick]";
+  std::string report, plot_data, sessions_plot_data, findings, only, baseline_path, baseline_label,
+      counts;
   Plan plan;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -676,6 +732,10 @@ int main(int argc, char** argv) {
       report = argv[++i];
     } else if (i + 1 < argc && arg == "--plot-data") {
       plot_data = argv[++i];
+    } else if (i + 1 < argc && arg == "--sessions-plot-data") {
+      sessions_plot_data = argv[++i];
+    } else if (i + 1 < argc && arg == "--session-counts") {
+      counts = argv[++i];
     } else if (i + 1 < argc && arg == "--only") {
       only = argv[++i];
     } else if (i + 1 < argc && arg == "--findings") {
@@ -688,10 +748,15 @@ int main(int argc, char** argv) {
       fail(kUsage);
     }
   }
-  if (report.empty() || plot_data.empty() || baseline_path.empty()) fail(kUsage);
-  if (access(baseline_path.c_str(), X_OK) != 0) fail("no baseline server at " + baseline_path);
+  if (!counts.empty()) plan.session_counts = parse_counts(counts);
+  if (report.empty() || plot_data.empty()) fail(kUsage);
+  const bool needs_baseline = only.empty() || only == "orders" || only == "load";
+  if (needs_baseline && access(baseline_path.c_str(), X_OK) != 0) {
+    fail("no baseline server at '" + baseline_path + "' (--baseline-server)");
+  }
   if (baseline_label.empty()) baseline_label = baseline_path;
   alarm(kRunLimitSeconds);
+  raise_descriptor_limit();
 
   Fixture fixture;
   fixture.open();
@@ -723,10 +788,20 @@ int main(int argc, char** argv) {
   if (wanted("memory")) r.memory = measure_memory(fixture, plan);
   if (wanted("load")) r.load = sweep_load(fixture, plan, baseline_path);
   if (wanted("digest")) r.digest = measure_digest(plan);
+  if (wanted("sessions")) r.sessions = sweep_sessions(fixture, plan);
 
   r.machine.load_after = load_average();
   if (!write_report(r, report, findings)) fail("cannot write " + report);
   if (!write_plot_data(r, plot_data)) fail("cannot write " + plot_data);
+  if (!sessions_plot_data.empty() && !write_sessions_plot_data(r, sessions_plot_data)) {
+    fail("cannot write " + sessions_plot_data);
+  }
+  for (const SessionsRun& run : r.sessions.runs) {
+    std::printf("%d sessions, %s: %.0f orders/s, p99 %.1f ms, Pss %.0f KiB per session\n",
+                run.sessions, run.one_coin ? "one coin" : "four coins", run.orders_per_second,
+                quantile(run.latency, 0.99) / 1000, run.server_pss_kib);
+  }
+  if (!only.empty() && only != "orders" && only != "load") return 0;
   std::printf("order over floor, flush on: new %.3f, baseline %.3f\n",
               r.orders_flushed.subject.ratio(), r.orders_flushed.baseline.ratio());
   std::printf("order over floor, flush off: new %.3f (goal at most %.2f), baseline %.3f\n",

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace bench {
@@ -193,7 +194,110 @@ void write_load(std::ostream& out, const Results& r) {
          "(performance.png)\n\n";
 }
 
+const SessionsRun* find_sessions(const SessionsSection& s, int sessions, bool one_coin) {
+  for (const SessionsRun& r : s.runs) {
+    if (r.sessions == sessions && r.one_coin == one_coin) return &r;
+  }
+  return nullptr;
+}
+
+// The session counts of the section, in the order they ran.
+std::vector<int> session_counts(const SessionsSection& s) {
+  std::vector<int> counts;
+  for (const SessionsRun& r : s.runs) {
+    if (std::find(counts.begin(), counts.end(), r.sessions) == counts.end()) {
+      counts.push_back(r.sessions);
+    }
+  }
+  return counts;
+}
+
+std::string layout(bool one_coin) { return one_coin ? "one coin" : "four coins"; }
+
+void write_sessions(std::ostream& out, const SessionsSection& s) {
+  out << "## Many sessions at once, orders only\n\n";
+  out << fmt::format(
+      "N server processes on pipes, each signed in to an account of its own, every session "
+      "sending {} orders back to back (each as soon as the previous answer is read; buys and "
+      "sells of 1 coin in turn), all on XRP (\"one coin\") or session i on coin i mod 4 (\"four"
+      " coins\"). All sessions are started and signed in (8 at a time) before the timed window;"
+      " orders per second are all orders over the time from the first order sent to the last "
+      "answer read; latency is per order, request written to prompt read. One run each. The log"
+      " flush is on; the database serves connections with {}. Memory per session is that of its"
+      " server process after the run: its peak resident set (VmHWM, shared library pages "
+      "counted whole) and its proportional set (Pss, shared pages divided among the processes "
+      "that map them); the database's resident set is given before the run's sessions started "
+      "and with all of them still connected (it keeps the threads of ended connections for "
+      "reuse, so a run after a larger one grows it little). After every run the driver checks "
+      "the bank against the trade log (every account's KRW and coins against its logged trades "
+      "and their fees, every coin's stock against the run's trades, one logged trade per order "
+      "answered) and fails the run on any difference or any refused order: every run below "
+      "passed. This section ran at {}, the load average (1, 5, 15 minutes) {} before it and "
+      "{} after it, on the machine above; its figures vary by a quarter or more from run to "
+      "run on a shared machine.\n\n",
+      s.orders_per_session, s.database_threads, s.date, s.load_before, s.load_after);
+  out << "| sessions | coins | orders/s | p50 / p99 ms | per session: server VmHWM / Pss KiB | "
+         "database RSS before / after MiB | start and sign-in s |\n";
+  out << "|---|---|---|---|---|---|---|\n";
+  for (const SessionsRun& r : s.runs) {
+    out << fmt::format(
+        "| {} | {} | {:.0f} | {} / {} | {:.0f} / {:.0f} | {:.0f} / {:.0f} | {:.1f} |\n", r.sessions,
+        layout(r.one_coin), r.orders_per_second, ms(quantile(r.latency, 0.5)),
+        ms(quantile(r.latency, 0.99)), r.server_hwm_kib, r.server_pss_kib,
+        r.db_rss_before_kib / 1024.0, r.db_rss_kib / 1024.0, r.start_seconds);
+  }
+  out << "\nOrders per second as ratios: one coin over four coins at the same count, and each "
+         "layout over itself at "
+      << kScaleBaseSessions << " sessions.\n\n";
+  out << "| sessions | one coin / four coins | one coin / " << kScaleBaseSessions
+      << " sessions | four coins / " << kScaleBaseSessions << " sessions |\n|---|---|---|---|\n";
+  auto rate = [&](int n, bool one) {
+    const SessionsRun* r = find_sessions(s, n, one);
+    return r == nullptr ? -1.0 : r->orders_per_second;
+  };
+  auto ratio = [](double a, double b) {
+    return a < 0 || b <= 0 ? std::string("") : fmt::format("{:.2f}", a / b);
+  };
+  for (int n : session_counts(s)) {
+    out << fmt::format("| {} | {} | {} | {} |\n", n, ratio(rate(n, true), rate(n, false)),
+                       ratio(rate(n, true), rate(kScaleBaseSessions, true)),
+                       ratio(rate(n, false), rate(kScaleBaseSessions, false)));
+  }
+  out << "\n| goal | ratio | |\n|---|---|---|\n";
+  for (int n : kCoinGoalSessions) {
+    if (rate(n, true) < 0 || rate(n, false) < 0) continue;
+    double x = rate(n, true) / rate(n, false);
+    out << fmt::format("| one coin at least {:.2f}x four coins, {} sessions | {:.2f} | {} |\n",
+                       kOneCoinGoal, n, x, at_least(x, kOneCoinGoal));
+  }
+  for (bool one : {true, false}) {
+    if (rate(kScaleSessions, one) < 0 || rate(kScaleBaseSessions, one) < 0) continue;
+    double x = rate(kScaleSessions, one) / rate(kScaleBaseSessions, one);
+    out << fmt::format("| {} sessions at least {:.2f}x {} sessions, {} | {:.2f} | {} |\n",
+                       kScaleSessions, kScaleGoal, kScaleBaseSessions, layout(one), x,
+                       at_least(x, kScaleGoal));
+  }
+  out << "\n![orders per second and latency against sessions, one coin and four coins]"
+         "(sessions.png)\n\n";
+}
+
 }  // namespace
+
+bool write_sessions_plot_data(const Results& r, const std::string& path) {
+  std::ofstream out(path);
+  if (!out) return false;
+  out << "# sessions ops_one ops_four p50_one p50_four p99_one p99_four (ms)\n";
+  for (int n : session_counts(r.sessions)) {
+    const SessionsRun* one = find_sessions(r.sessions, n, true);
+    const SessionsRun* four = find_sessions(r.sessions, n, false);
+    if (one == nullptr || four == nullptr) continue;
+    out << fmt::format("{} {:.1f} {:.1f} {:.3f} {:.3f} {:.3f} {:.3f}\n", n, one->orders_per_second,
+                       four->orders_per_second, quantile(one->latency, 0.5) / 1000,
+                       quantile(four->latency, 0.5) / 1000, quantile(one->latency, 0.99) / 1000,
+                       quantile(four->latency, 0.99) / 1000);
+  }
+  return static_cast<bool>(out);
+}
 
 double throughput_ratio(const LoadSweep& load) {
   const LoadResult* s = find_load(load.subject, kThroughputSessions);
@@ -217,6 +321,7 @@ bool write_report(const Results& r, const std::string& path, const std::string& 
   write_machine(out, r.machine);
   write_floors(out, r);
   if (!r.load.subject.empty()) write_load(out, r);
+  if (!r.sessions.runs.empty()) write_sessions(out, r.sessions);
   std::ifstream findings(findings_path);
   if (findings) out << findings.rdbuf();
   return static_cast<bool>(out);

@@ -17,6 +17,13 @@ constexpr double kTailGoal = 0.50;  // p99 at kTailSessions, over baseline
 constexpr int kTailSessions = 16;
 constexpr double kStartupGoal = 1.2;
 constexpr double kMemoryGoal = 1.5;
+// Sessions at once: one coin over four coins at each of kCoinGoalSessions, and kScaleSessions
+// over kScaleBaseSessions for each layout, both in orders per second.
+constexpr double kOneCoinGoal = 0.90;
+constexpr int kCoinGoalSessions[] = {64, 256};
+constexpr double kScaleGoal = 0.90;
+constexpr int kScaleSessions = 1000;
+constexpr int kScaleBaseSessions = 64;
 
 // Writes the report in Markdown to `path`, followed by the text of `findings_path` when it
 // exists. Returns false when `path` cannot be written.
@@ -26,6 +33,11 @@ bool write_report(const Results& r, const std::string& path, const std::string& 
 // tree's server and of the baseline, p99 of all requests of each, then p99 of buys and of sells
 // of each (ms). Returns false when `path` cannot be written.
 bool write_plot_data(const Results& r, const std::string& path);
+
+// Writes one line per session count of the sessions-at-once section for bench/sessions.gp:
+// sessions, orders/s on one coin and on four, p50 of each, p99 of each (ms). Returns false
+// when `path` cannot be written.
+bool write_sessions_plot_data(const Results& r, const std::string& path);
 
 // The ratios the goals are set on, for the summary line. Negative when not measured.
 double throughput_ratio(const LoadSweep& load);

@@ -81,17 +81,35 @@ bool ServerProc::read_prompt(std::string* answer) {
   return true;
 }
 
-bool ServerProc::request(const std::string& bytes, std::string* answer) {
+bool ServerProc::send(const std::string& bytes) {
   ssize_t n = write(to_server_, bytes.data(), bytes.size());
-  if (n != static_cast<ssize_t>(bytes.size())) return false;
-  return read_prompt(answer);
+  return n == static_cast<ssize_t>(bytes.size());
+}
+
+bool ServerProc::request(const std::string& bytes, std::string* answer) {
+  return send(bytes) && read_prompt(answer);
+}
+
+int ServerProc::read_some(std::string* answer) {
+  char buf[65536];
+  ssize_t n;
+  do {
+    n = read(from_server_, buf, sizeof(buf));
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return -1;
+  pending_.append(buf, static_cast<size_t>(n));
+  return take_answer(&pending_, answer) ? 1 : 0;
+}
+
+void ServerProc::close_input() {
+  if (to_server_ >= 0) close(to_server_);
+  to_server_ = -1;
 }
 
 long ServerProc::peak_rss_kib() const { return read_peak_rss_kib(pid_); }
 
 int ServerProc::finish() {
-  if (to_server_ >= 0) close(to_server_);
-  to_server_ = -1;
+  close_input();
   if (pid_ <= 0) return -1;
   int status = wait_status(pid_);
   pid_ = -1;
@@ -145,11 +163,13 @@ std::string capture_output(const std::vector<std::string>& argv, bool quiet) {
   return text;
 }
 
-long read_peak_rss_kib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+long read_peak_rss_kib(pid_t pid) { return read_proc_kib(pid, "status", "VmHWM:"); }
+
+long read_proc_kib(pid_t pid, const std::string& file, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
   std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  while (std::getline(in, line)) {
+    if (line.rfind(key, 0) == 0) return std::strtol(line.c_str() + key.size(), nullptr, 10);
   }
   return -1;
 }

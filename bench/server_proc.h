@@ -33,6 +33,17 @@ class ServerProc {
   // Writes one request in one write, then reads its answer as read_prompt() does.
   bool request(const std::string& bytes, std::string* answer);
 
+  // For a driver that waits on many servers at once (epoll): the server's output, the request
+  // written alone, and one read of the output once it is readable. read_some() returns 1 when
+  // that completed an answer (stored in *answer as read_prompt() does), 0 when the answer is not
+  // complete yet, -1 when the output ended.
+  int output_fd() const { return from_server_; }
+  bool send(const std::string& bytes);
+  int read_some(std::string* answer);
+
+  // Closes the server's input, so that it ends; finish() then only waits.
+  void close_input();
+
   // The process's peak resident set (VmHWM of /proc/PID/status) in KiB; -1 when unreadable.
   // REQUIRES: the process runs.
   long peak_rss_kib() const;
@@ -62,6 +73,10 @@ std::string capture_output(const std::vector<std::string>& argv, bool quiet = fa
 
 // VmHWM of /proc/PID/status in KiB, or -1.
 long read_peak_rss_kib(pid_t pid);
+
+// The value in KiB of the line starting with `key` (e.g. "VmRSS:", "Pss:") of /proc/PID/`file`
+// (e.g. "status", "smaps_rollup"), or -1.
+long read_proc_kib(pid_t pid, const std::string& file, const std::string& key);
 
 }  // namespace bench
 

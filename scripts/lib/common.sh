@@ -34,6 +34,13 @@ build_korvane() {
   cmake --build "$dir" -j "$(nproc)"
 }
 
+# Settings of the databases the scripts start for serving and for measuring many sessions
+# (scripts/run, scripts/bench): every session holds one connection for its whole life, so
+# max_connections must hold them all; and a thread pool the size of the cores serves them rather
+# than one thread per connection (docs/deploy.md, "Many sessions": the figures). The tests' own
+# databases keep the defaults.
+KORVANE_DB_SERVING=(--max-connections=1100 --thread-handling=pool-of-threads)
+
 # Starts a private MariaDB with its data in $1/data and its socket at $1/mysqld.sock, listening on
 # no port; further arguments go to mariadbd (e.g. --default-time-zone=+09:00). Creates the
 # datadir and the korvane user on first start; does nothing when the instance is already
