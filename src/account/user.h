@@ -40,10 +40,10 @@ class User final : public UserRecord {
   bool validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance);
   // True when `coin_balance`, the balance of the coin traded, covers `amount`.
   bool validate_user_qty(int64_t amount, int64_t coin_balance);
-  // The statement that adds (buy) or subtracts (sell) coins of `symbol`, printed as the order's
-  // own output.
+  // The statement that adds (buy) or subtracts (sell) coins of `symbol`. The order prints it as
+  // its own output once it has committed: a client never sees a statement the database undid.
   std::string update_user_vault_coin(const std::string& symbol, int64_t amount, bool buy);
-  // The statement that subtracts (buy) or adds (sell) KRW, printed as the order's own output.
+  // The statement that subtracts (buy) or adds (sell) KRW, printed as the coin statement is.
   std::string update_user_vault_krw(int64_t amount, bool buy);
 
   // Account operations. Each returns its outcome: done, or refused and why (base/reasons.h).

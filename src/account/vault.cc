@@ -5,7 +5,6 @@
 
 #include "account/money.h"
 #include "account/session.h"
-#include "base/output.h"
 #include "db/statements.h"
 
 bool User::validate_user_krw(int64_t amount, int64_t price, int64_t krw_balance) {
@@ -20,16 +19,10 @@ bool User::validate_user_qty(int64_t amount, int64_t coin_balance) {
   return money::covers(coin_balance, static_cast<uint64_t>(amount));
 }
 
-// The echoed statements belong to the order's transaction: they are shown only if it commits.
 std::string User::update_user_vault_coin(const std::string& symbol, int64_t amount, bool buy) {
-  std::string statement =
-      fmt::format(buy ? sql::kAddCoin : sql::kSubtractCoin, symbol, symbol, amount, idx);
-  print_uncommitted_line(statement);
-  return statement;
+  return fmt::format(buy ? sql::kAddCoin : sql::kSubtractCoin, symbol, symbol, amount, idx);
 }
 
 std::string User::update_user_vault_krw(int64_t amount, bool buy) {
-  std::string statement = fmt::format(buy ? sql::kSubtractKrw : sql::kAddKrw, amount, idx);
-  print_uncommitted_line(statement);
-  return statement;
+  return fmt::format(buy ? sql::kSubtractKrw : sql::kAddKrw, amount, idx);
 }

@@ -26,20 +26,22 @@ constexpr char kInitScript[] = KORVANE_INIT_SQL;
 constexpr int kReconnectSeconds = KORVANE_RECONNECT_SECONDS;
 // Each try to connect gives up after this.
 constexpr unsigned int kConnectTimeoutSeconds = 5;
+// The longest a statement waits for a row lock (the session settings ask for it; a lower server
+// setting is kept). An order's last round trip may wait this long for its coin's market row.
+constexpr int kLockWaitSeconds = 50;
 // An answer that takes longer than these counts as a lost connection. They exceed the longest
-// lock wait that the session settings allow (statements.h, kSessionSettings), so a statement
-// that waits for a row lock is never taken for a lost one.
+// lock wait, so a statement that waits for a row lock is never taken for a lost one.
 constexpr unsigned int kReadTimeoutSeconds = 60;
 constexpr unsigned int kWriteTimeoutSeconds = 60;
 // The database ends a transaction whose client has sent nothing for this long (the session
-// settings ask it to), releasing its locks. A commit whose answer was lost relies on it: this long
-// after the loss, the old transaction has ended on a single server, whatever became of its last
-// batch.
+// settings ask it to), releasing its locks. A commit whose answer was lost relies on it: the
+// database runs the rest of a batch whose client is gone (a lock wait included), and this long
+// after that the old transaction has ended on a single server, whatever became of the batch.
 constexpr int kIdleTransactionSeconds = 30;
 
 // The session settings sent with every connect (statements.h, kSessionSettings).
 inline std::string session_settings() {
-  return fmt::format(sql::kSessionSettings, kIdleTransactionSeconds);
+  return fmt::format(sql::kSessionSettings, kLockWaitSeconds, kIdleTransactionSeconds);
 }
 
 }  // namespace db_params

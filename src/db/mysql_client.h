@@ -109,8 +109,11 @@ class MySQLClient {
   // Without a proof such an answer counts as the error's class says: only for requests that
   // leave the same state and print the same when run twice. On a Galera node the proof also
   // confirms a COMMIT answered OK, which the node gives as well when it had undone the transaction:
-  // not applied gives kRetry.
-  bool commit(const std::vector<std::string>& writes = {}, const Proof& proof = {});
+  // not applied gives kRetry. `answers`, when given, receives the results of the statements that
+  // were answered, one per statement as exec_batch() gives them (a read among the writes is how
+  // a write batch returns what it locked); a commit proved applied may have fewer.
+  bool commit(const std::vector<std::string>& writes = {}, const Proof& proof = {},
+              std::vector<ResultSet>* answers = nullptr);
 
   // Undoes the open transaction; never fails loudly. Nothing is sent when the
   // connection is lost: the database has undone the transaction with it.

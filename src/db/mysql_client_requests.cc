@@ -21,13 +21,15 @@ using Clock = std::chrono::steady_clock;
 
 // Asking whether a commit was applied may itself meet a lost connection, wait too long behind the
 // old transaction, or find the database read-only; it is asked again on a new connection. On a
-// single server a plain read settles it once the old transaction has surely ended: the idle
-// limit after the loss, and this much more for the database to notice and undo it.
+// single server a plain read settles it once the old transaction has surely ended: its last batch
+// may still wait for a row lock after the loss, then leave the transaction idle until the idle
+// limit; and this much more for the database to notice and undo it.
 constexpr int kEndedMarginSeconds = 5;
+constexpr int kEndedSeconds =
+    db_params::kLockWaitSeconds + db_params::kIdleTransactionSeconds + kEndedMarginSeconds;
 // Until then, and on a Galera node (where only the fence settles it) for a reconnect bound more,
 // the proof is asked again; after that the session ends rather than guess.
-constexpr int kProofSeconds =
-    db_params::kIdleTransactionSeconds + kEndedMarginSeconds + db_params::kReconnectSeconds;
+constexpr int kProofSeconds = kEndedSeconds + db_params::kReconnectSeconds;
 
 // The statements as one text, each ended by a semicolon (those texts that carry their own keep
 // just that one). An empty statement ends the process, as it does on its own.
@@ -115,14 +117,17 @@ std::vector<ResultSet> MySQLClient::exec_batch(const std::vector<std::string>& s
   return results;
 }
 
-bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& proof) {
+bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& proof,
+                         std::vector<ResultSet>* answers) {
   if (outcome_ != Outcome::kDone) {
     last_error_ = outcome_error_;
     return false;
   }
   std::vector<std::string> batch = writes;
   batch.push_back(sql::kCommit);
-  const size_t answered = send_batch(batch_text(batch), batch.size()).size();
+  std::vector<ResultSet> results = send_batch(batch_text(batch), batch.size());
+  const size_t answered = results.size();
+  if (answers != nullptr) *answers = std::move(results);
   last_error_ = wire_error_;
   if (last_error_ == 0 && (!one_at_a_time_ || proof.empty())) return true;
   if (last_error_ == 0) {
@@ -169,7 +174,7 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
   // wrote with a locking read, which waits for a live transaction to end either way.
   const Clock::time_point lost_at = Clock::now();
   const Clock::time_point ended_by =
-      lost_at + std::chrono::seconds(db_params::kIdleTransactionSeconds + kEndedMarginSeconds);
+      lost_at + std::chrono::seconds(kEndedSeconds);
   const Clock::time_point give_up_at = lost_at + std::chrono::seconds(kProofSeconds);
   for (int i = 1;; ++i) {
     if (!reconnect()) break;

@@ -24,20 +24,21 @@ constexpr char kRollback[] = "ROLLBACK";
 //   order has locked.
 // - Strict mode added to the server's own modes, never replacing them: a value beyond its column
 //   (a KRW balance past the INT range, say) fails the statement instead of being clamped.
-// - Lock waits of at most 50 s (the server's default; a lower server setting is kept): shorter
-//   than the client's read timeout, so a wait for a row lock is never taken for a lost
-//   connection.
+// - Lock waits of at most db_params::kLockWaitSeconds (the server's default; a lower server
+//   setting is kept): shorter than the client's read timeout, so a wait for a row lock is never
+//   taken for a lost connection.
 // - A transaction left idle (its client cut off mid-order) is ended by the server, releasing
 //   its locks, instead of holding them until the network notices.
 // - Reads wait until the node has applied every write the cluster committed before them
 //   (wsrep_sync_wait; no effect on a database that is not a Galera node). After a failover the
 //   new node may lag behind the dead one: the bot guard and the check whether an interrupted
 //   order was applied must see every committed trade, or an order could be applied twice.
-// The idle limit is db_params::kIdleTransactionSeconds, which the proofs below count on.
+// The lock wait and idle limits (db_params) are filled in in that order; the proofs below count
+// on both.
 constexpr char kSessionSettings[] =
     "SET time_zone='+00:00', tx_isolation='READ-COMMITTED', "
     "sql_mode=CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'STRICT_ALL_TABLES'), "
-    "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, 50), "
+    "innodb_lock_wait_timeout=LEAST(@@SESSION.innodb_lock_wait_timeout, {}), "
     "idle_transaction_timeout={}, wsrep_sync_wait=1";
 
 // On a Galera node a write inside a transaction is sent so that it changes nothing should it run
@@ -92,29 +93,33 @@ constexpr char kLockVault[] = "SELECT acc_id FROM kv_uservault WHERE acc_id={} F
 constexpr char kFenceVault[] = "UPDATE kv_uservault SET KRW_amount=KRW_amount^1 WHERE acc_id={}";
 
 // Market.
+// A coin's price never changes and its stock changes only by orders, so an order reads both
+// without a lock in its first round trip (keeping the price for its log entry in @price) and
+// locks the market row only in its second, where the stock is written: orders of one coin meet
+// only there. kLockStock, sent just before the stock moves, gives the stock a buy prints: the
+// stock just before this order, held until it commits. A buy above that stock fails on the
+// column's check (qty >= 0), which stops the batch before its commit.
+constexpr char kReadMarketRow[] =
+    "SELECT @price:=current_price, qty FROM kv_coininfo WHERE symbol='{}'";
+constexpr char kLockStock[] = "SELECT qty FROM kv_coininfo WHERE symbol='{}' FOR UPDATE";
 // The stock moves by the order's amount rather than being set to the value the order computed
-// from its read: the same for an order that holds the market row, and no change is lost where a
-// lock does not reach every writer (the nodes of a Galera cluster each lock only their own rows).
+// from its read: no change is lost where a lock does not reach every writer (the nodes of a
+// Galera cluster each lock only their own rows).
 constexpr char kSubtractStock[] = "UPDATE kv_coininfo SET qty=qty-{} WHERE symbol='{}'";
 constexpr char kAddStock[] = "UPDATE kv_coininfo SET qty=qty+{} WHERE symbol='{}'";
-// Taken second by every order, after kLockVaultBalances, with the price and stock it checks and
-// prints: holds the coin's market row until the order ends.
-constexpr char kLockMarketRow[] =
-    "SELECT current_price, qty FROM kv_coininfo WHERE symbol='{}' FOR UPDATE";
 
 // Trade log.
 constexpr char kCountSameTrade[] =
     "SELECT COUNT(*) from kv_tradehistory where acc_id={} and symbol='{}' and "
     "trade_time=FROM_UNIXTIME({}) and type={};";
-// Logs the trade in the order's first round trip, at the price of the market row it has just
-// locked, as the last statement of that round trip: its insert id is what tells this order's trade
+// Logs the trade in the order's first round trip, at the price kReadMarketRow has just read, as
+// the last statement of that round trip: its insert id is what tells this order's trade
 // from any other's should the commit lose its answer. A refused order rolls it back with the rest.
 // A time the database cannot convert (beyond 2038), or a value beyond its column, fails it: the
 // batch stops there and the order is refused once its checks have run.
 constexpr char kInsertTradeAtMarket[] =
-    "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', "
-    "(SELECT current_price FROM kv_coininfo WHERE symbol='{}'), {}, "
-    "(SELECT current_price FROM kv_coininfo WHERE symbol='{}')*{}, {}, FROM_UNIXTIME({}) )";
+    "INSERT INTO kv_tradehistory VALUES(NULL, {}, '{}', @price, {}, @price*{}, {}, "
+    "FROM_UNIXTIME({}) )";
 // Whether an order whose commit lost its answer was applied: the trade it logged exists. The id
 // is this attempt's own, so an identical order of another session never counts. On a Galera node
 // it is asked after kFenceVault, in the same transaction.

@@ -38,10 +38,18 @@ class Transaction {
   // False when the transaction could not begin; then nothing may be written.
   bool begun() const { return open_; }
 
-  // Runs `writes` and commits, in one round trip; true when all of it succeeded. `proof` is as
-  // for MySQLClient::commit(). After a failed write or commit the destructor rolls back.
-  bool commit(const std::vector<std::string>& writes = {}, const MySQLClient::Proof& proof = {}) {
-    if (!open_ || !client_->commit(writes, proof)) return false;
+  // Runs `reads` inside the begun transaction, in one round trip; results as for begin().
+  std::vector<ResultSet> read(const std::vector<std::string>& reads) {
+    if (!open_) return {};
+    return client_->exec_batch(reads);
+  }
+
+  // Runs `writes` and commits, in one round trip; true when all of it succeeded. `proof` and
+  // `answers` are as for MySQLClient::commit(). After a failed write or commit the destructor
+  // rolls back.
+  bool commit(const std::vector<std::string>& writes = {}, const MySQLClient::Proof& proof = {},
+              std::vector<ResultSet>* answers = nullptr) {
+    if (!open_ || !client_->commit(writes, proof, answers)) return false;
     open_ = false;
     commit_output();
     return true;

@@ -25,11 +25,14 @@ class Exchange {
   // count could not be read.
   int check_trading_bot(ResultSet& count);
 
-  // Ends the order: runs its `writes`, commits `order` with the trade-log entry `trade_id` that its
-  // first round trip wrote (0: that write failed), and only then prints the TradeResponse. Done
-  // with the trade's id when committed; `order` rolls back when not.
-  Outcome commit_order(Transaction& order, std::vector<std::string> writes, uint64_t trade_id,
-                       std::string symbol, uint64_t amount, bool buy);
+  // Ends the order: runs its `writes` and commits `order` with the trade-log entry `trade_id` that
+  // its first round trip wrote (0: that write failed), all in one round trip, leaving the trade's
+  // value in `value` and the answers of the writes in `answers` (when given; see
+  // MySQLClient::commit). Prints nothing. Done with the trade's id when committed; `order` rolls
+  // back when not.
+  Outcome commit_order(Transaction& order, const std::vector<std::string>& writes,
+                       uint64_t trade_id, uint64_t amount, uint64_t* value,
+                       std::vector<ResultSet>* answers);
 
   // Prints the account's trades of one coin and side as HistoryResponse documents. Done, unless
   // the trades could not be read.

@@ -3,30 +3,38 @@
 // Each client has its own server process, and several may trade for one account or in one coin
 // at the same time, so an order runs as one transaction that keeps this invariant:
 //
-//   The order locks the account's kv_uservault row, then the coin's kv_coininfo row, always in
-//   that order (so two orders never wait for each other in a cycle), and reads what it checks
-//   with those locks: the balances with the vault row, price and stock with the market row, then
-//   the bot guard's count. The session reads committed data (READ COMMITTED), so the checks see
-//   the latest values, and nobody else can change them until this order ends. Holding the vault
-//   row also runs the orders of one account one after the other, which is what makes the bot
-//   guard hold across its sessions. Stock, coin balance, KRW balance and the trade log change
-//   together or not at all: any failed statement, a refused check, a deadlock or a lock timeout
-//   rolls the whole order back, and the TradeResponse is printed only once the commit has
-//   succeeded. A trade without its log entry does not exist.
+//   The order locks the account's kv_uservault row first and the coin's kv_coininfo row only
+//   where it writes the stock, always in that order (so two orders never wait for each other in
+//   a cycle). It reads the balances it checks with the vault row locked, so nobody else can
+//   change them until this order ends; holding the vault row also runs the orders of one account
+//   one after the other, which is what makes the bot guard hold across its sessions. A coin's
+//   price never changes, so it is read without a lock. The stock a buy checks and prints is read
+//   with the market row locked, just before the stock moves, and the move itself fails (on the
+//   column's check) when that stock does not cover the buy. Orders of different accounts in one
+//   coin therefore overlap everywhere but in their stock writes. The session reads committed data
+//   (READ COMMITTED). Stock, coin balance, KRW balance and the trade log change together or not at
+//   all: any failed statement, a refused check, a deadlock or a lock timeout rolls the whole order
+//   back, and nothing the order prints is printed before its transaction has ended. A trade
+//   without its log entry does not exist.
 //
-// An order takes two round trips to the database: the locking reads begin the transaction in
-// one batch, together with the trade's log entry (so that the entry's id is known before the
-// commit: it proves the order applied should the commit's answer be lost); the other writes and
-// the commit go in a second (a refused order sends its rollback instead, and the entry goes with
-// it). The database stops a batch at its first failing statement, so a commit after a
-// failed write never runs.
+// An order takes two round trips to the database. The vault row's locking read, the market row's
+// plain read, the bot guard's count and the trade's log entry begin the transaction in one batch
+// (so that the entry's id is known before the commit: it proves the order applied should the
+// commit's answer be lost). The market row's lock, the writes and the commit go in a second; a
+// refused order sends its rollback instead, and the entry goes with it. The database stops a
+// batch at its first failing statement, so a commit after a failed write never runs. A buy whose
+// first read finds too little stock locks the market row and reads it again, in a round trip of
+// its own, before it refuses: a sale may have been about to commit, and the order must not be
+// refused where one that waited for the lock would have traded.
 //
 // What the client sees of one order (price and stock lines, echoed updates, the response) is
-// the same as if the order ran alone, and reaches it only after the transaction has ended, so a
-// client that stops reading holds no lock. The echoed updates are shown only when the order
+// what it would see had the order run alone, and reaches it only after the transaction has ended,
+// so a client that stops reading holds no lock. The echoed updates are shown only when the order
 // commits: an order the database undid shows what a refused one shows. A deadlock, a lock wait
 // timeout, an interrupted statement, a transaction a Galera node undid or a lost connection runs
-// the order again from the start (server/request_runner.h).
+// the order again from the start (server/request_runner.h). One print is not exact: a buy whose
+// commit lost its answer, and that a new connection then proved applied, prints the stock of its
+// first read, since the one it locked never reached it.
 #include <fmt/format.h>
 
 #include "account/balances.h"
@@ -46,23 +54,35 @@ constexpr char kBotDetected[] = "[-] DETECTED Trading Bot";
 
 bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 
-// Begins the order's transaction with its locking reads, the bot guard's count and the trade's
-// log entry, in one round trip, then applies the guard and takes the market row's price and stock
-// into `exchange`. Leaves the vault row (KRW_amount, <coin>_amount) in `vault` and the logged
-// trade's id in `trade_id` (0 when the log entry failed, a lock wait timeout or a lost connection
-// included: the order is refused after its checks, where a failed write refuses it, and the
-// attempt's outcome decides the rest). Done when the order goes on; refused when it stops here: a
-// failed read, a trade the guard found (it has printed its line), or no market row; `order` rolls
-// back then, the entry with it.
+bool stock_covers(uint64_t stock, uint64_t amount) {
+  return !negative(stock) && validate_coin_qty(stock, amount);
+}
+
+// Sets `stock` from the market row that kLockStock read into `result`; false when it read none.
+bool read_locked_stock(ResultSet& result, uint64_t* stock) {
+  MYSQL_ROW row = result.first_row();
+  if (row == nullptr) return false;
+  *stock = market_value(row[0]);
+  return true;
+}
+
+// Begins the order's transaction with the vault row's locking read, the market row's plain read,
+// the bot guard's count and the trade's log entry, in one round trip, then applies the guard and
+// takes the market row's price and stock into `exchange`. Leaves the vault row (KRW_amount,
+// <coin>_amount) in `vault` and the logged trade's id in `trade_id` (0 when the log entry failed,
+// a lock wait timeout or a lost connection included: the order is refused after its checks, where
+// a failed write refuses it, and the attempt's outcome decides the rest). Done when the order goes
+// on; refused when it stops here: a failed read, a trade the guard found (it has printed its
+// line), or no market row; `order` rolls back then, the entry with it.
 Outcome open_order(Exchange& exchange, Transaction& order, const std::string& symbol,
                    uint64_t amount, uint64_t trade_time, bool buy, ResultSet* vault,
                    uint64_t* trade_id) {
   std::vector<ResultSet> results =
       order.begin({fmt::format(sql::kLockVaultBalances, symbol, user->idx),
-                   fmt::format(sql::kLockMarketRow, symbol),
+                   fmt::format(sql::kReadMarketRow, symbol),
                    fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0),
-                   fmt::format(sql::kInsertTradeAtMarket, user->idx, symbol, symbol, amount, symbol,
-                               amount, buy, trade_time)});
+                   fmt::format(sql::kInsertTradeAtMarket, user->idx, symbol, amount, amount, buy,
+                               trade_time)});
   // The reads stand even when the log entry failed (a lock wait timeout, say): the order shows
   // what it showed when the entry went with the writes, and is refused where they would fail.
   if (results.size() < 3) return refused_by_database();
@@ -77,6 +97,40 @@ Outcome open_order(Exchange& exchange, Transaction& order, const std::string& sy
   // The entry is the batch's last statement, so the insert id is its own.
   *trade_id = results.size() == 4 ? client->last_insert_id() : 0;
   return done();
+}
+
+// The checks of a buy, in the order a refusal names them; done with the KRW it costs in `cost`.
+Outcome check_buy(uint64_t price, uint64_t stock, uint64_t amount, ResultSet& balances,
+                  uint64_t* cost) {
+  if (!stock_covers(stock, amount)) return refused(Reason::kNoStock);
+  MYSQL_ROW vault = balances.first_row();
+  if (vault == nullptr) return refused(Reason::kDatabase);
+  // Both go as signed values: an amount of 2^63 or more, or a negative price, is refused here.
+  if (negative(amount)) return refused(Reason::kBadAmount);
+  if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(price),
+                               balance_value(vault[0]))) {
+    return refused(Reason::kNoKrw);
+  }
+  // The check above bounds the cost by a stored balance, so it fits a signed 64-bit amount.
+  std::optional<uint64_t> total = money::buy_cost(price, amount);
+  if (!total) return refused(Reason::kNoKrw);
+  *cost = *total;
+  return done();
+}
+
+// What an executed order prints after its market lines: the two balance statements it ran (the
+// last two of `writes`) and its TradeResponse.
+void print_trade(const std::vector<std::string>& writes, const std::string& symbol,
+                 uint64_t price, uint64_t amount, uint64_t value, bool buy) {
+  print_line(writes[writes.size() - 2]);
+  print_line(writes.back());
+  korvane::TradeResponse response;
+  response.set_symbol(symbol);
+  response.set_coin_cur_price(price);
+  response.set_amount(amount);
+  response.set_total_price(value);
+  response.set_flag(buy);
+  print_json_response(response, JsonFields::kSetFields);
 }
 
 }  // namespace
@@ -96,26 +150,36 @@ Outcome Exchange::handle_buy(const korvane::Buy& request) {
   Outcome opened =
       open_order(*this, order, *symbol, amount, trade_time, true, &balances, &trade_id);
   if (!opened.done()) return opened;
-  // The two market lines, in one write.
-  print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
-  if (negative(cur_qty) || !validate_coin_qty(cur_qty, amount)) return refused(Reason::kNoStock);
-  MYSQL_ROW vault = balances.first_row();
-  if (vault == nullptr) return refused(Reason::kDatabase);
-  // Both go as signed values: an amount of 2^63 or more, or a negative price, is refused here.
-  if (negative(amount)) return refused(Reason::kBadAmount);
-  if (!user->validate_user_krw(static_cast<int64_t>(amount), static_cast<int64_t>(cur_price),
-                               balance_value(vault[0]))) {
-    return refused(Reason::kNoKrw);
+  if (!stock_covers(cur_qty, amount)) {
+    std::vector<ResultSet> locked = order.read({fmt::format(sql::kLockStock, *symbol)});
+    if (locked.empty()) return refused_by_database();
+    if (!read_locked_stock(locked[0], &cur_qty)) return refused(Reason::kBadCoin);
   }
-  // The check above bounds the cost by a stored balance, so it fits a signed 64-bit amount.
-  std::optional<uint64_t> cost = money::buy_cost(cur_price, amount);
-  if (!cost) return refused(Reason::kNoKrw);
+  uint64_t cost = 0;
+  Outcome checked = check_buy(cur_price, cur_qty, amount, balances, &cost);
+  if (!checked.done()) {
+    print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
+    return checked;
+  }
 
-  std::vector<std::string> writes = {
-      fmt::format(sql::kSubtractStock, amount, *symbol),
+  const std::vector<std::string> writes = {
+      fmt::format(sql::kLockStock, *symbol), fmt::format(sql::kSubtractStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), true),
-      user->update_user_vault_krw(static_cast<int64_t>(*cost), true)};
-  return commit_order(order, std::move(writes), trade_id, *symbol, amount, true);
+      user->update_user_vault_krw(static_cast<int64_t>(cost), true)};
+  std::vector<ResultSet> answers;
+  uint64_t value = 0;
+  Outcome outcome = commit_order(order, writes, trade_id, amount, &value, &answers);
+  // The stock the buy met, locked just before it moved (a buy proved applied without that answer
+  // keeps its first read's). The two market lines go in one write.
+  if (!answers.empty()) read_locked_stock(answers[0], &cur_qty);
+  print_text(fmt::format("{}\n{}\n", cur_price, cur_qty));
+  if (outcome.done()) {
+    print_trade(writes, *symbol, cur_price, amount, value, true);
+  } else if (answers.size() == 1 && !stock_covers(cur_qty, amount)) {
+    // The stock fell below the amount since the first read: the stock write failed on its check.
+    return refused(Reason::kNoStock);
+  }
+  return outcome;
 }
 
 Outcome Exchange::handle_sell(const korvane::Sell& request) {
@@ -149,11 +213,14 @@ Outcome Exchange::handle_sell(const korvane::Sell& request) {
     return refused(Reason::kTooLarge);
   }
 
-  std::vector<std::string> writes = {
+  const std::vector<std::string> writes = {
       fmt::format(sql::kAddStock, amount, *symbol),
       user->update_user_vault_coin(*symbol, static_cast<int64_t>(amount), false),
       user->update_user_vault_krw(static_cast<int64_t>(*proceeds), false)};
-  return commit_order(order, std::move(writes), trade_id, *symbol, amount, false);
+  uint64_t value = 0;
+  Outcome outcome = commit_order(order, writes, trade_id, amount, &value, nullptr);
+  if (outcome.done()) print_trade(writes, *symbol, cur_price, amount, value, false);
+  return outcome;
 }
 
 int Exchange::check_trading_bot(ResultSet& count) {
@@ -166,10 +233,12 @@ int Exchange::check_trading_bot(ResultSet& count) {
   return 1;
 }
 
-Outcome Exchange::commit_order(Transaction& order, std::vector<std::string> writes,
-                               uint64_t trade_id, std::string symbol, uint64_t amount, bool buy) {
-  std::optional<uint64_t> value = money::trade_value(cur_price, amount);
-  if (!value) return refused(Reason::kTooLarge);
+Outcome Exchange::commit_order(Transaction& order, const std::vector<std::string>& writes,
+                               uint64_t trade_id, uint64_t amount, uint64_t* value,
+                               std::vector<ResultSet>* answers) {
+  std::optional<uint64_t> trade_value = money::trade_value(cur_price, amount);
+  if (!trade_value) return refused(Reason::kTooLarge);
+  *value = *trade_value;
   // The log entry written in the first round trip failed: a failed write refuses the order.
   if (trade_id == 0) return refused_by_database();
   // The log entry completes the order: commit it with the order's other changes, and answer
@@ -179,14 +248,6 @@ Outcome Exchange::commit_order(Transaction& order, std::vector<std::string> writ
   // once that write has committed (MySQLClient::Proof).
   const MySQLClient::Proof proof = {fmt::format(sql::kProveTrade, trade_id, user->idx),
                                     fmt::format(sql::kFenceVault, user->idx)};
-  if (!order.commit(writes, proof)) return refused_by_database();
-
-  korvane::TradeResponse response;
-  response.set_symbol(symbol);
-  response.set_coin_cur_price(cur_price);
-  response.set_amount(amount);
-  response.set_total_price(*value);
-  response.set_flag(buy);
-  print_json_response(response, JsonFields::kSetFields);
+  if (!order.commit(writes, proof, answers)) return refused_by_database();
   return done({static_cast<uint32_t>(trade_id)});
 }

@@ -62,11 +62,9 @@ TEST(Statements, RenderValuesInOrder) {
             "UPDATE kv_uservault SET BTC_amount=BTC_amount+5 WHERE acc_id=7");
   EXPECT_EQ(fmt::format(sql::kSubtractKrw, int64_t{125}, uint32_t{7}),
             "UPDATE kv_uservault SET KRW_amount=KRW_amount-125 WHERE acc_id=7");
-  EXPECT_EQ(fmt::format(sql::kInsertTradeAtMarket, 7u, "XRP", "XRP", uint64_t{3}, "XRP",
-                        uint64_t{3}, true, uint64_t{86400}),
-            "INSERT INTO kv_tradehistory VALUES(NULL, 7, 'XRP', "
-            "(SELECT current_price FROM kv_coininfo WHERE symbol='XRP'), 3, "
-            "(SELECT current_price FROM kv_coininfo WHERE symbol='XRP')*3, true, "
+  EXPECT_EQ(fmt::format(sql::kInsertTradeAtMarket, 7u, "XRP", uint64_t{3}, uint64_t{3}, true,
+                        uint64_t{86400}),
+            "INSERT INTO kv_tradehistory VALUES(NULL, 7, 'XRP', @price, 3, @price*3, true, "
             "FROM_UNIXTIME(86400) )");
   EXPECT_EQ(fmt::format(sql::kCountSameTrade, 7u, "ETH", uint64_t{0}, 0),
             "SELECT COUNT(*) from kv_tradehistory where acc_id=7 and symbol='ETH' and "
