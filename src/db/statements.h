@@ -124,6 +124,10 @@ constexpr char kInsertTradeAtMarket[] =
 // is this attempt's own, so an identical order of another session never counts. On a Galera node
 // it is asked after kFenceVault, in the same transaction.
 constexpr char kProveTrade[] = "SELECT COUNT(*) FROM kv_tradehistory WHERE id={} AND acc_id={}";
+// Sent just before kSelectTrades, in its round trip: waits until no order of the account is under
+// way (each holds the vault row from its first round trip to its end), then lets go at once.
+constexpr char kAwaitAccountOrders[] =
+    "SELECT acc_id FROM kv_uservault WHERE acc_id={} LOCK IN SHARE MODE";
 constexpr char kSelectTrades[] =
     "SELECT * from kv_tradehistory WHERE acc_id={} and symbol='{}' and type={}";
 

@@ -111,8 +111,14 @@ Outcome Exchange::handle_view_history(const korvane::History& request) {
   // The request's ts is not a filter: the view shows every trade of the coin and side.
   std::optional<std::string> symbol = convert_sym_with_id(request.symbol());
   if (!symbol) return refused(Reason::kBadCoin);  // the decoder admits only the four coin ids
-  ResultSet trades = client->exec_query_result(
-      fmt::format(sql::kSelectTrades, user->idx, *symbol, side_word(buy)));
+  // An order's last round trip holds its commit, so an order whose client is gone (a session
+  // killed while the order waited for its coin) may still commit. A client finds out what became
+  // of a lost order by this view, so it first waits for every order of the account to end.
+  std::vector<ResultSet> results =
+      client->exec_batch({fmt::format(sql::kAwaitAccountOrders, user->idx),
+                          fmt::format(sql::kSelectTrades, user->idx, *symbol, side_word(buy))});
+  if (results.size() < 2) return refused_by_database();
+  ResultSet& trades = results[1];
   if (!trades || trades.num_fields() < kTradeColumns) return refused_by_database();
   while (MYSQL_ROW row = trades.fetch_row()) print_history_response(read_trade(row));
   return done();

@@ -79,6 +79,7 @@ std::vector<Shape> make_shapes() {
       write(sql::kPruneAttempts, true),
       write(sql::kInsertAttempt, true),
       write(sql::kInsertTradeAtMarket, true),
+      read(sql::kAwaitAccountOrders, 1, {{"7"}}),
       read(sql::kSelectTrades, 8,
            {{"1", "7", "BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"}}, true),
       read(sql::kCountAddressesForModify, 1, {{"1"}}),
