@@ -17,6 +17,7 @@
 
 #include "support/answers.h"
 #include "support/db_control.h"
+#include "support/db_watch.h"
 #include "support/envelopes.h"
 #include "support/server_process.h"
 #include "support/sign_in.h"
@@ -187,6 +188,49 @@ TEST(TradingConcurrency, ParallelOrdersKeepCoinsBalancesAndLogInAgreement) { run
 TEST(TradingConcurrency, TwoRestartsUnderLoadKeepEverySessionAndEveryOrderExactlyOnce) {
   if (!db_control::available()) GTEST_SKIP() << db_control::unavailable_reason();
   run_load(2);
+}
+
+// A buy waits for its coin's market row only where it writes the stock, and whatever another
+// order did to the stock before then decides it: the buy prints the stock it met there and is
+// refused, with the lines of a buy above the stock, when that stock is too small. One whose first
+// read found too little stock waits for the row before refusing, so a sale about to commit
+// still lets it trade. `other` is the other order's stock write, made while it holds the row.
+TEST(TradingConcurrency, ABuyMeetsTheStockWhereItWritesIt) {
+  TestDb db, locker, root{TestDb::kRoot};
+  const struct {
+    const char* what;
+    long stock;         // before both orders
+    const char* other;  // the other order's change of the stock
+    long met;           // the stock the buy meets
+  } cases[] = {
+      {"a sale tops up a stock the buy found short", 0, "qty+1", 1},
+      {"another buy takes the last coin the buy read", 1, "qty-1", 0},
+      {"another buy leaves enough", 2, "qty-1", 1},
+      {"the stock stays short", 0, "qty", 0},
+  };
+  const std::string name = unique_name("last");
+  std::unique_ptr<ServerProcess> server = signed_in_server(db, name);
+  const std::string acc = std::to_string(db.account_id(name));
+  uint64_t time = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    db.set_market("SOL", kPrice, c.stock);
+    const std::string trades = "SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" + acc;
+    const std::string before = db.value(trades);
+    locker.exec("START TRANSACTION");
+    locker.rows("SELECT qty FROM kv_coininfo WHERE symbol='SOL' FOR UPDATE");
+    server->write_raw(envelopes::bytes_of(envelopes::buy(kSOL, 1, time++)));
+    ASSERT_TRUE(wait_for_lock_waits(root, 1));
+    locker.exec(std::string("UPDATE kv_coininfo SET qty=") + c.other + " WHERE symbol='SOL'");
+    locker.exec("COMMIT");
+    const bool traded = c.met >= 1;
+    EXPECT_EQ(server->read_until_prompt(),
+              traded ? answers::order("SOL", kPrice, c.met, 1, true, acc)
+                     : std::to_string(kPrice) + "\n" + std::to_string(c.met) + "\n");
+    EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='SOL'"),
+              std::to_string(traded ? c.met - 1 : c.met));
+    EXPECT_EQ(std::stol(db.value(trades)), std::stol(before) + (traded ? 1 : 0));
+  }
 }
 
 }  // namespace
