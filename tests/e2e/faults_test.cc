@@ -56,12 +56,12 @@ bool ends_within(const ServerProcess& server, std::chrono::seconds bound) {
 }
 
 // What a test holds locked for an order of the trader to wait on: the BTC market row (the order
-// waits before it writes anything), or the trader's place in the trade log (the order has moved
-// stock and balances and waits to log the trade).
+// waits in its last round trip, which holds its writes and its commit), or the trader's place in
+// the trade log (the order waits in its first round trip, to log the trade).
 enum class Hold { kMarketRow, kTradeLog };
 
 std::string hold_name(const ::testing::TestParamInfo<Hold>& info) {
-  return info.param == Hold::kMarketRow ? "BeforeItWrites" : "AfterItWrites";
+  return info.param == Hold::kMarketRow ? "WhileItWrites" : "BeforeItWrites";
 }
 
 // A signed-in trader of BTC at price 100 with stock 50.
@@ -204,8 +204,8 @@ TEST_P(KilledServer, WhileItsOrderWaitsForALockLeavesItWholeOrNotAtAll) {
   // The database ends the dead process's connection, and with it its transaction.
   ASSERT_TRUE(wait_for_value(
       root, "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID=" + connection, "0"));
-  if (GetParam() == Hold::kMarketRow) {
-    // Killed before its writes were sent: nothing of the order.
+  if (GetParam() == Hold::kTradeLog) {
+    // Killed while its first round trip waited, before its writes were sent: nothing of it.
     EXPECT_EQ(snapshot(), before);
   } else {
     // The writes and the commit had reached the database in one batch, which it runs to its end
@@ -280,8 +280,9 @@ TEST_F(LockWaitTimeout, ToTheLastAttemptRefusesTheOrderWhole) {
   locker.exec("ROLLBACK");
 
   waits = std::stol(root.value(status_query(kWaitsEver)));
+  // Held where the stock is written, after the checks: the market lines as for a refusal.
   hold(locker, Hold::kMarketRow);
-  EXPECT_EQ(impatient->send(envelopes::buy(kBTC, 2, 3)), "");
+  EXPECT_EQ(impatient->send(envelopes::buy(kBTC, 2, 3)), "100\n50\n");
   EXPECT_EQ(root.value(status_query(kWaitsEver, waits)), "5");
   locker.exec("ROLLBACK");
   EXPECT_EQ(snapshot(), before);

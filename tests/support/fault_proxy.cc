@@ -70,27 +70,61 @@ uint64_t lenenc(const std::string& payload, size_t* at) {
   return value;
 }
 
-// Whether `answer` holds the last answer of a statement batch whose statements answer with OK
-// packets: an error, or an OK packet without SERVER_MORE_RESULTS_EXISTS.
+// The status flags of an OK packet's payload (or of an EOF packet's that ends a result set sent
+// with CLIENT_DEPRECATE_EOF, which has the OK packet's layout behind a 0xfe header).
+unsigned int ok_status(const std::string& payload) {
+  size_t at = 1;
+  lenenc(payload, &at);  // affected rows
+  lenenc(payload, &at);  // insert id
+  return at + 1 < payload.size() ? static_cast<unsigned char>(payload[at]) |
+                                       (static_cast<unsigned char>(payload[at + 1]) << 8)
+                                 : 0;
+}
+
+// Whether `answer` holds the last answer of a statement batch: an error, or the OK packet (or
+// the end of a result set) of a statement without SERVER_MORE_RESULTS_EXISTS. A result set is
+// its column count, that many column definitions, an EOF packet unless the client asked for
+// CLIENT_DEPRECATE_EOF (5 bytes of payload: 0xfe, warnings, status), its rows, and an EOF packet
+// or, with CLIENT_DEPRECATE_EOF, an OK packet headed 0xfe (at least 7 bytes) that ends it.
 bool answer_complete(const std::string& answer) {
   constexpr unsigned int kMoreResults = 0x0008;
+  constexpr size_t kEofBytes = 5;
+  enum { kStatement, kColumns, kRows } state = kStatement;
+  uint64_t columns = 0;
+  bool metadata_ended = false;
   std::string rest = answer;
   while (size_t size = whole_packet(rest)) {
     const std::string payload = rest.substr(kHeaderBytes, size - kHeaderBytes);
     rest.erase(0, size);
-    if (payload.empty() || static_cast<unsigned char>(payload[0]) == 0xff) return true;
-    if (payload[0] != 0) {
-      ADD_FAILURE() << "a statement answered with rows: only writes can be answered after running";
-      return true;
+    const unsigned char head = payload.empty() ? 0xff : static_cast<unsigned char>(payload[0]);
+    if (head == 0xff) return true;
+    unsigned int status = 0;
+    if (state == kStatement) {
+      if (head != 0) {  // a result set's column count
+        size_t at = 0;
+        columns = lenenc(payload, &at);
+        state = kColumns;
+        metadata_ended = false;
+        continue;
+      }
+      status = ok_status(payload);
+    } else if (state == kColumns) {
+      if (--columns == 0) state = kRows;
+      continue;
+    } else if (head != 0xfe || payload.size() >= 0xffffff) {
+      continue;  // a row
+    } else if (payload.size() == kEofBytes) {
+      if (!metadata_ended) {
+        metadata_ended = true;
+        continue;
+      }
+      status = static_cast<unsigned char>(payload[3]) |
+               (static_cast<unsigned char>(payload[4]) << 8);
+    } else {
+      status = ok_status(payload);
     }
-    size_t at = 1;
-    lenenc(payload, &at);  // affected rows
-    lenenc(payload, &at);  // insert id
-    const unsigned int status = at + 1 < payload.size()
-                                    ? static_cast<unsigned char>(payload[at]) |
-                                          (static_cast<unsigned char>(payload[at + 1]) << 8)
-                                    : 0;
     if ((status & kMoreResults) == 0) return true;
+    state = kStatement;
   }
   return false;
 }
