@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <utility>
+
 #include "account/money.h"
 #include "base/decimal.h"
 #include "db/connection_params.h"
@@ -44,6 +46,7 @@ int64_t read_int(const std::optional<std::string>& text) {
   return text ? parse_decimal_prefix32(text->c_str()) : -1;
 }
 int64_t read_int(const std::string& text) { return parse_decimal_prefix32(text.c_str()); }
+int64_t read_int(const char* text) { return text ? parse_decimal_prefix32(text) : -1; }
 
 // The reads and writes of one order, shared by both ways of running it. `locked` adds the
 // transaction's two row locks. False as soon as a statement fails or a check refuses.
@@ -92,13 +95,40 @@ bool order_statements(BareDb& db, uint32_t account, const Order& o, bool locked)
                              o.timestamp));
 }
 
+// The writes of an order's second batch, before its commit, from the vault row (KRW_amount,
+// <coin>_amount) and the market row (price, stock) of the first; none when a check refuses.
+std::vector<std::string> batched_writes(uint32_t account, const Order& o, MYSQL_ROW vault,
+                                        MYSQL_ROW market) {
+  const std::string& sym = o.symbol;
+  const int64_t price = read_int(market[0]);
+  const int64_t stock = read_int(market[1]);
+  if (price < 0 || stock < 0) return {};
+  const uint64_t p = static_cast<uint64_t>(price);
+  const int64_t amount = static_cast<int64_t>(o.amount);
+  if (o.buy) {
+    std::optional<uint64_t> cost = money::buy_cost(p, o.amount);
+    if (!cost || !money::covers(read_int(vault[0]), *cost) ||
+        static_cast<uint64_t>(stock) < o.amount) {
+      return {};
+    }
+    return {fmt::format(sql::kLockStock, sym), fmt::format(sql::kSubtractStock, o.amount, sym),
+            fmt::format(sql::kAddCoin, sym, sym, amount, account),
+            fmt::format(sql::kSubtractKrw, static_cast<int64_t>(*cost), account)};
+  }
+  std::optional<uint64_t> proceeds = money::sell_proceeds(p, o.amount);
+  if (!proceeds || !money::covers(read_int(vault[1]), o.amount)) return {};
+  return {fmt::format(sql::kAddStock, o.amount, sym),
+          fmt::format(sql::kSubtractCoin, sym, sym, amount, account),
+          fmt::format(sql::kAddKrw, static_cast<int64_t>(*proceeds), account)};
+}
+
 }  // namespace
 
 BareDb::~BareDb() {
   if (conn_ != nullptr) mysql_close(conn_);
 }
 
-bool BareDb::connect(bool session_setup) {
+bool BareDb::connect(bool session_setup, bool batches) {
   conn_ = mysql_init(nullptr);
   if (conn_ == nullptr) return false;
   mysql_options(conn_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
@@ -107,7 +137,8 @@ bool BareDb::connect(bool session_setup) {
     mysql_options(conn_, MYSQL_INIT_COMMAND, db_params::session_settings().c_str());
   }
   return mysql_real_connect(conn_, db_params::kHost, db_params::kUser, db_params::kPassword,
-                            db_params::kDatabase, 0, nullptr, 0) != nullptr;
+                            db_params::kDatabase, 0, nullptr,
+                            batches ? CLIENT_MULTI_STATEMENTS : 0) != nullptr;
 }
 
 bool BareDb::connect_as_root() {
@@ -123,6 +154,28 @@ bool BareDb::exec(const std::string& statement) {
   if (res != nullptr) mysql_free_result(res);
   return mysql_errno(conn_) == 0;
 }
+
+std::vector<ResultSet> BareDb::batch(const std::vector<std::string>& statements) {
+  std::string text;
+  for (const std::string& statement : statements) {
+    text += statement;
+    if (statement.back() != ';') text += ';';
+  }
+  std::vector<ResultSet> results;
+  int status = mysql_real_query(conn_, text.data(), text.size());
+  while (status == 0) {
+    ResultSet result(mysql_store_result(conn_));
+    if (mysql_errno(conn_) != 0) break;
+    results.push_back(std::move(result));
+    status = mysql_next_result(conn_);  // 0: another result; -1: none left; >0: it failed
+  }
+  while (mysql_more_results(conn_) && mysql_next_result(conn_) == 0) {
+    ResultSet ignored(mysql_store_result(conn_));
+  }
+  return results;
+}
+
+uint64_t BareDb::last_insert_id() { return mysql_insert_id(conn_); }
 
 std::optional<std::string> BareDb::value(const std::string& query) {
   std::vector<std::string> rows = column(query);
@@ -163,6 +216,32 @@ bool run_order_in_transaction(BareDb& db, uint32_t account, const Order& order) 
   if (!db.exec(kBeginTransaction)) return false;
   if (order_statements(db, account, order, true) && db.exec(kCommit)) return true;
   db.exec(kRollback);
+  return false;
+}
+
+bool run_order_batched(BareDb& db, uint32_t account, const Order& o) {
+  const std::string& sym = o.symbol;
+  std::vector<ResultSet> opened =
+      db.batch({sql::kBeginTransaction, fmt::format(sql::kLockVaultBalances, sym, account),
+                fmt::format(sql::kReadMarketRow, sym),
+                fmt::format(sql::kCountSameTrade, account, sym, o.timestamp, o.buy ? 1 : 0),
+                fmt::format(sql::kInsertTradeAtMarket, account, sym, o.amount, o.amount, o.buy,
+                            o.timestamp)});
+  // The log entry is the batch's last statement, so the insert id is its own.
+  const bool logged = opened.size() == 5 && db.last_insert_id() != 0;
+  MYSQL_ROW vault = logged ? opened[1].first_row() : nullptr;
+  MYSQL_ROW market = logged ? opened[2].first_row() : nullptr;
+  MYSQL_ROW same = logged ? opened[3].first_row() : nullptr;
+  std::vector<std::string> writes;
+  if (vault != nullptr && market != nullptr && same != nullptr && read_int(same[0]) == 0) {
+    writes = batched_writes(account, o, vault, market);
+  }
+  if (!writes.empty()) {
+    writes.push_back(sql::kCommit);
+    // The database stops a batch at its first failing statement: all answered is committed.
+    if (db.batch(writes).size() == writes.size()) return true;
+  }
+  db.exec(sql::kRollback);
   return false;
 }
 

@@ -9,8 +9,10 @@
 // per-round ratios, so that the noise of a shared machine falls on all alike.
 //
 // The floor of an order is fixed: the statements an order took before the server batched them,
-// one round trip each (bare_db.h). Orders are measured with the database's log flush on and off;
-// off, what remains is the round trips and the statements' own work.
+// one round trip each (bare_db.h). A second floor moves with the server: a bare client replaying
+// the batches the server sends for an order now, so that the server over it is what the server
+// process itself adds. Orders are measured with the database's log flush on and off; off, what
+// remains is the round trips and the statements' own work.
 //
 // Usage: korvane_bench --report FILE --plot-data FILE [--sessions-plot-data FILE]
 //                      [--baseline-server PATH] [--baseline-label TEXT] [--findings FILE]
@@ -477,15 +479,31 @@ std::function<double()> server_orders(ServerProc& server, uint64_t* timestamp, i
   };
 }
 
-// The accounts the three sides of the order measurement trade for, and their next order times.
+// The accounts the four sides of the order measurement trade for, and their next order times.
 struct OrderAccounts {
   std::string subject, baseline;
-  uint32_t floor = 0;
+  uint32_t floor = 0, replay = 0;
   uint64_t subject_ts = kFirstOrderTimestamp, baseline_ts = kFirstOrderTimestamp,
-           floor_ts = kFirstOrderTimestamp;
+           floor_ts = kFirstOrderTimestamp, replay_ts = kFirstOrderTimestamp;
 };
 
-// `rounds` rounds of the three sides, with the log flush as it is set, added to *costs. Each
+// Time per order of a bare client running `run` for its account, buys and sells in turn; fails
+// the run when an order does not commit.
+std::function<double()> bare_orders(BareDb& db, uint32_t account, uint64_t* timestamp, int n,
+                                    bool (*run)(BareDb&, uint32_t, const Order&),
+                                    const char* what) {
+  return [&db, account, timestamp, n, run, what] {
+    Clock::time_point start = Clock::now();
+    for (int k = 0; k < n; ++k) {
+      if (!run(db, account, xrp_order(k, timestamp))) {
+        fail(fmt::format("{} failed: {}", what, db.error()));
+      }
+    }
+    return micros_since(start) / n;
+  };
+}
+
+// `rounds` rounds of the four sides, with the log flush as it is set, added to *costs. Each
 // block starts its own server processes and floor connection: on a busy machine, where a
 // process or a connection's database thread lands can slow one side for as long as it lives
 // (seen as one side paying several milliseconds in a third of the rounds of a block, a
@@ -495,38 +513,36 @@ void order_block(const Plan& plan, int rounds, const std::string& baseline_path,
   ServerProc subject, baseline;
   start_signed_in(subject, KORVANE_SERVER_PATH, a.subject);
   start_signed_in(baseline, baseline_path, a.baseline);
-  BareDb floor;
+  BareDb floor, replay;
   if (!floor.connect(true)) fail("cannot connect: " + floor.error());
+  if (!replay.connect(true, true)) fail("cannot connect: " + replay.error());
   const int n = plan.orders_per_round;
   std::vector<std::vector<double>> sides = take_turns(
       rounds,
-      {server_orders(subject, &a.subject_ts, n), server_orders(baseline, &a.baseline_ts, n), [&] {
-         Clock::time_point start = Clock::now();
-         for (int k = 0; k < n; ++k) {
-           if (!run_order_in_transaction(floor, a.floor, xrp_order(k, &a.floor_ts))) {
-             fail("a bare order failed: " + floor.error());
-           }
-         }
-         return micros_since(start) / n;
-       }});
+      {server_orders(subject, &a.subject_ts, n), server_orders(baseline, &a.baseline_ts, n),
+       bare_orders(floor, a.floor, &a.floor_ts, n, run_order_in_transaction, "a bare order"),
+       bare_orders(replay, a.replay, &a.replay_ts, n, run_order_batched, "a replayed order")});
   subject.finish();
   baseline.finish();
   for (int r = 0; r < rounds; ++r) {
     costs->subject.add(sides[0][r], sides[2][r]);
     costs->baseline.add(sides[1][r], sides[2][r]);
+    costs->replay.add(sides[0][r], sides[3][r]);
   }
 }
 
 // Time per order of this tree's server and of the baseline server, each over the bare client's
-// time for the statements of an order before batching, with the log flush on (*flushed) and off
+// time for the statements of an order before batching, and of this tree's server over its
+// batches replayed by a bare client, with the log flush on (*flushed) and off
 // (*unflushed). The two settings take turns block by block, so that both span the whole phase.
 void measure_orders(Fixture& fixture, const Plan& plan, const std::string& baseline_path,
                     OrderCosts* flushed, OrderCosts* unflushed) {
   OrderAccounts a;
   fixture.create_account(&a.subject);
   fixture.create_account(&a.baseline);
-  std::string floor_name;
-  a.floor = fixture.create_account(&floor_name);
+  std::string bare_name;
+  a.floor = fixture.create_account(&bare_name);
+  a.replay = fixture.create_account(&bare_name);
   const int rounds = plan.order_rounds / plan.order_blocks;
   for (int b = 0; b < plan.order_blocks; ++b) {
     for (int k = 0; k < 2; ++k) {
@@ -807,6 +823,9 @@ int main(int argc, char** argv) {
   std::printf("order over floor, flush off: new %.3f (goal at most %.2f), baseline %.3f\n",
               r.orders_unflushed.subject.ratio(), kUnflushedOrderGoal,
               r.orders_unflushed.baseline.ratio());
+  std::printf(
+      "order over its batches replayed: flush on %.3f (goal at most %.2f), flush off %.3f\n",
+      r.orders_flushed.replay.ratio(), kReplayGoal, r.orders_unflushed.replay.ratio());
   std::printf(
       "new over baseline: requests/s at %d sessions %.3f (goal at least %.2f), p99 at %d "
       "sessions %.3f (goal at most %.2f)\n",

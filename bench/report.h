@@ -17,6 +17,9 @@ constexpr double kTailGoal = 0.50;  // p99 at kTailSessions, over baseline
 constexpr int kTailSessions = 16;
 constexpr double kStartupGoal = 1.2;
 constexpr double kMemoryGoal = 1.5;
+// Flush on, this tree's server over its own batches replayed by a bare client: what the server
+// process adds to an order.
+constexpr double kReplayGoal = 1.05;
 // Sessions at once: one coin over four coins at each of kCoinGoalSessions, and kScaleSessions
 // over kScaleBaseSessions for each layout, both in orders per second.
 constexpr double kOneCoinGoal = 0.90;

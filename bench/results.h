@@ -26,10 +26,11 @@ struct Paired {
   bool empty() const { return ratios.empty(); }
 };
 
-// Time per order of the two servers and of the bare client, all three from the same rounds.
+// Time per order of the two servers and of the two bare clients, all four from the same rounds.
 struct OrderCosts {
   Paired subject;   // this tree's server over the bare client
   Paired baseline;  // the baseline server over the bare client
+  Paired replay;    // this tree's server over its own batches, replayed by a bare client
 };
 
 // One session count's load run, or several pooled.
