@@ -173,8 +173,7 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
   // (it has not noticed yet that its client is gone). The proof reads what the transaction
   // wrote with a locking read, which waits for a live transaction to end either way.
   const Clock::time_point lost_at = Clock::now();
-  const Clock::time_point ended_by =
-      lost_at + std::chrono::seconds(kEndedSeconds);
+  const Clock::time_point ended_by = lost_at + std::chrono::seconds(kEndedSeconds);
   const Clock::time_point give_up_at = lost_at + std::chrono::seconds(kProofSeconds);
   for (int i = 1;; ++i) {
     if (!reconnect()) break;

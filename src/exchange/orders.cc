@@ -77,12 +77,11 @@ bool read_locked_stock(ResultSet& result, uint64_t* stock) {
 Outcome open_order(Exchange& exchange, Transaction& order, const std::string& symbol,
                    uint64_t amount, uint64_t trade_time, bool buy, ResultSet* vault,
                    uint64_t* trade_id) {
-  std::vector<ResultSet> results =
-      order.begin({fmt::format(sql::kLockVaultBalances, symbol, user->idx),
-                   fmt::format(sql::kReadMarketRow, symbol),
-                   fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0),
-                   fmt::format(sql::kInsertTradeAtMarket, user->idx, symbol, amount, amount, buy,
-                               trade_time)});
+  std::vector<ResultSet> results = order.begin(
+      {fmt::format(sql::kLockVaultBalances, symbol, user->idx),
+       fmt::format(sql::kReadMarketRow, symbol),
+       fmt::format(sql::kCountSameTrade, user->idx, symbol, trade_time, buy ? 1 : 0),
+       fmt::format(sql::kInsertTradeAtMarket, user->idx, symbol, amount, amount, buy, trade_time)});
   // The reads stand even when the log entry failed (a lock wait timeout, say): the order shows
   // what it showed when the entry went with the writes, and is refused where they would fail.
   if (results.size() < 3) return refused_by_database();
@@ -120,8 +119,8 @@ Outcome check_buy(uint64_t price, uint64_t stock, uint64_t amount, ResultSet& ba
 
 // What an executed order prints after its market lines: the two balance statements it ran (the
 // last two of `writes`) and its TradeResponse.
-void print_trade(const std::vector<std::string>& writes, const std::string& symbol,
-                 uint64_t price, uint64_t amount, uint64_t value, bool buy) {
+void print_trade(const std::vector<std::string>& writes, const std::string& symbol, uint64_t price,
+                 uint64_t amount, uint64_t value, bool buy) {
   print_line(writes[writes.size() - 2]);
   print_line(writes.back());
   korvane::TradeResponse response;

@@ -118,8 +118,8 @@ bool answer_complete(const std::string& answer) {
         metadata_ended = true;
         continue;
       }
-      status = static_cast<unsigned char>(payload[3]) |
-               (static_cast<unsigned char>(payload[4]) << 8);
+      status =
+          static_cast<unsigned char>(payload[3]) | (static_cast<unsigned char>(payload[4]) << 8);
     } else {
       status = ok_status(payload);
     }
