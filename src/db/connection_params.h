@@ -33,6 +33,8 @@ constexpr int kLockWaitSeconds = 50;
 // lock wait, so a statement that waits for a row lock is never taken for a lost one.
 constexpr unsigned int kReadTimeoutSeconds = 60;
 constexpr unsigned int kWriteTimeoutSeconds = 60;
+static_assert(kReadTimeoutSeconds > unsigned{kLockWaitSeconds} &&
+              kWriteTimeoutSeconds > unsigned{kLockWaitSeconds});
 // The database ends a transaction whose client has sent nothing for this long (the session
 // settings ask it to), releasing its locks. A commit whose answer was lost relies on it: the
 // database runs the rest of a batch whose client is gone (a lock wait included), and this long
