@@ -9,7 +9,6 @@
 #include <atomic>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,6 +21,7 @@
 #include "support/server_process.h"
 #include "support/sign_in.h"
 #include "support/test_db.h"
+#include "support/trade_ledger.h"
 
 namespace {
 
@@ -45,16 +45,6 @@ korvane::KorvaneInterface order(int session, int sibling, int i) {
   return (i / 2) % 2 == 0 ? envelopes::buy(kSOL, amount, time)
                           : envelopes::sell(kSOL, amount, time);
 }
-
-long as_long(const std::string& s) { return s.empty() ? 0 : std::stol(s); }
-
-// An order that was answered with a TradeResponse.
-struct Answered {
-  int account;
-  bool buy;
-  uint64_t time;
-  uint64_t amount;
-};
 
 // Runs the load of all sessions and checks what it left behind. The database is stopped and
 // started `restarts` times while orders are in flight; the sessions go on through each.
@@ -97,7 +87,7 @@ void run_load(int restarts) {
       db_control::start();
     }
   });
-  std::vector<std::vector<Answered>> answered(sessions.size());
+  std::vector<std::vector<SentOrder>> sent_by(sessions.size());
   std::vector<std::thread> threads;
   for (size_t s = 0; s < sessions.size(); ++s) {
     threads.emplace_back([&, s] {
@@ -108,11 +98,12 @@ void run_load(int restarts) {
         ++sent;
         std::string answer = sessions[s]->send(request);
         ++done;
-        if (answer.find("\"flag\"") == std::string::npos) continue;
         const bool buy = request.has_event_buy();
-        answered[s].push_back(
+        sent_by[s].push_back(
             {account, buy, buy ? request.event_buy().timestamp() : request.event_sell().timestamp(),
-             buy ? request.event_buy().amount() : request.event_sell().amount()});
+             buy ? request.event_buy().amount() : request.event_sell().amount(),
+             answer.find("\"flag\"") == std::string::npos ? SentOrder::Told::kNotTraded
+                                                          : SentOrder::Told::kTraded});
       }
     });
   }
@@ -120,66 +111,19 @@ void run_load(int restarts) {
   for (std::thread& t : threads) t.join();
   restarter.join();
   TestDb after;  // the first connection did not survive a restart
-
-  long stock = as_long(after.value("SELECT qty FROM kv_coininfo WHERE symbol='SOL'"));
-  EXPECT_GE(stock, 0);
-  long coins_everywhere = stock;
-  size_t logged = 0;
-  std::vector<long> krw_of;  // per account
-  // Per account, the amount of the logged trade of each side and time: the bot guard lets one
-  // trade per account, side and time through, so these identify a trade.
-  std::vector<std::map<std::pair<bool, uint64_t>, uint64_t>> log(kAccounts);
-  for (int a = 0; a < kAccounts; ++a) {
-    SCOPED_TRACE("account " + std::to_string(a));
-    auto vault =
-        after.rows("SELECT KRW_amount, SOL_amount FROM kv_uservault WHERE acc_id=" + ids[a])[0];
-    long krw = as_long(vault[0]), coins = as_long(vault[1]);
-    krw_of.push_back(krw);
-    EXPECT_GE(krw, 0);
-    EXPECT_GE(coins, 0);
-    coins_everywhere += coins;
-
-    long expect_krw = kStartKrw, expect_coins = kStartCoins;
-    auto trades = after.rows(
-        "SELECT type, amount, total_price, UNIX_TIMESTAMP(trade_time) FROM kv_tradehistory "
-        "WHERE symbol='SOL' AND acc_id=" +
-        ids[a]);
-    for (const auto& row : trades) {
-      long amount = as_long(row[1]), value = as_long(row[2]), fee = value * 25 / 100;
-      EXPECT_EQ(value, kPrice * amount);
-      bool buy = row[0] == "1";
-      expect_krw += buy ? -(value + fee) : value - fee;
-      expect_coins += buy ? amount : -amount;
-      EXPECT_TRUE(log[a].emplace(std::make_pair(buy, std::stoull(row[3])), amount).second)
-          << "two trades of one side at " << row[3] << " passed the bot guard";
-    }
-    EXPECT_EQ(krw, expect_krw) << "KRW differs from what the trade log says";
-    EXPECT_EQ(coins, expect_coins) << "coins differ from what the trade log says";
-    logged += trades.size();
-  }
-  EXPECT_EQ(coins_everywhere, kStartStock + kAccounts * kStartCoins)
-      << "stock plus holdings changed";
-  // Every logged trade was answered exactly once, and only those; at least some got through.
-  size_t answered_count = 0;
-  std::vector<std::set<std::pair<bool, uint64_t>>> answered_trades(kAccounts);
-  for (const auto& session : answered) {
-    for (const Answered& a : session) {
-      auto trade = log[a.account].find({a.buy, a.time});
-      EXPECT_TRUE(trade != log[a.account].end() && trade->second == a.amount)
-          << "an answered order is missing from the log";
-      EXPECT_TRUE(answered_trades[a.account].emplace(a.buy, a.time).second)
-          << "a trade was answered twice";
-    }
-    answered_count += session.size();
-  }
-  EXPECT_EQ(answered_count, logged) << "a logged trade was never answered";
-  EXPECT_GT(answered_count, 0u);
+  std::vector<SentOrder> orders;
+  for (const auto& session : sent_by) orders.insert(orders.end(), session.begin(), session.end());
+  const LedgerCounts counts =
+      check_ledger([&after](const std::string& q) { return after.rows(q); },
+                   {"SOL", kPrice, ids, kStartKrw, kStartCoins, kStartStock}, orders);
+  EXPECT_GT(counts.told_traded, 0u);
+  ASSERT_EQ(counts.krw.size(), ids.size());
 
   // Every session is still the one signed in at the start, and reads its balance.
   for (size_t s = 0; s < sessions.size(); ++s) {
     const int a = kSessionAccount[s];
     EXPECT_EQ(sessions[s]->send(envelopes::my_info()),
-              answers::my_info(ids[a], names[a], krw_of[a]));
+              answers::my_info(ids[a], names[a], counts.krw[a]));
   }
 }
 
