@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 
 namespace {
@@ -93,9 +94,18 @@ struct ResultFreer {
   void operator()(MYSQL_RES* res) const { mysql_free_result(res); }
 };
 
+// Whether this process may make network namespaces (root, and a kernel and container that allow
+// them): then each node runs on a host of its own.
+bool namespaces_allowed() {
+  if (geteuid() != 0) return false;
+  const std::string probe = "kvprobe" + std::to_string(getpid());
+  std::string output;
+  return run_command("ip netns add " + probe + " && ip netns del " + probe, &output) == 0;
+}
+
 }  // namespace
 
-Cluster::Cluster() {
+Cluster::Cluster() : on_hosts_(namespaces_allowed()) {
   char tmpl[] = "/tmp/korvane-cluster.XXXXXX";
   if (mkdtemp(tmpl) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed";
@@ -108,8 +118,10 @@ Cluster::Cluster() {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     base_port_ = free_base_port(attempt);
     output.clear();
-    if (run("up", &output)) {
+    if (run(on_hosts_ ? "up --hosts" : "up", &output)) {
       ok_ = true;
+      std::cout << (on_hosts_ ? "cluster: each node on a host of its own (a network namespace)\n"
+                              : "cluster: every node on 127.0.0.1 (no network namespaces here)\n");
       return;
     }
     if (output.find("is in use") == std::string::npos) break;

@@ -1,5 +1,7 @@
-// A three-node MariaDB Galera cluster with HAProxy in front of it, all on 127.0.0.1, made fresh
-// for one test by scripts/cluster in a directory of its own and gone again with the object.
+// A three-node MariaDB Galera cluster with HAProxy in front of it, made fresh for one test by
+// scripts/cluster in a directory of its own and gone again with the object. Where network
+// namespaces are allowed each node runs on a host of its own (scripts/cluster up --hosts), else
+// all on 127.0.0.1; either way the proxy and each node answer on 127.0.0.1.
 //
 // For tests of what the server does when the database node behind the proxy dies: point the
 // server at proxy_port(), kill() the node the proxy sends to (or take it out of the Synced
@@ -24,6 +26,9 @@ class Cluster {
   Cluster& operator=(const Cluster&) = delete;
 
   bool ok() const { return ok_; }
+
+  // Whether each node runs on a host of its own (else all run on 127.0.0.1).
+  bool on_hosts() const { return on_hosts_; }
 
   // The proxy's port on 127.0.0.1, where the korvane user (password wexolim) logs in.
   int proxy_port() const { return base_port_; }
@@ -75,6 +80,7 @@ class Cluster {
   // Runs scripts/cluster with `args`; records a test failure with the output when it fails.
   void run_or_fail(const std::string& args);
 
+  const bool on_hosts_;
   std::string dir_;
   int base_port_ = 0;
   bool ok_ = false;
