@@ -11,10 +11,12 @@
 // never lands. A node that is up but not Synced gets no new sessions from the proxy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -523,6 +525,109 @@ TEST_F(Galera, ANodeThatIsNotSyncedTakesNoNewSessions) {
   desync(next, true);
   EXPECT_EQ(cluster_->proxy_node(), front);
   desync(next, false);
+}
+
+// A partition under load, each node on a host of its own: sessions of four accounts trade through
+// the proxy while the node behind it is cut off from the other two (a minority of one) or, every
+// other cycle, all three are cut off from one another (no majority anywhere); each cut is healed
+// once it has taken effect, five cycles in all. A node without a majority stops serving, the proxy
+// moves new sessions to a Synced node, the sessions that were on the cut node settle their orders
+// on the majority, the nodes rejoin after the heal, and on every node every answer equals the log.
+TEST_F(Galera, PartitionsUnderLoadAreToldAsTheyHappened) {
+  if (!cluster_->on_hosts()) {
+    GTEST_SKIP() << "a partition needs each node on a host of its own, and network namespaces "
+                    "are not allowed here";
+  }
+  using Clock = std::chrono::steady_clock;
+  constexpr int kAccounts = 4, kCycles = 5;
+  const long kKrw = 100000000, kCoins = 1000, kStock = 100000;
+  const int proxy = cluster_->proxy_port();
+  Books books = open_books(proxy, kAccounts, kKrw, kCoins, kStock);
+  std::vector<std::unique_ptr<ServerProcess>> sessions;
+  for (int a = 0; a < kAccounts; ++a) {
+    sessions.push_back(signed_in(proxy, books.names[a]));
+    // Without a majority anywhere an order waits from the cut until the heal and the new primary
+    // component (about 11 s here).
+    sessions.back()->set_answer_timeout_ms(60000);
+  }
+
+  // Each session buys and sells 1 SOL in turn, each order with a time of its own, until told to
+  // stop; a session that does not answer in time fails the test and ends the load.
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  std::vector<std::vector<Order>> orders(kAccounts);
+  std::vector<double> longest(kAccounts, 0);  // seconds, the longest wait for one answer
+  std::vector<std::thread> threads;
+  for (int a = 0; a < kAccounts; ++a) {
+    threads.emplace_back([&, a] {
+      for (uint64_t i = 0; !stop.load() && !HasFailure(); ++i) {
+        Order o = order_of(
+            a, i % 2 == 0 ? envelopes::buy(kSOL, 1, 1 + i) : envelopes::sell(kSOL, 1, 1 + i));
+        const Clock::time_point sent = Clock::now();
+        const std::string answer = sessions[a]->send(envelope_of(o));
+        longest[a] =
+            std::max(longest[a], std::chrono::duration<double>(Clock::now() - sent).count());
+        o.traded = ends_with(answer, trade_response(o.amount, o.buy));
+        orders[a].push_back(o);
+        ++answered;
+      }
+    });
+  }
+  // Waits until `more` orders have been answered (the sessions trade) or the load has ended.
+  auto trading = [&](int more) {
+    const int target = answered.load() + more;
+    while (answered.load() < target && !HasFailure()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  // Waits until the node's status variable reads `want`, for as long as a cluster's wait takes.
+  auto until_status = [&](int node, const char* variable, const std::string& want) {
+    const Clock::time_point give_up = Clock::now() + std::chrono::seconds(180);
+    std::string got;
+    while ((got = cluster_->status(node, variable)) != want) {
+      if (Clock::now() > give_up) {
+        ADD_FAILURE() << "node" << node << ": " << variable << " is " << got << ", not " << want;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  };
+
+  double rejoin = 0;
+  for (int cycle = 0; cycle < kCycles && !HasFailure(); ++cycle) {
+    trading(2 * kAccounts);
+    const bool no_majority = cycle % 2 == 1;
+    const int front = cluster_->proxy_node();
+    const std::vector<int> cut = no_majority ? std::vector<int>{1, 2, 3} : std::vector<int>{front};
+    cluster_->cut(cut);
+    for (int node : cut) until_status(node, "wsrep_cluster_status", "non-Primary");
+    if (!no_majority) {
+      // The majority goes on, and so do the sessions, through the proxy.
+      cluster_->wait_proxy_sees(front, false);
+      trading(kAccounts);
+    }
+    const Clock::time_point healed = Clock::now();
+    cluster_->heal();
+    for (int node = 1; node <= 3; ++node) until_status(node, "wsrep_local_state_comment", "Synced");
+    rejoin = std::max(rejoin, std::chrono::duration<double>(Clock::now() - healed).count());
+    for (int node = 1; node <= 3; ++node) cluster_->wait_proxy_sees(node, true);
+  }
+  trading(2 * kAccounts);
+  stop = true;
+  for (std::thread& t : threads) t.join();
+
+  std::vector<Order> all;
+  size_t traded = 0;
+  for (const auto& session : orders) {
+    all.insert(all.end(), session.begin(), session.end());
+    for (const Order& o : session) traded += o.traded ? 1 : 0;
+  }
+  for (int node = 1; node <= 3; ++node) check_books(node, books, all);
+  expect_nodes_agree();
+  std::cout << "partitions: " << kCycles << " cycles, " << all.size() << " orders answered, "
+            << traded << " told traded; longest wait for an answer "
+            << *std::max_element(longest.begin(), longest.end()) << " s, longest rejoin " << rejoin
+            << " s\n";
 }
 
 }  // namespace

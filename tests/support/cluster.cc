@@ -163,6 +163,24 @@ std::string Cluster::value(int node, const std::string& query) {
 }
 
 std::vector<std::vector<std::string>> Cluster::rows(int node, const std::string& query) {
+  return query_node(node, query, true);
+}
+
+std::string Cluster::status(int node, const std::string& variable) {
+  auto all = query_node(node, "SHOW GLOBAL STATUS LIKE '" + variable + "'", false);
+  return all.empty() || all[0].size() < 2 ? std::string() : all[0][1];
+}
+
+void Cluster::cut(const std::vector<int>& nodes) {
+  std::string args = "cut";
+  for (int node : nodes) args += " " + std::to_string(node);
+  run_or_fail(args);
+}
+
+void Cluster::heal() { run_or_fail("heal"); }
+
+std::vector<std::vector<std::string>> Cluster::query_node(int node, const std::string& query,
+                                                          bool sync) {
   std::vector<std::vector<std::string>> out;
   std::unique_ptr<MYSQL, MysqlCloser> conn(mysql_init(nullptr));
   if (mysql_real_connect(conn.get(), "localhost", "root", "", nullptr, 0, socket(node).c_str(),
@@ -170,7 +188,10 @@ std::vector<std::vector<std::string>> Cluster::rows(int node, const std::string&
     ADD_FAILURE() << "cannot reach node" << node << ": " << mysql_error(conn.get());
     return out;
   }
-  for (const std::string& statement : {std::string("SET SESSION wsrep_sync_wait=1"), query}) {
+  std::vector<std::string> statements;
+  if (sync) statements.push_back("SET SESSION wsrep_sync_wait=1");
+  statements.push_back(query);
+  for (const std::string& statement : statements) {
     if (mysql_real_query(conn.get(), statement.data(), statement.size()) != 0) {
       ADD_FAILURE() << "node" << node << ": " << statement << ": " << mysql_error(conn.get());
       return out;

@@ -59,6 +59,17 @@ class Cluster {
   // All rows of `query` run on the node as value() runs it, SQL NULL as "NULL".
   std::vector<std::vector<std::string>> rows(int node, const std::string& query);
 
+  // A global status variable of the node, read at once (no waiting for the cluster's writes), so
+  // also on a node that has lost the cluster ("" when it has no such variable).
+  std::string status(int node, const std::string& variable);
+
+  // Cuts each of `nodes` off from every other node, the proxy and the clients still reaching it:
+  // `cut({1})` leaves node1 alone against a majority, `cut({1, 2, 3})` leaves no majority.
+  // REQUIRES: on_hosts()
+  void cut(const std::vector<int>& nodes);
+  // Takes every cut away.
+  void heal();
+
   // The node the proxy sends new connections to (0, with a test failure, when none answers).
   int proxy_node();
 
@@ -79,6 +90,9 @@ class Cluster {
 
   // Runs scripts/cluster with `args`; records a test failure with the output when it fails.
   void run_or_fail(const std::string& args);
+
+  // rows(), with (`sync`) or without waiting first for the cluster's writes.
+  std::vector<std::vector<std::string>> query_node(int node, const std::string& query, bool sync);
 
   const bool on_hosts_;
   std::string dir_;

@@ -16,7 +16,6 @@
 namespace {
 
 constexpr char kPrompt[] = "> ";
-constexpr int kAnswerTimeoutMs = 20000;
 constexpr int kExitTimeoutMs = 5000;
 
 bool ends_with_prompt(const std::string& s) {
@@ -111,7 +110,7 @@ bool ServerProcess::read_some(int timeout_ms) {
 }
 
 std::string ServerProcess::read_until_prompt() {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer_timeout_ms_);
   while (!ends_with_prompt(pending_)) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -151,7 +150,7 @@ void ServerProcess::close_input() {
 }
 
 std::string ServerProcess::read_to_end() {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer_timeout_ms_);
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

@@ -59,6 +59,10 @@ class ServerProcess {
   // Bytes the server has written to the pipe that have not been read from it yet.
   int output_waiting() const;
 
+  // How long read_until_prompt() and read_to_end() wait, 20 s unless set: longer for a session
+  // that may wait out a database's fault (a cluster that lost its majority, say).
+  void set_answer_timeout_ms(int ms) { answer_timeout_ms_ = ms; }
+
  private:
   // Reads what is available within the deadline into pending_; false at end of output.
   bool read_some(int timeout_ms);
@@ -69,6 +73,8 @@ class ServerProcess {
   std::string pending_;
   bool exited_ = false;
   int status_ = 0;
+  static constexpr int kAnswerTimeoutMs = 20000;
+  int answer_timeout_ms_ = kAnswerTimeoutMs;
 };
 
 #endif  // KORVANE_TESTS_SUPPORT_SERVER_PROCESS_H_
