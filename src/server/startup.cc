@@ -25,10 +25,6 @@
 #include "server/envelopes.h"
 #include "server/request_runner.h"
 
-User* user = nullptr;
-MySQLClient* client = nullptr;
-int32_t login_count = 0;
-
 namespace {
 
 constexpr size_t kBufferSize = wire::kMaxRequestBytes;
