@@ -24,12 +24,6 @@ bool is_read(const std::string& statement) { return statement.compare(0, 6, "SEL
 
 }  // namespace
 
-MySQLClient::MySQLClient()
-    : host_(db_params::kHost),
-      user_(db_params::kUser),
-      password_(db_params::kPassword),
-      database_(db_params::kDatabase) {}
-
 bool MySQLClient::connect_once() {
   disconnect();
   mysql_init(&handle_);

@@ -38,8 +38,9 @@ class MySQLClient {
     kGone,   // the connection broke and could not be made again within the bound
   };
 
-  // Stores the connection parameters fixed at build time; does not connect.
-  MySQLClient();
+  // Stores the connection parameters fixed at build time and the reconnect bound (see
+  // reconnect()); does not connect.
+  explicit MySQLClient(int reconnect_seconds);
 
   MySQLClient(const MySQLClient&) = delete;
   MySQLClient& operator=(const MySQLClient&) = delete;
@@ -47,8 +48,8 @@ class MySQLClient {
   // Connects with the session settings (statements.h, kSessionSettings). True when connected.
   bool init_mysql_connect();
 
-  // Opens a new connection with the same settings, trying again with backoff for up to
-  // db_params::kReconnectSeconds. True when connected.
+  // Opens a new connection with the same settings, trying again with backoff for up to the
+  // reconnect bound given to the constructor. True when connected.
   bool reconnect();
 
   // Closes the connection, if one is open, saying goodbye to the database: a connection that just
@@ -141,7 +142,8 @@ class MySQLClient {
   void pause_before_retry(int attempt);
 
  private:
-  // The connection itself (mysql_client.cc; a stand-in replaces that file in the fuzz build).
+  // The connection itself: mysql_client.cc, and the fuzz build's seam, which builds
+  // tests/fuzz/stand_in_db.cc in its place (the table in tests/fuzz/CMakeLists.txt).
   bool connect_once();                           // true when connected
   void disconnect();                             // closes the connection, if one is open
   ResultSet send(const std::string& statement);  // runs one statement; sets wire_error_
@@ -184,6 +186,7 @@ class MySQLClient {
   const char* user_;
   const char* password_;
   const char* database_;
+  const int reconnect_seconds_;
   bool connected_ = false;
   bool one_at_a_time_ = false;   // a Galera node: batches go one statement at a time
   bool in_transaction_ = false;  // one_at_a_time_ only: a transaction was begun and not ended

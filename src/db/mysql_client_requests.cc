@@ -28,8 +28,7 @@ constexpr int kEndedMarginSeconds = 5;
 constexpr int kEndedSeconds =
     db_params::kLockWaitSeconds + db_params::kIdleTransactionSeconds + kEndedMarginSeconds;
 // Until then, and on a Galera node (where only the fence settles it) for a reconnect bound more,
-// the proof is asked again; after that the session ends rather than guess.
-constexpr int kProofSeconds = kEndedSeconds + db_params::kReconnectSeconds;
+// the proof is asked again; after that the session ends rather than guess (settle_lost_commit).
 
 // The statements as one text, each ended by a semicolon (those texts that carry their own keep
 // just that one). An empty statement ends the process, as it does on its own.
@@ -45,11 +44,17 @@ std::string batch_text(const std::vector<std::string>& statements) {
 
 }  // namespace
 
+MySQLClient::MySQLClient(int reconnect_seconds)
+    : host_(db_params::kHost),
+      user_(db_params::kUser),
+      password_(db_params::kPassword),
+      database_(db_params::kDatabase),
+      reconnect_seconds_(reconnect_seconds) {}
+
 bool MySQLClient::init_mysql_connect() { return connect_once(); }
 
 bool MySQLClient::reconnect() {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(db_params::kReconnectSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(reconnect_seconds_);
   int delay_ms = 50;
   for (;;) {
     if (connect_once()) return true;
@@ -174,7 +179,8 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
   // wrote with a locking read, which waits for a live transaction to end either way.
   const Clock::time_point lost_at = Clock::now();
   const Clock::time_point ended_by = lost_at + std::chrono::seconds(kEndedSeconds);
-  const Clock::time_point give_up_at = lost_at + std::chrono::seconds(kProofSeconds);
+  const Clock::time_point give_up_at =
+      lost_at + std::chrono::seconds(kEndedSeconds + reconnect_seconds_);
   for (int i = 1;; ++i) {
     if (!reconnect()) break;
     Applied applied = ask_proof(proof);
