@@ -27,7 +27,6 @@
 namespace {
 
 constexpr size_t kBufferSize = wire::kMaxRequestBytes;
-constexpr char kPrompt[] = "> ";
 // The mysql client takes its password from this variable of its environment when neither its
 // command line nor an option file gives one. A command line shows in `ps` to every user of the
 // machine; a process's environment only to its own user and root.
@@ -147,7 +146,7 @@ void serve_requests() {
   for (;;) {
     // The request's output and the prompt reach the client in one write, and only now: the
     // request's transactions have ended, so a client that does not read blocks nobody else.
-    print_text(kPrompt);
+    print_text(wire::kPrompt);
     flush_output();
     if (next < requests.size()) {
       // More of the same read: a stop signal still ends the session between two of them.
