@@ -17,6 +17,10 @@ netns_bridge() {
 # machine's side; eth0 inside), unless it is there.
 netns_host() {
   ip netns list | grep -qw "$1" && return 0
+  # A namespace of the same name removed a moment ago is torn down by the kernel in the
+  # background, its veth pair last: wait for the name to be free (10 s at most).
+  local tries=200
+  while ip link show "$2" >/dev/null 2>&1 && ((tries-- > 0)); do sleep 0.05; done
   ip netns add "$1"
   ip link add "$2" type veth peer name eth0 netns "$1"
   ip link set "$2" master "$4" up
