@@ -416,10 +416,7 @@ class ClientWaitingOrder : public ::testing::Test {
 // not replayed at the next prompt; a SIGTERM ends the client after the answer.
 TEST_F(ClientWaitingOrder, IsToldAndNoSignalCutsItOff) {
   TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
-  ServeOptions tls;
-  tls.tls_cert = certificate.cert();
-  tls.tls_key = certificate.key();
-  ServedOverTcp served(tls);
+  ServedOverTcp served(certificate.tls_serving());
   const std::vector<std::string> over_tls = {"--connect", served.address(), "--tls", "--ca",
                                              certificate.cert()};
   const struct {

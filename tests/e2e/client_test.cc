@@ -295,11 +295,11 @@ void check_trading(TestDb& db, const Args& server) {
   ClientRun r = run_client(with(server, {"signup " + name + " pw"}));
   std::string id = std::to_string(db.account_id(name));
   r = run_client(with(server, {"signin " + name + " pw", std::string("buy xrp 2 --at ") + kAt}));
-  EXPECT_EQ(r.out, answers::order("XRP", 100, 50, 2, true, id));
+  EXPECT_EQ(r.out, answers::order("XRP", 100, 50, 2, true, 250, id));
   EXPECT_EQ(r.status, 0);
   r = run_client(
       with(server, {"signin " + name + " pw", std::string("SELL Xrp 2 --at ") + kAt, "me"}));
-  EXPECT_EQ(r.out, answers::order("XRP", 100, 48, 2, false, id) +
+  EXPECT_EQ(r.out, answers::order("XRP", 100, 48, 2, false, 150, id) +
                        my_info(std::stol(id), name, 100000000 - 250 + 150));
   EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='XRP'"), "50");
 }
@@ -368,7 +368,7 @@ TEST_F(Client, ShowsTheMarketAndTheBalances) {
                                      std::string("buy xrp 2 --at ") + kAt, "Balance"}));
   std::string id = std::to_string(db.account_id(name));
   EXPECT_EQ(r.out, answers::known_market() + answers::balances(100000000, 0, 0, 0, 0) +
-                       answers::order("XRP", 100, 50, 2, true, id) +
+                       answers::order("XRP", 100, 50, 2, true, 250, id) +
                        answers::balances(99999750, 0, 0, 2, 0));
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);

@@ -88,7 +88,7 @@ TEST_P(InjectedError, IsRunAgainAndAnsweredOnce) {
   proxy.answer_at(trip.piece, error.reply);
   if (trip.order) {
     EXPECT_EQ(server->send(envelopes::buy(kXRP, 2, 1700000000)),
-              answers::order("XRP", kPrice, kStock, 2, true, acc));
+              answers::order("XRP", kPrice, kStock, 2, true, 250, acc));
   } else {
     EXPECT_EQ(server->send(envelopes::signin(name, "pw")), "");
   }
@@ -188,7 +188,7 @@ TEST_P(LostCommitProof, FindsTheTradeOnce) {
     setting.emplace(c.setting, c.value);
   }
   proxy.release();
-  EXPECT_EQ(server->read_until_prompt(), answers::order("XRP", kPrice, kStock, 2, true, acc));
+  EXPECT_EQ(server->read_until_prompt(), answers::order("XRP", kPrice, kStock, 2, true, 250, acc));
   setting.reset();
   EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" + acc), "1");
 }

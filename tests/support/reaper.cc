@@ -6,6 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 constexpr char kDismissed[] = "dismissed\n";
@@ -57,6 +61,33 @@ StartedGroup::~StartedGroup() {
 }
 
 bool StartedGroup::leader_ended() {
-  if (!collected_) collected_ = waitpid(leader_, nullptr, WNOHANG) == leader_;
+  int st = 0;
+  if (!collected_ && waitpid(leader_, &st, WNOHANG) == leader_) {
+    collected_ = true;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  }
   return collected_;
+}
+
+TempFolder::TempFolder(const std::string& what) {
+  std::string tmpl = "/tmp/korvane-" + what + ".XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed";
+    return;
+  }
+  dir_ = tmpl;
+  reaper_ = std::make_unique<Reaper>("rm -rf " + dir_);
+}
+
+TempFolder::~TempFolder() {
+  if (!dir_.empty()) std::filesystem::remove_all(dir_);
+}
+
+void TempFolder::write(const std::string& name, const std::string& text) const {
+  std::ofstream(dir_ + "/" + name) << text;
+}
+
+std::string TempFolder::read(const std::string& name) const {
+  std::ifstream in(dir_ + "/" + name);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }

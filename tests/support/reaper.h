@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 
 class Reaper {
@@ -43,10 +44,34 @@ class StartedGroup {
   // stopped at the end.
   bool leader_ended();
 
+  // The leader's exit status, or 128 + signal number. REQUIRES: leader_ended()
+  int exit_status() const { return status_; }
+
  private:
   pid_t leader_;
   bool collected_ = false;
+  int status_ = -1;
   Reaper reaper_;
+};
+
+// A folder of its own under /tmp, removed with the object or, should the test process die first,
+// by a Reaper: for a page to serve, a certificate, a program's files.
+class TempFolder {
+ public:
+  // The folder is named /tmp/korvane-`what`.XXXXXX; a test failure when it cannot be made.
+  explicit TempFolder(const std::string& what = "tmp");
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  // Writes file `name` of the folder, and reads the whole of one ("" when there is none).
+  void write(const std::string& name, const std::string& text) const;
+  std::string read(const std::string& name) const;
+
+ private:
+  std::string dir_;
+  std::unique_ptr<Reaper> reaper_;
 };
 
 #endif  // KORVANE_TESTS_SUPPORT_REAPER_H_
