@@ -20,6 +20,7 @@
 #include "support/db_watch.h"
 #include "support/envelopes.h"
 #include "support/net_session.h"
+#include "support/reaper.h"
 #include "support/test_db.h"
 
 namespace {
@@ -110,7 +111,7 @@ class Terminal {
     int st = 0;
     waitpid(pid_, &st, 0);
     exited_ = true;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return exit_status(st);
   }
 
  private:

@@ -180,16 +180,11 @@ TEST_F(Client, GivingUpBeforeTheGreetingResetsTheConnection) {
                   getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size),
               0);
     const std::string address = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
-    const pid_t client = fork();
-    if (client == 0) {
-      setpgid(0, 0);
-      int devnull = open("/dev/null", O_RDWR);
-      for (int fd : {0, 1, 2}) dup2(devnull, fd);
-      execl(KORVANE_CLIENT_PATH, "korvane", "--connect", address.c_str(), nullptr);
-      _exit(127);
-    }
-    setpgid(client, client);
-    StartedGroup running(client);  // ended however the test ends
+    // Ended however the test ends.
+    auto running =
+        start_group({KORVANE_CLIENT_PATH, "--connect", address}, {}, "/dev/null", "/dev/null");
+    ASSERT_NE(running, nullptr);
+    const pid_t client = running->leader();
     pollfd ready{listener, POLLIN, 0};
     ASSERT_EQ(poll(&ready, 1, 30000), 1);
     int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

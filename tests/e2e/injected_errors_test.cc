@@ -74,14 +74,9 @@ class InjectedError : public ::testing::TestWithParam<std::tuple<ErrorCase, Roun
 TEST_P(InjectedError, IsRunAgainAndAnsweredOnce) {
   const auto& [error, trip] = GetParam();
   const std::string name = unique_name("err");
-  std::unique_ptr<ServerProcess> server;
-  if (trip.order) {
-    server = signed_in_server(db, name, proxy.env());
-  } else {
-    signed_in_server(db, name);  // the account
-    server = std::make_unique<ServerProcess>(proxy.env());
-    ASSERT_EQ(server->read_until_prompt(), "");
-  }
+  if (!trip.order) signed_in_server(db, name);  // the account
+  std::unique_ptr<ServerProcess> server = greeted_server(proxy.env());
+  if (trip.order) sign_up_and_in(*server, db, name);
   const std::string acc = std::to_string(db.account_id(name));
   db.set_market("XRP", kPrice, kStock);
 

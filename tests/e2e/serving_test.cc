@@ -429,21 +429,12 @@ class TlsTerminator {
             {"KORVANE_MAX_SESSIONS", "8"},
             {"KORVANE_MAX_PER_SOURCE", "2"},
             {"KORVANE_TLS_RUN", run_.dir()}};
-    const std::string out = run_.dir() + "/haproxy.out", cli_config = run_.dir() + "/cli.cfg";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setpgid(0, 0);
-      int log = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(log, 1);
-      dup2(log, 2);
-      for (const auto& [key, value] : env_) setenv(key.c_str(), value.c_str(), 1);
-      execl("/usr/sbin/haproxy", "haproxy", "-db", "-f", config().c_str(), "-f", cli_config.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    setpgid(pid, pid);
-    group_ = std::make_unique<StartedGroup>(pid);
-    for (int i = 0; i < 3000 && !group_->leader_ended(); ++i) {
+    const std::string out = run_.dir() + "/haproxy.out";
+    group_ =
+        start_group({"/usr/sbin/haproxy", "-db", "-f", config(), "-f", run_.dir() + "/cli.cfg"},
+                    env_, out, out);
+    const pid_t pid = group_ != nullptr ? group_->leader() : -1;
+    for (int i = 0; pid > 0 && i < 3000 && !group_->leader_ended(); ++i) {
       if (group_listens(pid, port_) && sessions() >= 0) return true;
       usleep(10000);
     }

@@ -30,8 +30,6 @@ namespace {
 
 constexpr int kDeadlineMs = 60000;
 
-int exit_status(int st) { return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st); }
-
 // The lowest port the kernel hands out as the local end of a connection.
 int first_ephemeral_port() {
   std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
@@ -307,24 +305,9 @@ bool ServedOverTcp::start(const std::string& script, const std::vector<std::stri
   err_file_ = files + ".err";
   std::vector<std::string> args = {std::string(KORVANE_SOURCE_DIR) + "/" + script};
   args.insert(args.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);  // socat's children too, so that all of them can be stopped at the end
-    int devnull = open("/dev/null", O_RDWR);
-    int banner = open(banner_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(devnull, 0);
-    dup2(banner, 1);
-    dup2(err, 2);
-    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  setpgid(pid, pid);
-  group_ = std::make_unique<StartedGroup>(pid);
+  group_ = start_group(args, env, banner_file_, err_file_);
+  if (group_ == nullptr) return false;
+  const pid_t pid = group_->leader();
   // Bounded wait for the listeners (scripts/run builds first, and may take long to find nothing
   // to build). The script ends at once when socat cannot bind the port.
   for (int i = 0; i < 3000 && !group_->leader_ended(); ++i) {

@@ -64,9 +64,41 @@ bool StartedGroup::leader_ended() {
   int st = 0;
   if (!collected_ && waitpid(leader_, &st, WNOHANG) == leader_) {
     collected_ = true;
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    status_ = ::exit_status(st);
   }
   return collected_;
+}
+
+int exit_status(int wait_status) {
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+std::unique_ptr<StartedGroup> start_group(const std::vector<std::string>& argv,
+                                          const std::map<std::string, std::string>& env,
+                                          const std::string& out, const std::string& err) {
+  std::vector<std::string> args = argv;
+  std::vector<char*> pointers;
+  for (std::string& a : args) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);  // its children too, so that all of them can be stopped at the end
+    const int devnull = open("/dev/null", O_RDONLY);
+    const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err_fd = err == out ? out_fd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(devnull, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
+    execv(pointers[0], pointers.data());
+    _exit(127);
+  }
+  if (pid < 0) {
+    ADD_FAILURE() << "fork failed";
+    return nullptr;
+  }
+  setpgid(pid, pid);
+  return std::make_unique<StartedGroup>(pid);
 }
 
 TempFolder::TempFolder(const std::string& what) {

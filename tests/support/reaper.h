@@ -11,8 +11,10 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class Reaper {
  public:
@@ -53,6 +55,16 @@ class StartedGroup {
   int status_ = -1;
   Reaper reaper_;
 };
+
+// A status from waitpid() as a shell tells it: the exit status, or 128 + the signal's number.
+int exit_status(int wait_status);
+
+// Starts the program `argv[0]` with its arguments and `env` added to the environment, as the
+// leader of a process group of its own: standard input from /dev/null, standard output and error
+// into the files `out` and `err` (made afresh; one file when they are the same).
+std::unique_ptr<StartedGroup> start_group(const std::vector<std::string>& argv,
+                                          const std::map<std::string, std::string>& env,
+                                          const std::string& out, const std::string& err);
 
 // A folder of its own under /tmp, removed with the object or, should the test process die first,
 // by a Reaper: for a page to serve, a certificate, a program's files.

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "support/prompt.h"
+#include "support/reaper.h"
 
 namespace {
 
@@ -206,7 +207,7 @@ int ServerProcess::wait_exit() {
     pid_t r = waitpid(pid_, &st, WNOHANG);
     if (r == pid_) {
       exited_ = true;
-      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      status_ = ::exit_status(st);
       return status_;
     }
     usleep(10000);
