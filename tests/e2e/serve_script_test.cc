@@ -75,21 +75,6 @@ NetOptions tls_options(bool tls) {
   return options;
 }
 
-// Gives `account` 10^5 trades of history: an answer of megabytes, more than every buffer between
-// the server and a client that does not read holds.
-void add_trades(TestDb& db, long account) {
-  std::string from = " FROM ";
-  for (char name : std::string("abcde")) {
-    from += std::string(name == 'a' ? "" : ", ") + "(SELECT 0 d";
-    for (int digit = 1; digit < 10; ++digit) from += " UNION ALL SELECT " + std::to_string(digit);
-    from += ") " + std::string(1, name);
-  }
-  db.exec(
-      "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
-      "trade_time) SELECT " +
-      std::to_string(account) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400)" + from);
-}
-
 class ServeScriptTest : public ::testing::Test {
  protected:
   void SetUp() override { aborted_before = aborted_clients(db); }
@@ -248,7 +233,7 @@ TEST_F(ServeScriptTest, ClientsEndDuringALongAnswerEndTheSessionAfterIt) {
     long account = 0;
     std::unique_ptr<NetSession> session = signed_in_session(db, served.port(), {}, &account);
     ASSERT_NE(account, 0);
-    add_trades(db, account);
+    db.add_history(account, 5);  // megabytes: more than every buffer between server and client
     ASSERT_TRUE(session->send(envelopes::bytes_of(envelopes::history(kXrp, 1))));
     if (!half_close) {
       session.reset();
@@ -292,7 +277,7 @@ TEST_F(ServeScriptTest, AWebClientThatNeverReadsHoldsNeitherItsPlaceNorTheStop) 
     ASSERT_TRUE(signup.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
     ASSERT_TRUE(signup.read_until_prompt(&text));
   }
-  add_trades(db, db.account_id(name));
+  db.add_history(db.account_id(name), 5);
   // Greeted, then signed in and asking for the history, then not reading.
   auto stuck = [&](WsSession* ws) {
     EXPECT_TRUE(ws->read_until_prompt(&text));

@@ -37,12 +37,7 @@ class SessionEnd : public ::testing::Test {
   std::string account_with_long_history() {
     const std::string name = unique_name("stalled");
     signed_in_server(db, name).reset();
-    const std::string acc = std::to_string(db.account_id(name));
-    std::string trades = "INSERT INTO kv_tradehistory VALUES";
-    for (int i = 0; i < 200; ++i) {
-      trades += std::string(i == 0 ? "" : ",") + "(NULL, " + acc + ", 'XRP', 7, 3, 21, true, NULL)";
-    }
-    db.exec(trades);
+    db.add_history(db.account_id(name), 3);
     return name;
   }
 

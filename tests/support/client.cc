@@ -86,13 +86,6 @@ bool read_stat(const std::string& pid, std::string* name, std::string* state, lo
   return static_cast<bool>(after >> *state >> parent >> *group);
 }
 
-// The process group of process `pid` (a decimal string), or -1 when it has ended.
-long group_of(const std::string& pid) {
-  std::string name, state;
-  long group = -1;
-  return read_stat(pid, &name, &state, &group) ? group : -1;
-}
-
 struct Running {
   pid_t pid;
   std::string name;  // the command, as the kernel keeps it
@@ -117,17 +110,10 @@ std::vector<Running> running_in_group(pid_t group) {
 }
 
 // The paths (/proc/PID/fd/N) of the descriptors open in processes of process group `group`.
-// A process that ends during the scan is passed over.
 std::vector<std::string> group_descriptors(pid_t group) {
   std::vector<std::string> paths;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return paths;
-  while (dirent* entry = readdir(proc)) {
-    const std::string pid = entry->d_name;
-    if (pid.find_first_not_of("0123456789") != std::string::npos || group_of(pid) != group) {
-      continue;
-    }
-    const std::string fds = "/proc/" + pid + "/fd/";
+  for (const Running& p : running_in_group(group)) {
+    const std::string fds = "/proc/" + std::to_string(p.pid) + "/fd/";
     DIR* dir = opendir(fds.c_str());
     if (dir == nullptr) continue;
     while (dirent* fd = readdir(dir)) {
@@ -135,7 +121,6 @@ std::vector<std::string> group_descriptors(pid_t group) {
     }
     closedir(dir);
   }
-  closedir(proc);
   return paths;
 }
 
