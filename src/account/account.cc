@@ -6,6 +6,7 @@
 #include "base/decimal.h"
 #include "base/json_print.h"
 #include "base/output.h"
+#include "base/reply_lines.h"
 #include "base/screen.h"
 #include "base/wire_facts.h"
 #include "db/statements.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr char kNoSuchLogin[] = "There is no username, password";
 constexpr size_t kDigestChars = 64;
 constexpr unsigned int kAccountColumns = 3;  // acc_id, username, password
 
@@ -90,13 +90,13 @@ Outcome User::handle_signin(const korvane::SignIn& request) {
   ResultSet accounts =
       client->exec_query_result(fmt::format(sql::kSelectAccountByLogin, name, digest));
   if (!accounts) {
-    print_line(kNoSuchLogin);
+    print_line(wire::kNoSuchLoginLine);
     return refused_by_database();
   }
   if (accounts.num_fields() != kAccountColumns) return refused(Reason::kDatabase);
   MYSQL_ROW row = accounts.fetch_row();
   if (row == nullptr) {
-    print_line(kNoSuchLogin);
+    print_line(wire::kNoSuchLoginLine);
     return refused(Reason::kBadLogin);
   }
   idx = static_cast<uint32_t>(parse_decimal_prefix32(row[0]));

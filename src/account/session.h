@@ -1,4 +1,5 @@
-// The process-wide objects. One thread serves one client, so none of them needs locking.
+// The process-wide objects (defined in session.cc; start-up, server/startup.cc, creates them and
+// connects the client). One thread serves one client, so none of them needs locking.
 #ifndef KORVANE_ACCOUNT_SESSION_H_
 #define KORVANE_ACCOUNT_SESSION_H_
 

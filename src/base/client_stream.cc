@@ -1,5 +1,6 @@
-// The bytes that reach the client. Kept apart from the gathering in output.cc so that an
-// in-process harness can take the bytes instead of standard output.
+// The bytes that reach the client. Kept apart from the gathering in output.cc so that the fuzz
+// build can build tests/fuzz/captured_output.cc in place of this file and keep the bytes (the
+// table of such stand-ins is in tests/fuzz/CMakeLists.txt).
 //
 // A write never blocks for longer than the idle limit (session_waits.h): a client that stops
 // reading would otherwise keep its session, and its database connection, forever, and the idle

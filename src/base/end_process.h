@@ -1,9 +1,10 @@
 // The one way the server ends its own process while it runs.
 //
 // The protocol ends the process on purpose in a few places (bad sign-up input, an empty
-// statement, a failed connection, the end of input). They all come through here, so that an
-// in-process harness such as a fuzz target can link its own definition, which unwinds back to the
-// harness instead, and go on with the next input.
+// statement, a failed connection, the end of input). They all come through here, so that the
+// fuzz build can build its own definition (tests/fuzz/end_process_unwind.cc) in place of
+// end_process.cc, which unwinds back to the fuzz target instead, and go on with the next input
+// (the table of such stand-ins is in tests/fuzz/CMakeLists.txt).
 #ifndef KORVANE_BASE_END_PROCESS_H_
 #define KORVANE_BASE_END_PROCESS_H_
 

@@ -6,17 +6,16 @@
 
 #include "base/filter_characters.h"
 #include "base/output.h"
+#include "base/reply_lines.h"
 
 namespace {
 
-constexpr char kDuplicateId[] = "Duplicate ID";
-constexpr char kInjectionPrefix[] = "Detected SQL Injection: ";
 constexpr int kDuplicateKey = 1062;
 
 }  // namespace
 
 void handle_error(int code) {
-  if (code == kDuplicateKey) print_line(kDuplicateId);
+  if (code == kDuplicateKey) print_line(wire::kDuplicateIdLine);
 }
 
 std::optional<Outcome> refuse_filtered(const std::string& text) {
@@ -24,7 +23,7 @@ std::optional<Outcome> refuse_filtered(const std::string& text) {
   std::string_view whole(text.data(), text.size());  // NUL bytes included
   for (char c : kFilteredCharacters) {
     if (whole.find(c) != std::string_view::npos) {
-      print_line(std::string(kInjectionPrefix) + c);
+      print_line(std::string(wire::kFilteredPrefix) + c);
       return refused(Reason::kFiltered, std::string(1, c));
     }
   }

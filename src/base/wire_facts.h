@@ -1,14 +1,13 @@
 // The facts of the wire that the server, the command-line client and the web page all hold to:
-// sizes, limits and the characters the filter refuses. They live here once; the client reads this
-// header, and the page's copy (web/js/wire_facts.js) is written from it by tools/wire_facts and
-// checked against it by a test, so no copy can drift.
+// sizes, limits, the prompt and the line that ends an answer (base/reply_lines.h holds the fixed
+// reply lines, base/filter_characters.h the characters the filter refuses). They live here once;
+// the client reads this header, and the page's copy (web/js/wire_facts.js) is written from it by
+// tools/wire_facts and checked against it by a test, so no copy can drift.
 #ifndef KORVANE_BASE_WIRE_FACTS_H_
 #define KORVANE_BASE_WIRE_FACTS_H_
 
 #include <cstddef>
 #include <cstdint>
-
-#include "base/filter_characters.h"
 
 namespace wire {
 
@@ -26,6 +25,17 @@ constexpr int32_t kEveryAddressBookEntry = -1;
 constexpr int64_t kStartingKrw = 100000000;
 // The fee on each side of a trade, in percent of its value.
 constexpr int kFeePercent = 25;
+// The last second an order can carry: the database turns an order's time into a date-time with
+// FROM_UNIXTIME, which takes 0 to 2147483647 (2038-01-19 03:14:07 UTC).
+constexpr uint64_t kLatestTradeTime = 2147483647;
+
+// The server prints this after every answer (and once when a session starts); nothing else it
+// prints ends without a line end, so a reader knows an answer is whole when it ends so.
+constexpr char kPrompt[] = "> ";
+// How the outcome line starts (KorvaneInterface.ask_outcome: the last line of an answer, before
+// the prompt), and so how it is told from the request's own output. Nothing else the server
+// prints starts so: every text it echoes has passed a filter that refuses the double quote.
+constexpr char kOutcomeLineStart[] = "{\"outcome\":";
 
 // The one line a connection gets when the serving side closes it before a server starts for it
 // (scripts/lib/session: too many sessions from one address): this, then the reason, and no

@@ -1,6 +1,7 @@
-// The database the server talks to. The host, its port, the bootstrap script and the reconnect
-// bound are chosen when the server is built (CMake cache variables KORVANE_DB_HOST,
-// KORVANE_DB_PORT, KORVANE_INIT_SQL and KORVANE_RECONNECT_SECONDS); the rest is fixed.
+// The database the server talks to. The host, its port and the bootstrap script are chosen when
+// the server is built (CMake cache variables KORVANE_DB_HOST, KORVANE_DB_PORT and
+// KORVANE_INIT_SQL); the rest is fixed. The reconnect bound is the server program's own
+// (MySQLClient's constructor).
 #ifndef KORVANE_DB_CONNECTION_PARAMS_H_
 #define KORVANE_DB_CONNECTION_PARAMS_H_
 
@@ -22,8 +23,6 @@ constexpr char kPassword[] = "wexolim";
 constexpr char kDatabase[] = "korvane_db";
 constexpr char kInitScript[] = KORVANE_INIT_SQL;
 
-// A lost connection is made again for this long, with backoff, before the session gives up.
-constexpr int kReconnectSeconds = KORVANE_RECONNECT_SECONDS;
 // Each try to connect gives up after this.
 constexpr unsigned int kConnectTimeoutSeconds = 5;
 // The longest a statement waits for a row lock (the session settings ask for it; a lower server

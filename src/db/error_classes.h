@@ -29,7 +29,7 @@ struct ErrorClass {
   const char* name;  // the library's or the server's symbol
   Action action;
   // kRetry only: the attempt waited a whole timeout before it failed. Such attempts are counted
-  // (request_runner.h); the others are bounded by time.
+  // (db/exactly_once.h); the others are bounded by time.
   bool waited;
   Commit commit;
   const char* reason;

@@ -15,7 +15,7 @@ namespace {
 // does that (the batch ends there). Counted as the parse error the cut statement would give.
 constexpr unsigned int kBatchCutShort = 1064;
 
-// A transaction that a Galera node undid without saying so (see send_each): counted as the
+// A transaction that a Galera node undid without saying so (db/exactly_once.h): counted as the
 // deadlock error the node gives when it does say so, and run again like one.
 constexpr unsigned int kTransactionUndone = 1213;
 
@@ -23,12 +23,6 @@ constexpr unsigned int kTransactionUndone = 1213;
 bool is_read(const std::string& statement) { return statement.compare(0, 6, "SELECT") == 0; }
 
 }  // namespace
-
-MySQLClient::MySQLClient()
-    : host_(db_params::kHost),
-      user_(db_params::kUser),
-      password_(db_params::kPassword),
-      database_(db_params::kDatabase) {}
 
 bool MySQLClient::connect_once() {
   disconnect();
@@ -54,11 +48,8 @@ bool MySQLClient::connect_once() {
     mysql_close(&handle_);
     return false;
   }
-  // A Galera node may abort a transaction between two statements of a batch (a conflict with a
-  // write replicated from another node) and run the rest of the batch, its COMMIT included,
-  // without it: an order would be answered that was undone. Sent one at a time, the statements
-  // are watched instead (watch_transaction). A connection that cannot say which kind of database
-  // it reached is not used.
+  // A Galera node gets its statements one at a time, watched (db/exactly_once.h). A connection
+  // that cannot say which kind of database it reached is not used.
   one_at_a_time_ = false;
   in_transaction_ = false;
   if (mysql_query(&handle_, sql::kIsClusterNode) != 0) {
@@ -132,13 +123,8 @@ std::vector<ResultSet> MySQLClient::send_each(const std::string& batch, size_t c
   return results;
 }
 
-// A Galera node may undo a transaction without saying so: another node's write that aborts it
-// while a read runs can leave the read answered with no result and no error, and an abort
-// between two statements can leave the next one run outside any transaction, committed on its
-// own. So inside a transaction each write is sent in a form that changes nothing outside one
-// (send() applies db/write_guard.h to every statement), and the status of each answer is watched: a
-// transaction that closed without COMMIT or ROLLBACK, or a read without its result, means it was
-// undone.
+// A Galera node undoing a transaction without saying so (db/exactly_once.h) shows here: a
+// transaction that closed without COMMIT or ROLLBACK, or a read answered without its result.
 void MySQLClient::watch_transaction(const std::string& statement) {
   const bool open = (handle_.server_status & SERVER_STATUS_IN_TRANS) != 0;
   const bool rows = mysql_field_count(&handle_) > 0;

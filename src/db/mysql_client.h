@@ -1,18 +1,7 @@
 // MySQLClient is the process's one connection to the database. Every statement of every
-// operation runs through it, strictly one after another.
-//
-// The connection is opened at start-up and outlives the database going away: a statement that
-// finds the connection lost ends the current attempt at the request, and the request runner
-// (server/request_runner.h) reconnects with the same session settings and runs the request again.
-// A request whose statements were cut off committed nothing, so running it again is safe. The
-// one statement whose loss is ambiguous is COMMIT: commit() then finds out on a new connection
-// whether the transaction was applied (see there).
-//
-// Within one attempt, the first statement that fails with an error whose class (db/error_classes.h)
-// is to retry or to reconnect (or, on a Galera node, whose answer shows the transaction undone
-// without an error: see mysql_client.cc) decides the attempt's outcome, and every later statement
-// of the attempt fails the same way without reaching the database: the handler unwinds through its
-// ordinary refusal paths, and the runner decides what happens next.
+// operation runs through it, strictly one after another. It is opened at start-up and outlives
+// the database going away: how an attempt at a request ends, is run again and how a lost commit
+// is settled is the exactly-once contract, db/exactly_once.h.
 //
 // The client prints nothing: what the client of the server is told is up to its callers.
 #ifndef KORVANE_DB_MYSQL_CLIENT_H_
@@ -38,8 +27,9 @@ class MySQLClient {
     kGone,   // the connection broke and could not be made again within the bound
   };
 
-  // Stores the connection parameters fixed at build time; does not connect.
-  MySQLClient();
+  // Stores the connection parameters fixed at build time and the reconnect bound (see
+  // reconnect()); does not connect.
+  explicit MySQLClient(int reconnect_seconds);
 
   MySQLClient(const MySQLClient&) = delete;
   MySQLClient& operator=(const MySQLClient&) = delete;
@@ -47,8 +37,8 @@ class MySQLClient {
   // Connects with the session settings (statements.h, kSessionSettings). True when connected.
   bool init_mysql_connect();
 
-  // Opens a new connection with the same settings, trying again with backoff for up to
-  // db_params::kReconnectSeconds. True when connected.
+  // Opens a new connection with the same settings, trying again with backoff for up to the
+  // reconnect bound given to the constructor. True when connected.
   bool reconnect();
 
   // Closes the connection, if one is open, saying goodbye to the database: a connection that just
@@ -70,48 +60,26 @@ class MySQLClient {
   // statement has passed detect_sqli (base/screen.h), which refuses semicolons and quotes.
   std::vector<ResultSet> exec_batch(const std::vector<std::string>& statements);
 
-  // What settles a commit whose answer was lost, asked on a new connection.
-  //
-  // `check` is a plain read of something only this attempt wrote in its transaction (a row its
-  // first round trip inserted, by the id the insert gave), one row whose first column is non-zero
-  // exactly when the transaction was applied. Nobody else can make it so or undo it, so its
-  // answer cannot be confused by another session's later request. It is first read with a lock
-  // (statements.h, kLockingRead), inside a transaction that is rolled back: the old transaction
-  // has held that row since its first round trip, so the read waits behind it should the database
-  // not yet have noticed that its client is gone.
-  //
-  // On a single server that lock is all it takes; when it cannot be had (lock waits that time out,
-  // a server that runs read-only and refuses locking reads), a plain read that finds the row is
-  // final, and one that does not is final once the database has ended the old transaction
-  // (db_params::kIdleTransactionSeconds after the loss, at the latest).
-  //
-  // On a Galera node a lock waits only for a transaction of the same node, and after a failover
-  // the old one may still be committing on another. `fence`, a write of a row the transaction
-  // wrote that changes nothing, settles that: it is sent twice before the locking read, and when
-  // that reads "not applied" the proof's transaction is committed instead of rolled back; the
-  // answer stands only once the fence is certified, after which the old transaction can never
-  // commit (its write of the row comes later in the cluster's order and did not see the fence).
-  // mysql_client_fence.cc says why this holds. Without a fence (or on a single server, where it
-  // is not sent) the proof is the lock alone. The proof that confirms a COMMIT answered OK on a
-  // Galera node is the plain read: that transaction has ended on this connection.
+  // What settles a commit whose answer was lost, asked on a new connection (exactly_once.h).
   struct Proof {
+    // A plain read of a row only this attempt wrote in its transaction (by the id its first round
+    // trip's insert gave): one row whose first column is non-zero exactly when it was applied.
     std::string check;
+    // A write of a row the transaction wrote that changes nothing when sent twice; used on a
+    // Galera node only. Empty: the proof is the locking read alone.
     std::string fence;
     bool empty() const { return check.empty(); }
   };
 
   // Runs `writes` and COMMIT as one batch; true when every write succeeded and the commit did.
   // After a failed write nothing is committed and the transaction stays open for rollback().
-  // When the connection breaks before the answers come, or the COMMIT answers with an error
-  // whose meaning is unknown (db/error_classes.h), the commit may or may not have been applied:
-  // `proof` settles it on a new connection. Applied gives true, as if the answer had come; not
-  // applied gives false with the outcome kRerun (or a refusal, for an error of the refuse class).
-  // Without a proof such an answer counts as the error's class says: only for requests that
-  // leave the same state and print the same when run twice. On a Galera node the proof also
-  // confirms a COMMIT answered OK, which the node gives as well when it had undone the transaction:
-  // not applied gives kRetry. `answers`, when given, receives the results of the statements that
-  // were answered, one per statement as exec_batch() gives them (a read among the writes is how
-  // a write batch returns what it locked); a commit proved applied may have fewer.
+  // A commit whose answer was lost (or unknown, or on a Galera node OK) is settled by `proof`
+  // (exactly_once.h): applied gives true, as if the answer had come; not applied gives false
+  // with the outcome kRerun (kRetry for a node's OK; a refusal, for an error of the refuse
+  // class). Without a proof the error counts as its class says. `answers`, when given, receives the
+  // results of the statements that were answered, one per statement as exec_batch() gives them (a
+  // read among the writes is how a write batch returns what it locked); a commit proved applied may
+  // have fewer.
   bool commit(const std::vector<std::string>& writes = {}, const Proof& proof = {},
               std::vector<ResultSet>* answers = nullptr);
 
@@ -141,7 +109,8 @@ class MySQLClient {
   void pause_before_retry(int attempt);
 
  private:
-  // The connection itself (mysql_client.cc; a stand-in replaces that file in the fuzz build).
+  // The connection itself: mysql_client.cc, and the fuzz build's seam, which builds
+  // tests/fuzz/stand_in_db.cc in its place (the table in tests/fuzz/CMakeLists.txt).
   bool connect_once();                           // true when connected
   void disconnect();                             // closes the connection, if one is open
   ResultSet send(const std::string& statement);  // runs one statement; sets wire_error_
@@ -184,6 +153,7 @@ class MySQLClient {
   const char* user_;
   const char* password_;
   const char* database_;
+  const int reconnect_seconds_;
   bool connected_ = false;
   bool one_at_a_time_ = false;   // a Galera node: batches go one statement at a time
   bool in_transaction_ = false;  // one_at_a_time_ only: a transaction was begun and not ended

@@ -1,6 +1,7 @@
 // The half of MySQLClient that decides what the database's answers mean for the request that
 // runs: statements, transactions, and what each error does to the current attempt (the table in
-// db/error_classes.h).
+// db/error_classes.h). How a lost commit is settled is the exactly-once contract
+// (db/exactly_once.h).
 #include <algorithm>
 #include <chrono>
 #include <random>
@@ -9,6 +10,7 @@
 #include "base/end_process.h"
 #include "db/connection_params.h"
 #include "db/error_classes.h"
+#include "db/exactly_once.h"
 #include "db/mysql_client.h"
 #include "db/statements.h"
 
@@ -18,18 +20,6 @@ using db_errors::Action;
 using db_errors::classify;
 
 using Clock = std::chrono::steady_clock;
-
-// Asking whether a commit was applied may itself meet a lost connection, wait too long behind the
-// old transaction, or find the database read-only; it is asked again on a new connection. On a
-// single server a plain read settles it once the old transaction has surely ended: its last batch
-// may still wait for a row lock after the loss, then leave the transaction idle until the idle
-// limit; and this much more for the database to notice and undo it.
-constexpr int kEndedMarginSeconds = 5;
-constexpr int kEndedSeconds =
-    db_params::kLockWaitSeconds + db_params::kIdleTransactionSeconds + kEndedMarginSeconds;
-// Until then, and on a Galera node (where only the fence settles it) for a reconnect bound more,
-// the proof is asked again; after that the session ends rather than guess.
-constexpr int kProofSeconds = kEndedSeconds + db_params::kReconnectSeconds;
 
 // The statements as one text, each ended by a semicolon (those texts that carry their own keep
 // just that one). An empty statement ends the process, as it does on its own.
@@ -45,11 +35,17 @@ std::string batch_text(const std::vector<std::string>& statements) {
 
 }  // namespace
 
+MySQLClient::MySQLClient(int reconnect_seconds)
+    : host_(db_params::kHost),
+      user_(db_params::kUser),
+      password_(db_params::kPassword),
+      database_(db_params::kDatabase),
+      reconnect_seconds_(reconnect_seconds) {}
+
 bool MySQLClient::init_mysql_connect() { return connect_once(); }
 
 bool MySQLClient::reconnect() {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(db_params::kReconnectSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(reconnect_seconds_);
   int delay_ms = 50;
   for (;;) {
     if (connect_once()) return true;
@@ -131,9 +127,7 @@ bool MySQLClient::commit(const std::vector<std::string>& writes, const Proof& pr
   last_error_ = wire_error_;
   if (last_error_ == 0 && (!one_at_a_time_ || proof.empty())) return true;
   if (last_error_ == 0) {
-    // A Galera node may have undone the transaction just before its COMMIT and answered that
-    // COMMIT, which then had nothing to commit, with OK: the check says what happened. That
-    // transaction has ended on this connection, committed or undone, so a plain read is final.
+    // A Galera node's OK, confirmed by a plain read (exactly_once.h).
     switch (read_check(proof, true, 0)) {
       case Applied::kYes:
         return true;
@@ -169,12 +163,11 @@ bool MySQLClient::settle_lost_commit(const Proof& proof) {
     note_error(lost);
     return false;
   }
-  // The old connection's transaction is committed, rolled back, or still alive on the server
-  // (it has not noticed yet that its client is gone). The proof reads what the transaction
-  // wrote with a locking read, which waits for a live transaction to end either way.
+  // Asked on new connections until it is known or the bounds are reached (exactly_once.h).
   const Clock::time_point lost_at = Clock::now();
-  const Clock::time_point ended_by = lost_at + std::chrono::seconds(kEndedSeconds);
-  const Clock::time_point give_up_at = lost_at + std::chrono::seconds(kProofSeconds);
+  const Clock::time_point ended_by = lost_at + std::chrono::seconds(exactly_once::kEndedSeconds);
+  const Clock::time_point give_up_at =
+      lost_at + std::chrono::seconds(exactly_once::proof_seconds(reconnect_seconds_));
   for (int i = 1;; ++i) {
     if (!reconnect()) break;
     Applied applied = ask_proof(proof);

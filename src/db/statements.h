@@ -42,7 +42,7 @@ constexpr char kSessionSettings[] =
     "idle_transaction_timeout={}, wsrep_sync_wait=1";
 
 // On a Galera node a write inside a transaction is sent so that it changes nothing should it run
-// outside one (see mysql_client.cc): an UPDATE (whose condition holds no OR) with this added, an
+// outside one (db/exactly_once.h): an UPDATE (whose condition holds no OR) with this added, an
 // INSERT ... VALUES(v) as INSERT ... SELECT v with this condition.
 constexpr char kOnlyInTransaction[] = " AND @@in_transaction";
 constexpr char kInsertOnlyInTransaction[] = "{} SELECT {} FROM DUAL WHERE @@in_transaction";

@@ -1,10 +1,6 @@
-// The form in which a Galera node is sent a write inside a transaction.
-//
-// A node may undo a transaction between two statements without an error (a conflict with a write
-// replicated from another node) and then run the next statement on its own, autocommitted. A write
-// sent in the guarded form changes no row outside a transaction, so such a statement commits
-// nothing, and the client notices the closed transaction from the answer's status
-// (MySQLClient::watch_transaction).
+// The form in which a Galera node is sent a write inside a transaction: it changes no row outside
+// one, so a write that a node runs autocommitted after undoing its transaction commits nothing
+// (db/exactly_once.h).
 //
 // Every UPDATE, DELETE and INSERT text of db/statements.h has a form the guard can take:
 // UPDATE/DELETE ... WHERE c (c without a top-level OR), or INSERT INTO t VALUES(v) of one row.

@@ -1,18 +1,14 @@
 // Events the exchange accepts but does not offer yet.
 #include "base/output.h"
+#include "base/reply_lines.h"
 #include "exchange/exchange.h"
 
-namespace {
-constexpr char kDepositReply[] = "Hello handle_sell";  // the protocol's fixed text
-constexpr char kDeleteAddressReply[] = "TODO";
-}  // namespace
-
 Outcome Exchange::handle_deposit(const korvane::Deposit&) {
-  print_line(kDepositReply);
+  print_line(wire::kDepositStubLine);
   return refused(Reason::kNotOffered);
 }
 
 Outcome Exchange::handle_del_addressbook(const korvane::AddressBook&) {
-  print_line(kDeleteAddressReply);
+  print_line(wire::kDeleteStubLine);
   return refused(Reason::kNotOffered);
 }

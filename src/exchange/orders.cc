@@ -43,14 +43,13 @@
 #include "base/decimal.h"
 #include "base/json_print.h"
 #include "base/output.h"
+#include "base/reply_lines.h"
 #include "db/statements.h"
 #include "db/transaction.h"
 #include "exchange/exchange.h"
 #include "exchange/market.h"
 
 namespace {
-
-constexpr char kBotDetected[] = "[-] DETECTED Trading Bot";
 
 bool negative(uint64_t market) { return static_cast<int64_t>(market) < 0; }
 
@@ -226,7 +225,7 @@ int Exchange::check_trading_bot(ResultSet& count) {
   MYSQL_ROW row = count.first_row();
   if (row == nullptr) return -1;
   if (parse_decimal_prefix64(row[0]) != 0) {
-    print_line(kBotDetected);
+    print_line(wire::kBotGuardLine);
     return 0;
   }
   return 1;

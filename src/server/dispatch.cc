@@ -3,6 +3,7 @@
 #include "account/balances.h"
 #include "account/session.h"
 #include "base/output.h"
+#include "base/reply_lines.h"
 #include "exchange/exchange.h"
 #include "exchange/market_view.h"
 
@@ -10,8 +11,6 @@ namespace {
 
 using korvane::KorvaneInterface;
 
-constexpr char kParseError[] = "Error parse_handler();";
-constexpr char kMultiLogin[] = "Do not multi-login!";
 
 // The map of the server: every event code beside its name (as the outcome line gives it), the
 // number of the envelope's field that holds the nested message it requires (0 when it needs
@@ -34,7 +33,7 @@ Outcome sign_up(const KorvaneInterface& e) {
 
 Outcome sign_in(const KorvaneInterface& e) {
   if (login_count != 0) {
-    print_line(kMultiLogin);
+    print_line(wire::kMultiLoginLine);
     return refused(Reason::kSignInSpent);
   }
   login_count = 1;  // one attempt per process, whatever its outcome
@@ -160,7 +159,7 @@ Dispatched parse_handler(const char* data, int32_t length) {
   // ParseFromArray fails on malformed bytes and on a missing required field anywhere: the
   // envelope's code and every field of every nested message present, used or not.
   if (!envelope.ParseFromArray(data, length)) {
-    print_line(kParseError);
+    print_line(wire::kParseErrorLine);
     // Whether the sender asked for the outcome line, read from whatever does decode.
     KorvaneInterface partial;
     const bool asked = partial.ParsePartialFromArray(data, length) && partial.ask_outcome();

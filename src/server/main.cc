@@ -6,6 +6,14 @@
 
 #include "server/startup.h"
 
+// The session's time limits this program runs with, given by its build (CMakeLists.txt,
+// korvane_server()): the deployment's server has those of the CMake cache variables, and the
+// tests of the limits run servers built with one of them at 2 seconds. This is the one place that
+// reads them.
+static_assert(KORVANE_IDLE_SECONDS >= 0 && KORVANE_IDLE_SECONDS <= 24 * 24 * 3600,
+              "KORVANE_IDLE_SECONDS is 0 (no limit) or a number of seconds up to 24 days");
+constexpr SessionLimits kLimits = {KORVANE_IDLE_SECONDS, KORVANE_RECONNECT_SECONDS};
+
 namespace {
 
 // The protocol library logs why it could not decode a request (a missing required field, say) on
@@ -22,6 +30,6 @@ void library_log(google::protobuf::LogLevel level, const char* file, int line,
 
 int main() {
   google::protobuf::SetLogHandler(library_log);
-  init();
+  init(kLimits);
   serve_requests();
 }

@@ -9,13 +9,15 @@
 #include "base/output.h"
 #include "base/wire_facts.h"
 #include "db/error_classes.h"
+#include "db/exactly_once.h"
 #include "server/dispatch.h"
 
 namespace {
 
-// Attempts cut off by a lost connection, in all, before the session gives up: a database that
-// keeps dropping every connection is as good as gone.
-constexpr int kMaxReconnects = 20;
+using exactly_once::kDeadlockRetryBudgetMs;
+using exactly_once::kMaxAttemptsAfterLockWaits;
+using exactly_once::kMaxReconnects;
+using Outcome = MySQLClient::Outcome;
 
 // The restore copies the whole UserRecord; User may add operations to it, never fields.
 static_assert(sizeof(User) == sizeof(UserRecord), "every field of User belongs in UserRecord");
@@ -45,12 +47,57 @@ class SessionState {
 
 using Clock = std::chrono::steady_clock;
 
-// Whether an attempt undone by `error` stands as the request's answer: the count of attempts
-// that waited a whole timeout, or the time for the others, is used up.
-bool undone_attempt_stands(unsigned int error, int lock_waits, Clock::time_point first_attempt) {
-  if (db_errors::classify(error).waited) return lock_waits >= kMaxAttemptsAfterLockWaits;
-  return Clock::now() - first_attempt >= std::chrono::milliseconds(kDeadlockRetryBudgetMs);
-}
+// What follows an attempt.
+enum class Next {
+  kAnswer,      // it counts
+  kAnswerBusy,  // undone, and it stands: refused as busy
+  kRunAgain,    // undone or cut off: the request starts over
+  kGiveUp,      // the session ends without a database
+};
+
+// The attempts at one request so far, and the bounds on them (db/exactly_once.h).
+class Attempts {
+ public:
+  // Counts the attempt that ended with `attempt` and says what follows it.
+  Next after(const MySQLClient::Attempt& attempt) {
+    switch (attempt.outcome) {
+      case Outcome::kDone:
+        return Next::kAnswer;
+      case Outcome::kRetry:
+        ++undone_;
+        if (db_errors::classify(attempt.error).waited) ++lock_waits_;
+        return undone_attempt_stands(attempt.error) ? Next::kAnswerBusy : Next::kRunAgain;
+      case Outcome::kLost:
+      case Outcome::kRerun:
+        return ++reconnects_ > kMaxReconnects ? Next::kGiveUp : Next::kRunAgain;
+      case Outcome::kGone:
+        break;
+    }
+    return Next::kGiveUp;
+  }
+
+  // Readies the connection for the next attempt after one that ended with `outcome`: pauses
+  // after an undone attempt, reconnects after a lost connection. False when that failed.
+  bool ready_next(Outcome outcome) const {
+    if (outcome == Outcome::kRetry) client->pause_before_retry(undone_);
+    if (outcome != Outcome::kLost) return true;
+    // A node that answered but cannot serve accepts a new connection at once: pause before
+    // asking it again, as before a retry.
+    if (reconnects_ > 1) client->pause_before_retry(reconnects_);
+    return client->reconnect();
+  }
+
+ private:
+  // Whether an attempt undone by `error` stands as the request's answer: the count of attempts
+  // that waited a whole timeout, or the time for the others, is used up.
+  bool undone_attempt_stands(unsigned int error) const {
+    if (db_errors::classify(error).waited) return lock_waits_ >= kMaxAttemptsAfterLockWaits;
+    return Clock::now() - first_ >= std::chrono::milliseconds(kDeadlockRetryBudgetMs);
+  }
+
+  const Clock::time_point first_ = Clock::now();
+  int undone_ = 0, lock_waits_ = 0, reconnects_ = 0;
+};
 
 // Prints the outcome line of a request that asked for it (KorvaneInterface.ask_outcome).
 void print_outcome_line(const Dispatched& request) {
@@ -91,42 +138,27 @@ void end_without_database() {
 void run_request(const char* data, int32_t length) {
   const size_t output_mark = output_size();
   const SessionState before;
-  const Clock::time_point first_attempt = Clock::now();
-  int undone = 0, lock_waits = 0, reconnects = 0;
+  Attempts attempts;
   for (;;) {
     client->begin_attempt();
     Dispatched request = parse_handler(data, length);
     const MySQLClient::Attempt attempt = client->attempt();
-    const MySQLClient::Outcome outcome = attempt.outcome;
-    switch (outcome) {
-      case MySQLClient::Outcome::kDone:
+    switch (attempts.after(attempt)) {
+      case Next::kAnswer:
         return finish(request);
-      case MySQLClient::Outcome::kRetry: {
-        ++undone;
-        if (db_errors::classify(attempt.error).waited) ++lock_waits;
-        if (undone_attempt_stands(attempt.error, lock_waits, first_attempt)) {
-          before.restore_sign_in_guard();
-          // Refused as it is: the database undid every attempt.
-          request.outcome = refused(Reason::kBusy);
-          return finish(request);
-        }
-        break;
-      }
-      case MySQLClient::Outcome::kLost:
-      case MySQLClient::Outcome::kRerun:
-        if (++reconnects > kMaxReconnects) give_up(output_mark, request);
-        break;
-      case MySQLClient::Outcome::kGone:
+      case Next::kAnswerBusy:
+        before.restore_sign_in_guard();
+        // Refused as it is: the database undid every attempt.
+        request.outcome = refused(Reason::kBusy);
+        return finish(request);
+      case Next::kGiveUp:
         give_up(output_mark, request);
-    }
-    discard_output_since(output_mark);
-    before.restore();
-    if (outcome == MySQLClient::Outcome::kRetry) client->pause_before_retry(undone);
-    if (outcome == MySQLClient::Outcome::kLost) {
-      // A node that answered but cannot serve accepts a new connection at once: pause before
-      // asking it again, as before a retry.
-      if (reconnects > 1) client->pause_before_retry(reconnects);
-      if (!client->reconnect()) give_up(output_mark, request);
+      case Next::kRunAgain:
+        // The one way back to the start: the attempt leaves no trace in the output or the session.
+        discard_output_since(output_mark);
+        before.restore();
+        if (!attempts.ready_next(attempt.outcome)) give_up(output_mark, request);
+        break;
     }
   }
 }

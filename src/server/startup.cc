@@ -21,29 +21,16 @@
 #include "base/session_waits.h"
 #include "base/wire_facts.h"
 #include "db/connection_params.h"
-#include "korvane_config.h"
 #include "server/envelopes.h"
 #include "server/request_runner.h"
-
-User* user = nullptr;
-MySQLClient* client = nullptr;
-int32_t login_count = 0;
 
 namespace {
 
 constexpr size_t kBufferSize = wire::kMaxRequestBytes;
-constexpr char kPrompt[] = "> ";
 // The mysql client takes its password from this variable of its environment when neither its
 // command line nor an option file gives one. A command line shows in `ps` to every user of the
 // machine; a process's environment only to its own user and root.
 constexpr char kPasswordVariable[] = "MYSQL_PWD";
-// How long a session may sit at the prompt before it ends (KORVANE_IDLE_SECONDS; 0: forever).
-// An idle session still holds a database connection, so without a limit enough idle clients
-// would take every connection the database allows.
-constexpr int kIdleSeconds = KORVANE_IDLE_SECONDS;
-// The waits count it in milliseconds, in an int: 24 days at most.
-static_assert(kIdleSeconds >= 0 && kIdleSeconds <= 24 * 24 * 3600,
-              "KORVANE_IDLE_SECONDS is 0 (no limit) or a number of seconds up to 24 days");
 
 // Static so the crash handler needs no allocation.
 char crash_buffer[kBufferSize];
@@ -105,7 +92,7 @@ void handler(int) {
   _exit(255);  // exit() is not safe inside a signal handler
 }
 
-void init() {
+void init(const SessionLimits& limits) {
   // A transaction still open is rolled back by the database when the connection closes, as it
   // would be when the process just ended; closing says so instead of leaving the database to
   // find a dropped connection.
@@ -116,12 +103,12 @@ void init() {
   std::setvbuf(stdin, nullptr, _IONBF, 0);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   // First, so that a stop signal that comes during start-up waits for the first prompt.
-  set_up_waits(kIdleSeconds);
+  set_up_waits(limits.idle_seconds);
   struct stat out;
   if (fstat(1, &out) == 0 && S_ISSOCK(out.st_mode)) crash_fd = 2;
   // Its outcome is ignored on purpose: the connection below decides whether we can serve.
   run_bootstrap();
-  client = new MySQLClient();
+  client = new MySQLClient(limits.reconnect_seconds);
   if (!client->init_mysql_connect()) end_without_database();
   std::signal(SIGSEGV, handler);
 }
@@ -159,7 +146,7 @@ void serve_requests() {
   for (;;) {
     // The request's output and the prompt reach the client in one write, and only now: the
     // request's transactions have ended, so a client that does not read blocks nobody else.
-    print_text(kPrompt);
+    print_text(wire::kPrompt);
     flush_output();
     if (next < requests.size()) {
       // More of the same read: a stop signal still ends the session between two of them.

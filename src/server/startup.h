@@ -4,11 +4,23 @@
 
 #include <string>
 
+// The session's time limits, fixed when the server program is built (main.cc).
+struct SessionLimits {
+  // How long a session may sit at the prompt before it ends; 0 for no limit. An idle session
+  // still holds a database connection, so without a limit enough idle clients would take every
+  // connection the database allows. The waits count it in milliseconds, in an int: 24 days at
+  // most.
+  int idle_seconds;
+  // How long a session that lost its database tries to connect again, with backoff, before it
+  // ends (MySQLClient::reconnect).
+  int reconnect_seconds;
+};
+
 // Creates the signed-out session, makes standard input and output unbuffered, sets up the
 // waits for requests and for the client with the idle limit (session_waits.h), runs the bootstrap
-// script through the mysql client, connects to the database (ending the process with status 255
-// when that fails) and installs the SIGSEGV handler, in that order.
-void init();
+// script through the mysql client, connects to the database with the reconnect bound (ending the
+// process with status 255 when that fails) and installs the SIGSEGV handler, in that order.
+void init(const SessionLimits& limits);
 
 // The shell command start-up runs to bootstrap the database: the mysql client, as the server's
 // database user on the server's host, fed `script` (by default the bootstrap script the server

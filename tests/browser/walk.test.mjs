@@ -5,8 +5,8 @@ import { after, before, test } from 'node:test';
 
 import { Browser, Endpoint, Sql, signIn } from './harness.mjs';
 import { parseAnswer } from '../../web/js/protocol.js';
-import { checkMemo, orderOutcome, reasonsWithoutWords } from '../../web/js/outcome.js';
-import { EVENTS } from '../../web/js/wire_facts.js';
+import { checkAddress, checkMemo, orderOutcome, reasonsWithoutWords } from '../../web/js/outcome.js';
+import { EVENTS, MAX_ADDRESS_BYTES } from '../../web/js/wire_facts.js';
 
 let endpoint;
 let b;
@@ -70,6 +70,17 @@ const MEMOS = [['7', true], ['+7', true], ['\t12', true], ['007', true], ['9'.re
 
 test('the page takes a memo exactly when the server does', () => {
   for (const [memo, taken] of MEMOS) assert.equal(checkMemo(memo) === null, taken, memo);
+});
+
+// Addresses as the command-line client takes them (tests/unit/client_commands_test.cc): an empty
+// one is refused by both, though the server would keep it, so that no entry is blank.
+const ADDRESSES = [['rFirst', true], ['+7', true], ['', false], ['r 1', false],
+  ['r'.repeat(MAX_ADDRESS_BYTES), true], ['r'.repeat(MAX_ADDRESS_BYTES + 1), false]];
+
+test('the page takes an address exactly when the client does', () => {
+  for (const [address, taken] of ADDRESSES) {
+    assert.equal(checkAddress(address) === null, taken, address);
+  }
 });
 
 // Trades' totals as the server answers them, and what moved the KRW balance as the server moves

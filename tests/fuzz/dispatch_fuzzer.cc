@@ -26,16 +26,17 @@
 
 #include "account/session.h"
 #include "base/output.h"
+#include "base/reply_lines.h"
+#include "base/wire_facts.h"
 #include "fuzz_support.h"
 #include "server/dispatch.h"
 #include "server/request_runner.h"
 
 namespace {
 
-constexpr size_t kMaxRequest = 10240;
-constexpr size_t kMaxUsername = 32;
-constexpr char kParseError[] = "Error parse_handler();\n";
-constexpr char kConnectionError[] = "[MySQL] Connection Error\n";
+// The whole lines the checks compare output with.
+const std::string kParseError = std::string(wire::kParseErrorLine) + "\n";
+const std::string kConnectionError = std::string(wire::kConnectionErrorLine) + "\n";
 
 class Input {
  public:
@@ -63,7 +64,7 @@ bool decodes(const std::string& request, korvane::KorvaneInterface* envelope) {
 bool signup_must_end(const korvane::KorvaneInterface& envelope) {
   if (envelope.event_id() != event::kSignUp || !envelope.has_event_signup()) return false;
   const std::string& name = envelope.event_signup().username();
-  return name.empty() || name.size() > kMaxUsername ||
+  return name.empty() || name.size() > wire::kMaxUsernameBytes ||
          name.find_first_of(kFilteredCharacters.data(), 0, kFilteredCharacters.size()) !=
              std::string::npos;
 }
@@ -135,9 +136,8 @@ bool serve(const std::string& request) {
   flush_output();
   // Every request that ran to its end, or that the protocol or a lost database ended, has its
   // outcome line when it asked for one; an empty statement ends the process without one.
-  const bool own_end =
-      ended && !must_end &&
-      captured_output().compare(0, sizeof(kConnectionError) - 1, kConnectionError) != 0;
+  const bool own_end = ended && !must_end &&
+                       captured_output().compare(0, kConnectionError.size(), kConnectionError) != 0;
   const std::string output =
       own_end ? captured_output() : without_outcome_line(request, captured_output());
   // A database that drops every connection again and again ends the session that way.
@@ -167,7 +167,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (null >= 0) dup2(null, 1);
   if (null >= 0) close(null);
   google::protobuf::SetLogHandler(ignore_log);
-  client = new MySQLClient();
+  // The stand-in connects at first try: the reconnect bound is never reached.
+  client = new MySQLClient(/*reconnect_seconds=*/0);
   return 0;
 }
 
@@ -178,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (input.left() >= 2) {
     size_t length = input.byte();
     length |= static_cast<size_t>(input.byte()) << 8;
-    length = std::min({length, kMaxRequest, input.left()});
+    length = std::min({length, wire::kMaxRequestBytes, input.left()});
     if (length == 0) break;
     if (!serve(input.take(length))) break;
   }

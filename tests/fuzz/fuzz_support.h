@@ -2,8 +2,9 @@
 // written to the client and the end of the process, so that the server's code runs in process and
 // one input after another.
 //
-// The fuzz build links these instead of src/db/mysql_client.cc, src/base/client_stream.cc and
-// src/base/end_process.cc; everything else is the server's own code.
+// The fuzz build builds these in place of src/db/mysql_client.cc, src/base/client_stream.cc and
+// src/base/end_process.cc (the table in CMakeLists.txt here); everything else is the server's own
+// code.
 #ifndef KORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 #define KORVANE_TESTS_FUZZ_FUZZ_SUPPORT_H_
 

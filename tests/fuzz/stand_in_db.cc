@@ -334,12 +334,6 @@ void finish_request(const std::string& output, bool ended) {
 
 }  // namespace stand_in_db
 
-MySQLClient::MySQLClient()
-    : host_(db_params::kHost),
-      user_(db_params::kUser),
-      password_(db_params::kPassword),
-      database_(db_params::kDatabase) {}
-
 bool MySQLClient::connect_once() {
   connected_ = true;
   state().in_transaction = false;  // a new connection has no transaction open

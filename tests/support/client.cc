@@ -26,6 +26,8 @@
 #include <sstream>
 #include <vector>
 
+#include "support/shell.h"
+
 namespace {
 
 constexpr int kDeadlineMs = 60000;
@@ -133,12 +135,6 @@ bool group_holds_socket(pid_t group, const std::string& inode) {
     if (n > 0 && target == std::string(link, static_cast<size_t>(n))) return true;
   }
   return false;
-}
-
-std::string shell_quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
 }
 
 // The start of a bash script that uses the scripts' helpers.

@@ -83,6 +83,7 @@ TEST(ClientCommands, EachCommandBuildsItsEnvelope) {
   EXPECT_EQ(add.request.event_addressbook().memo(), "123");
   EXPECT_FALSE(add.request.event_addressbook().has_create_at_ts());  // the server stamps it
   EXPECT_EQ(parse_ok("address add xrp a 1 --at 9").request.event_addressbook().create_at_ts(), 9u);
+  EXPECT_EQ(parse_ok("address add xrp a +7").request.event_addressbook().memo(), "+7");  // as 7
 
   Command list = parse_ok("address list");
   EXPECT_EQ(list.request.event_id(), event::kListAddresses);

@@ -68,6 +68,14 @@ class Connection {
   // One read of what the server sent, decrypted over TLS: as read(2).
   long receive(char* buf, size_t size);
 
+  // A connected TCP socket to host:port, or -1 with *error set.
+  static int open_socket(const std::string& host, const std::string& port, std::string* error);
+  // Until the server has greeted, a close (the client giving up the wait, however it ends) resets
+  // the connection instead of ending it: a connection waiting in the listener's backlog for a
+  // place is then seen there to be gone, and gets no session (scripts/lib/session). After the
+  // greeting a close is the usual end, so that the server sees the end of its input.
+  static void set_reset_on_close(int fd, bool reset);
+
   int to_server_;
   int from_server_;  // the same descriptor as to_server_ for TCP
   pid_t child_;      // the server started on pipes, or -1

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/reply_lines.h"
 #include "exchange/market.h"
 #include "korvane.pb.h"
 
@@ -22,20 +23,20 @@ using google::protobuf::Reflection;
 // Fields that hold seconds since the epoch.
 constexpr const char* kTimeFields[] = {"korvane.HistoryResponse.trade_time"};
 
-// Server lines that are cryptic, and how the view names them.
+// Server lines that are cryptic (base/reply_lines.h), and how the view names them.
 struct NamedLine {
   const char* server;
   const char* human;
 };
 constexpr NamedLine kNamedLines[] = {
-    {kBotGuardLine,
+    {wire::kBotGuardLine,
      "refused by the bot guard: an order of this coin and side at the same second was already "
      "made"},
-    {kDuplicateIdLine, "the name is taken: choose another"},
-    {kNoSuchLoginLine, "wrong name or password"},
-    {kMultiLoginLine, "this connection has had its one sign-in"},
-    {kDepositStubLine, "deposits are not offered yet"},
-    {kDeleteStubLine, "deleting an address is not offered yet"},
+    {wire::kDuplicateIdLine, "the name is taken: choose another"},
+    {wire::kNoSuchLoginLine, "wrong name or password"},
+    {wire::kMultiLoginLine, "this connection has had its one sign-in"},
+    {wire::kDepositStubLine, "deposits are not offered yet"},
+    {wire::kDeleteStubLine, "deleting an address is not offered yet"},
 };
 
 // The statements an order echoes, one per balance it changes (src/db/statements.h):

@@ -15,14 +15,6 @@
 
 #include "korvane.pb.h"
 
-// Lines of the server that this view names in words.
-constexpr char kBotGuardLine[] = "[-] DETECTED Trading Bot";           // an order refused
-constexpr char kNoSuchLoginLine[] = "There is no username, password";  // a sign-in refused
-constexpr char kMultiLoginLine[] = "Do not multi-login!";              // a second sign-in
-constexpr char kDuplicateIdLine[] = "Duplicate ID";                    // a sign-up's name taken
-constexpr char kDepositStubLine[] = "Hello handle_sell";               // deposits: not offered yet
-constexpr char kDeleteStubLine[] = "TODO";                             // deleting: not offered yet
-
 // Rewrites the JSON documents of `answer` that parse as `answer_type` (the response message the
 // request is answered with); the empty line the server prints after each document is dropped.
 // A document that does not parse, and every document when `answer_type` is null, is left as it

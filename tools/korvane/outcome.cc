@@ -10,9 +10,6 @@
 
 namespace {
 
-// How the outcome line starts, and so how it is told from the request's own output.
-constexpr char kOutcomeStart[] = "{\"outcome\":";
-
 // One sentence per reason code, said after the head of the note ("not traded: ..."). The codes
 // are the server's (base/reasons.h); a test checks that each of its codes has its words here.
 struct ReasonWords {
@@ -110,7 +107,8 @@ std::optional<korvane::Outcome> take_outcome_line(std::string* answer) {
   const size_t end = a.size() - 1;  // the last line's end
   const size_t before = end == 0 ? std::string::npos : a.rfind('\n', end - 1);
   const size_t start = before == std::string::npos ? 0 : before + 1;
-  if (a.compare(start, sizeof(kOutcomeStart) - 1, kOutcomeStart) != 0) return std::nullopt;
+  if (a.compare(start, sizeof(wire::kOutcomeLineStart) - 1, wire::kOutcomeLineStart) != 0)
+    return std::nullopt;
   korvane::Outcome outcome;
   if (!google::protobuf::util::JsonStringToMessage(a.substr(start, end - start), &outcome).ok()) {
     return std::nullopt;

@@ -81,10 +81,39 @@ class Session {
     std::optional<korvane::Outcome> outcome;
   };
 
+  // Told on `err` when the server ends a session that has nothing more to say.
+  static constexpr char kServerEnded[] = "korvane: the server ended the session";
+  // Told on `err` when the user cancels at a prompt.
+  static constexpr char kCancelled[] = "korvane: cancelled, nothing was sent";
+
+  // True when `outcome` is there and says "done".
+  static bool done(const std::optional<korvane::Outcome>& outcome);
   // True when `reply` says its request was carried out.
   static bool answered_done(const Reply& reply);
-  // Sends `request`, asking for its outcome line, and reads its answer.
+
+  // Sends `request`, asking for its outcome line, and reads its answer (session.cc).
   Reply exchange(const korvane::KorvaneInterface& request);
+
+  // The steps of run, in order (session_run.cc).
+  // Does a command that sends nothing (help, quit, an empty line).
+  Outcome run_locally(const Command& command);
+  // Makes `command` ready to send: its password asked for, its size checked against one read of
+  // the server, a new session opened when its sign-in needs one, an overwrite confirmed. Nothing
+  // when it may be sent, else what became of it (nothing was sent).
+  std::optional<Outcome> prepare(Command* command);
+  // Asks for the password a signup or signin line left out (a signup's twice) and puts it into
+  // `command`: nothing when it was typed, else what became of the command.
+  std::optional<Outcome> ask_password(Command* command);
+  // What became of `command`, whose connection ended before the prompt: told by its outcome
+  // line when that came, else settled on a new session.
+  Outcome lost_during(const Command& command, const Reply& reply);
+  // Keeps what a sign-in or sign-out changed: the connection's one sign-in spent, the login a
+  // new session signs in with again.
+  void follow_sign_in(const korvane::KorvaneInterface& request, const Reply& reply);
+  // The note of the outcome line on `err`, and the outcome it says.
+  Outcome told(const korvane::KorvaneInterface& request, const Reply& reply);
+
+  // The looks beside a request (session_looks.cc).
   // Asks before an overwrite of every entry, showing the entries: nothing to go on, else what
   // became of the command (an empty book has nothing to overwrite; nothing is sent).
   std::optional<Outcome> confirm_overwrite(const Command& command);

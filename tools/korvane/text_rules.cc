@@ -6,26 +6,12 @@
 
 namespace {
 
-// Each filtered character in words: a blank, for one, is invisible in the server's line.
-struct CharacterName {
-  char c;
-  const char* words;
-};
-constexpr CharacterName kCharacterNames[] = {
-    {'\'', "a single quote (')"}, {'"', "a double quote (\")"}, {' ', "a blank"},
-    {'$', "a dollar sign ($)"},   {')', "a parenthesis ())"},   {'(', "a parenthesis (()"},
-    {';', "a semicolon (;)"},     {'-', "a hyphen (-)"},        {'#', "a hash sign (#)"},
-    {'\\', "a backslash (\\)"},
-};
-static_assert(sizeof(kCharacterNames) / sizeof(kCharacterNames[0]) == sizeof(kFilteredCharacters),
-              "every filtered character has its name");
-
 std::string bad(const char* what, const std::string& text) {
   return std::string("bad ") + what + " '" + text + "': ";
 }
 
 const char* name_of(char c) {
-  for (const CharacterName& named : kCharacterNames) {
+  for (const FilteredCharacterName& named : kFilteredCharacterNames) {
     if (named.c == c) return named.words;
   }
   return nullptr;

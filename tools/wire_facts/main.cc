@@ -54,6 +54,15 @@ int main() {
   std::printf("export const STARTING_KRW = %lld;\n", static_cast<long long>(wire::kStartingKrw));
   std::printf("// The fee on each side of a trade, in percent of its value.\n");
   std::printf("export const FEE_PERCENT = %d;\n", wire::kFeePercent);
+  std::printf("// The last second an order can carry (2038-01-19 03:14:07 UTC).\n");
+  std::printf("export const LATEST_TRADE_TIME = %llu;\n",
+              static_cast<unsigned long long>(wire::kLatestTradeTime));
+  std::printf(
+      "// The server prints the prompt after every answer; nothing else it prints ends without a\n"
+      "// line end.\n");
+  std::printf("export const PROMPT = %s;\n", quoted(wire::kPrompt).c_str());
+  std::printf("// How the outcome line, the last of an answer that asked for it, starts.\n");
+  std::printf("export const OUTCOME_LINE_START = %s;\n", quoted(wire::kOutcomeLineStart).c_str());
   std::printf(
       "// The line a connection closed before its server starts gets (then the reason, no "
       "prompt),\n// and the line of a server that cannot reach the exchange's database.\n");
@@ -73,7 +82,14 @@ int main() {
   for (size_t i = 0; i < sizeof(kFilteredCharacters); ++i) {
     std::printf("%s%s", i == 0 ? "" : ", ", quoted(std::string(1, kFilteredCharacters[i])).c_str());
   }
-  std::printf("];\n\n");
+  std::printf("];\n");
+  std::printf("// Each filtered character in words: a blank, for one, is invisible in a line.\n");
+  std::printf("export const FILTERED_CHARACTER_NAMES = {\n");
+  for (const FilteredCharacterName& named : kFilteredCharacterNames) {
+    std::printf("  %s: %s,\n", quoted(std::string(1, named.c)).c_str(),
+                quoted(named.words).c_str());
+  }
+  std::printf("};\n\n");
 
   std::printf("// The reasons an outcome line gives, each with its meaning.\n");
   std::printf("export const REASONS = {\n");

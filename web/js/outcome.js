@@ -6,6 +6,8 @@
 import {
   FEE_PERCENT,
   FILTERED_CHARACTERS,
+  FILTERED_CHARACTER_NAMES,
+  LATEST_TRADE_TIME,
   MAX_ADDRESS_BOOK_ENTRIES,
   MAX_ADDRESS_BYTES,
   MAX_USERNAME_BYTES,
@@ -17,16 +19,10 @@ export const COINS = ['BTC', 'ETH', 'XRP', 'SOL'];
 // Amounts travel as JavaScript numbers, exact up to 2^53 - 1: far above any stock.
 const MAX_AMOUNT = BigInt(Number.MAX_SAFE_INTEGER);
 // Orders carry a time the trade log can hold (up to 2038-01-19 03:14:07 UTC).
-export const LATEST_TRADE_TIME = 2147483647;
+export { LATEST_TRADE_TIME };
 
 const byteLength = (text) => new TextEncoder().encode(text).length;
 
-// Each filtered character in words: a blank, for one, is invisible in a line of text.
-const CHARACTER_NAMES = {
-  '\'': 'a single quote (\')', '"': 'a double quote (")', ' ': 'a blank',
-  '$': 'a dollar sign ($)', ')': 'a parenthesis ())', '(': 'a parenthesis (()',
-  ';': 'a semicolon (;)', '-': 'a hyphen (-)', '#': 'a hash sign (#)', '\\': 'a backslash (\\)',
-};
 const FILTERED_LIST = FILTERED_CHARACTERS.map((c) => (c === ' ' ? 'blanks' : c)).join(' ');
 
 const bad = (what, text) => `bad ${what} '${text}': `;
@@ -43,8 +39,8 @@ export function utcTime(seconds) {
 function filterProblem(what, text) {
   const c = [...text].find((ch) => FILTERED_CHARACTERS.includes(ch));
   if (c === undefined) return null;
-  return `${bad(what, text)}it holds ${CHARACTER_NAMES[c]}; the server refuses ${FILTERED_LIST} ` +
-    'in names, addresses and memos';
+  return `${bad(what, text)}it holds ${FILTERED_CHARACTER_NAMES[c]}; the server refuses ` +
+    `${FILTERED_LIST} in names, addresses and memos`;
 }
 
 export function checkName(name) {
@@ -119,7 +115,7 @@ const WORDS = {
   bad_login: () => 'no account has that name and password',
   not_signed_in: () => 'this session is not signed in',
   sign_in_spent: () => 'this session has had its one sign-in',
-  filtered: (c) => `it holds ${CHARACTER_NAMES[c.detail] ?? `'${c.detail}'`}, which the ` +
+  filtered: (c) => `it holds ${FILTERED_CHARACTER_NAMES[c.detail] ?? `'${c.detail}'`}, which the ` +
     'server refuses',
   bad_amount: () => 'the amount is 0, or more than any balance can hold',
   bad_coin: () => 'the exchange has no such coin',

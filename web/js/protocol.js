@@ -8,18 +8,11 @@ import {
   CONNECTION_ERROR_LINE,
   EVENTS,
   EVERY_ADDRESS_BOOK_ENTRY,
+  OUTCOME_LINE_START,
+  PROMPT,
   SLOW_ANSWER_MS,
   SLOW_GREETING_MS,
 } from './wire_facts.js';
-
-// The last line of an answer, before the prompt, when the request asked for it: what became of
-// the request, as JSON on one line. Nothing else the server prints starts so: every text it
-// echoes has passed a filter that refuses the double quote.
-const OUTCOME = '{"outcome":';
-
-// The server prints this after every answer (and once when a session starts); nothing else it
-// prints ends without a line end.
-const PROMPT = '> ';
 
 // How long the page waits for an answer. After SLOW_ANSWER_MS it says what holds the answer up;
 // after `lateMs` it takes the session for broken, closes it and opens a new one. The server's
@@ -130,7 +123,8 @@ export function parseAnswer(text) {
   const lines = [];
   const all = text.split('\n');
   while (all.length > 0 && all.at(-1) === '') all.pop();
-  const outcome = all.length > 0 && all.at(-1).startsWith(OUTCOME) ? JSON.parse(all.pop()) : null;
+  const last = all.at(-1);
+  const outcome = last?.startsWith(OUTCOME_LINE_START) ? JSON.parse(all.pop()) : null;
   for (let i = 0; i < all.length; i++) {
     const next = all[i + 1];
     if (all[i] === '{' && next !== undefined && (next.startsWith(' "') || next === '}')) {
@@ -177,8 +171,8 @@ export function visible(text) {
 // The last line a closed stream left that is not the outcome line, if any, at most 200
 // characters.
 function lastWords(text) {
-  const line = text.split('\n').map((l) => l.trim()).filter((l) => l && !l.startsWith(OUTCOME))
-    .at(-1);
+  const line = text.split('\n').map((l) => l.trim())
+    .filter((l) => l && !l.startsWith(OUTCOME_LINE_START)).at(-1);
   if (!line) return '';
   return line.length > 200 ? `${line.slice(0, 200)}…` : line;
 }

@@ -13,6 +13,13 @@ export const EVERY_ADDRESS_BOOK_ENTRY = -1;
 export const STARTING_KRW = 100000000;
 // The fee on each side of a trade, in percent of its value.
 export const FEE_PERCENT = 25;
+// The last second an order can carry (2038-01-19 03:14:07 UTC).
+export const LATEST_TRADE_TIME = 2147483647;
+// The server prints the prompt after every answer; nothing else it prints ends without a
+// line end.
+export const PROMPT = '> ';
+// How the outcome line, the last of an answer that asked for it, starts.
+export const OUTCOME_LINE_START = '{"outcome":';
 // The line a connection closed before its server starts gets (then the reason, no prompt),
 // and the line of a server that cannot reach the exchange's database.
 export const CLOSING_LINE = 'closed: ';
@@ -25,6 +32,19 @@ export const SLOW_ANSWER_MS = 2000;
 // The characters the server refuses in names, addresses and memos, in the order it checks
 // them: an outcome's detail is the first of this list that the text holds.
 export const FILTERED_CHARACTERS = ['\'', '"', ' ', '$', ')', '(', ';', '-', '#', '\\'];
+// Each filtered character in words: a blank, for one, is invisible in a line.
+export const FILTERED_CHARACTER_NAMES = {
+  '\'': 'a single quote (\')',
+  '"': 'a double quote (")',
+  ' ': 'a blank',
+  '$': 'a dollar sign ($)',
+  ')': 'a parenthesis ())',
+  '(': 'a parenthesis (()',
+  ';': 'a semicolon (;)',
+  '-': 'a hyphen (-)',
+  '#': 'a hash sign (#)',
+  '\\': 'a backslash (\\)',
+};
 
 // The reasons an outcome line gives, each with its meaning.
 export const REASONS = {
