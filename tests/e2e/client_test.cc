@@ -1,7 +1,6 @@
 // The korvane client against the real server, on pipes (--exec) and over TCP (scripts/serve).
 #include "support/client.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>

@@ -1,7 +1,6 @@
 // Serving on a network: TLS with scripts/serve and with the HAProxy terminator of deploy/, the
 // listen backlog, whole requests over small segments, the session caps, the idle limit, and what
 // a session leaves behind in the database and the journal when it ends.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
