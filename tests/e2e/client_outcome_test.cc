@@ -235,9 +235,7 @@ TEST_F(ClientSays, WhyTheServerEndedASession) {
   TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
   ServeOptions capped;
   capped.max_per_source = 1;
-  ServeOptions tls;
-  tls.tls_cert = certificate.cert();
-  tls.tls_key = certificate.key();
+  const ServeOptions tls = certificate.tls_serving();
   ServeOptions no_database;
   no_database.env = {{"MYSQL_UNIX_PORT", "/nonexistent/mysqld.sock"},
                      {"MYSQL_HOME", "/nonexistent"}};

@@ -20,6 +20,7 @@
 #include "support/db_watch.h"
 #include "support/envelopes.h"
 #include "support/net_session.h"
+#include "support/reaper.h"
 #include "support/test_db.h"
 
 namespace {
@@ -110,7 +111,7 @@ class Terminal {
     int st = 0;
     waitpid(pid_, &st, 0);
     exited_ = true;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return exit_status(st);
   }
 
  private:
@@ -416,10 +417,7 @@ class ClientWaitingOrder : public ::testing::Test {
 // not replayed at the next prompt; a SIGTERM ends the client after the answer.
 TEST_F(ClientWaitingOrder, IsToldAndNoSignalCutsItOff) {
   TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
-  ServeOptions tls;
-  tls.tls_cert = certificate.cert();
-  tls.tls_key = certificate.key();
-  ServedOverTcp served(tls);
+  ServedOverTcp served(certificate.tls_serving());
   const std::vector<std::string> over_tls = {"--connect", served.address(), "--tls", "--ca",
                                              certificate.cert()};
   const struct {

@@ -1,7 +1,6 @@
 // The korvane client against the real server, on pipes (--exec) and over TCP (scripts/serve).
 #include "support/client.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -180,16 +179,11 @@ TEST_F(Client, GivingUpBeforeTheGreetingResetsTheConnection) {
                   getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size),
               0);
     const std::string address = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
-    const pid_t client = fork();
-    if (client == 0) {
-      setpgid(0, 0);
-      int devnull = open("/dev/null", O_RDWR);
-      for (int fd : {0, 1, 2}) dup2(devnull, fd);
-      execl(KORVANE_CLIENT_PATH, "korvane", "--connect", address.c_str(), nullptr);
-      _exit(127);
-    }
-    setpgid(client, client);
-    StartedGroup running(client);  // ended however the test ends
+    // Ended however the test ends.
+    auto running =
+        start_group({KORVANE_CLIENT_PATH, "--connect", address}, {}, "/dev/null", "/dev/null");
+    ASSERT_NE(running, nullptr);
+    const pid_t client = running->leader();
     pollfd ready{listener, POLLIN, 0};
     ASSERT_EQ(poll(&ready, 1, 30000), 1);
     int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -295,11 +289,11 @@ void check_trading(TestDb& db, const Args& server) {
   ClientRun r = run_client(with(server, {"signup " + name + " pw"}));
   std::string id = std::to_string(db.account_id(name));
   r = run_client(with(server, {"signin " + name + " pw", std::string("buy xrp 2 --at ") + kAt}));
-  EXPECT_EQ(r.out, answers::order("XRP", 100, 50, 2, true, id));
+  EXPECT_EQ(r.out, answers::order("XRP", 100, 50, 2, true, 250, id));
   EXPECT_EQ(r.status, 0);
   r = run_client(
       with(server, {"signin " + name + " pw", std::string("SELL Xrp 2 --at ") + kAt, "me"}));
-  EXPECT_EQ(r.out, answers::order("XRP", 100, 48, 2, false, id) +
+  EXPECT_EQ(r.out, answers::order("XRP", 100, 48, 2, false, 150, id) +
                        my_info(std::stol(id), name, 100000000 - 250 + 150));
   EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='XRP'"), "50");
 }
@@ -368,7 +362,7 @@ TEST_F(Client, ShowsTheMarketAndTheBalances) {
                                      std::string("buy xrp 2 --at ") + kAt, "Balance"}));
   std::string id = std::to_string(db.account_id(name));
   EXPECT_EQ(r.out, answers::known_market() + answers::balances(100000000, 0, 0, 0, 0) +
-                       answers::order("XRP", 100, 50, 2, true, id) +
+                       answers::order("XRP", 100, 50, 2, true, 250, id) +
                        answers::balances(99999750, 0, 0, 2, 0));
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);

@@ -77,9 +77,10 @@ class OrderCut : public ConnectionCut, public ::testing::WithParamInterface<std:
     return buy() ? envelopes::buy(kBTC, amount, at) : envelopes::sell(kBTC, amount, at);
   }
 
-  // What an executed order of `amount` BTC prints when the stock before it is `stock`.
-  std::string answer(long amount, long stock) const {
-    return answers::order("BTC", kPrice, stock, amount, buy(), acc);
+  // What an executed order of `amount` BTC prints when the stock before it is `stock`, moving
+  // `krw` KRW.
+  std::string answer(long amount, long stock, long krw) const {
+    return answers::order("BTC", kPrice, stock, amount, buy(), krw, acc);
   }
 
   // Stock, the trader's KRW and BTC, and the number of its trades.
@@ -115,10 +116,10 @@ TEST_P(OrderCut, AtEachStepTheOrderIsAnsweredAndAppliedOnce) {
     SCOPED_TRACE(fired ? "step " + std::to_string(step) + " cut " + mode_name(how) +
                              " at: " + proxy.cut_statement()
                        : "step " + std::to_string(step) + ": the order ran whole, uncut");
-    EXPECT_EQ(first, answer(2, kStock));
+    EXPECT_EQ(first, answer(2, kStock, buy() ? 250 : 150));
     EXPECT_EQ(state(), after_first);
     // The same session goes on with the next order.
-    EXPECT_EQ(server->send(order(1, 1001)), answer(1, kStock - 2));
+    EXPECT_EQ(server->send(order(1, 1001)), answer(1, kStock - 2, buy() ? 125 : 75));
     EXPECT_EQ(state(), after_second);
     if (!fired) break;
     cut_commit = cut_commit || ends_with_commit(proxy.cut_statement());
@@ -174,7 +175,7 @@ TEST_F(ConnectionCut, SignUpWhoseCommitAnswerIsLostMakesOneAccountAndAnswersOnce
   EXPECT_EQ(server.send(envelopes::signin(name, "pw")), "");
   db.set_market("BTC", kPrice, kStock);
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 1)),
-            answers::order("BTC", kPrice, kStock, 1, true, std::to_string(id)));
+            answers::order("BTC", kPrice, kStock, 1, true, 125, std::to_string(id)));
 }
 
 }  // namespace

@@ -84,9 +84,10 @@ class Faults : public ::testing::Test {
   // A new server process signed in as the trader (signing up first when needed).
   std::unique_ptr<ServerProcess> start_session() { return signed_in_server(*db, name); }
 
-  // What an executed buy of `amount` BTC prints, the stock being `stock` before it.
-  std::string bought_answer(long amount, long stock = 50) {
-    return answers::order("BTC", 100, stock, amount, true, id);
+  // What an executed buy of `amount` BTC at 100 prints, paying `krw`, the stock being `stock`
+  // before it.
+  std::string bought_answer(long amount, long krw, long stock = 50) {
+    return answers::order("BTC", 100, stock, amount, true, krw, id);
   }
 
   // The account display of the trader holding `krw`.
@@ -124,12 +125,12 @@ class Faults : public ::testing::Test {
 
 TEST_F(Faults, AnOrderSentWhileTheDatabaseIsDownWaitsForItAndTheSessionGoesOn) {
   if (!db_control::available()) GTEST_SKIP() << db_control::unavailable_reason();
-  ASSERT_EQ(server->send(envelopes::buy(kBTC, 2, 1)), bought_answer(2));
+  ASSERT_EQ(server->send(envelopes::buy(kBTC, 2, 1)), bought_answer(2, 250));
 
   db_control::stop();
   server->write_raw(envelopes::bytes_of(envelopes::buy(kBTC, 1, 2)));
   db_control::start();
-  EXPECT_EQ(server->read_until_prompt(), bought_answer(1, 48));
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(1, 125, 48));
   // Still signed in, and the balance is read from the database again.
   EXPECT_EQ(server->send(envelopes::my_info()), info(kStartingKrw - 375));
   db = std::make_unique<TestDb>();
@@ -183,7 +184,7 @@ TEST_F(Faults, AnOrderCutOffByARestartRunsAgainAndTradesOnce) {
     db_control::stop();
   }
   db_control::start();
-  EXPECT_EQ(server->read_until_prompt(), bought_answer(2));
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(2, 250));
   db = std::make_unique<TestDb>();
   EXPECT_EQ(snapshot(), bought(2, 1));
 }
@@ -217,7 +218,8 @@ TEST_P(KilledServer, WhileItsOrderWaitsForALockLeavesItWholeOrNotAtAll) {
 
   // Nothing of it is left locked either.
   auto next = start_session();
-  EXPECT_EQ(next->send(envelopes::buy(kBTC, 1, 2)), bought_answer(1, std::stol(snapshot()[0])));
+  EXPECT_EQ(next->send(envelopes::buy(kBTC, 1, 2)),
+            bought_answer(1, 125, std::stol(snapshot()[0])));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, KilledServer, ::testing::Values(Hold::kMarketRow, Hold::kTradeLog),
@@ -234,7 +236,7 @@ TEST_P(InterruptedOrder, RunsAgainAndTradesOnce) {
   ASSERT_TRUE(wait_for_value(root, status_query(kWaitsNow), "1"));
   root.exec("KILL QUERY " + root.value(kServerStatement));
   locker.exec("ROLLBACK");
-  EXPECT_EQ(server->read_until_prompt(), bought_answer(2));
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(2, 250));
   EXPECT_EQ(snapshot(), bought(2, 1));
 }
 
@@ -264,7 +266,7 @@ TEST_F(LockWaitTimeout, TheOrderRunsAgainAndTradesOnceTheLockIsFree) {
   ASSERT_TRUE(wait_for_value(root, status_query(kWaitsEver, waits), "2"));
   ASSERT_TRUE(wait_for_value(root, status_query(kWaitsNow), "1"));
   locker.exec("ROLLBACK");
-  EXPECT_EQ(impatient->read_until_prompt(), bought_answer(2));
+  EXPECT_EQ(impatient->read_until_prompt(), bought_answer(2, 250));
   EXPECT_EQ(snapshot(), bought(2, 1));
 }
 
@@ -288,7 +290,7 @@ TEST_F(LockWaitTimeout, ToTheLastAttemptRefusesTheOrderWhole) {
   EXPECT_EQ(snapshot(), before);
 
   // The session goes on normally.
-  EXPECT_EQ(impatient->send(envelopes::buy(kBTC, 2, 4)), bought_answer(2));
+  EXPECT_EQ(impatient->send(envelopes::buy(kBTC, 2, 4)), bought_answer(2, 250));
 }
 
 TEST_F(Faults, ADeadlockedOrderRunsAgainAndTradesOnce) {
@@ -308,7 +310,7 @@ TEST_F(Faults, ADeadlockedOrderRunsAgainAndTradesOnce) {
             0u);
   EXPECT_EQ(root.value(status_query("INNODB_DEADLOCKS", deadlocks)), "1");
   locker.exec("ROLLBACK");
-  EXPECT_EQ(server->read_until_prompt(), bought_answer(2));
+  EXPECT_EQ(server->read_until_prompt(), bought_answer(2, 250));
   EXPECT_EQ(snapshot(), bought(2, 1));
 }
 

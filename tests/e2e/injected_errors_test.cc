@@ -74,21 +74,16 @@ class InjectedError : public ::testing::TestWithParam<std::tuple<ErrorCase, Roun
 TEST_P(InjectedError, IsRunAgainAndAnsweredOnce) {
   const auto& [error, trip] = GetParam();
   const std::string name = unique_name("err");
-  std::unique_ptr<ServerProcess> server;
-  if (trip.order) {
-    server = signed_in_server(db, name, proxy.env());
-  } else {
-    signed_in_server(db, name);  // the account
-    server = std::make_unique<ServerProcess>(proxy.env());
-    ASSERT_EQ(server->read_until_prompt(), "");
-  }
+  if (!trip.order) signed_in_server(db, name);  // the account
+  std::unique_ptr<ServerProcess> server = greeted_server(proxy.env());
+  if (trip.order) sign_up_and_in(*server, db, name);
   const std::string acc = std::to_string(db.account_id(name));
   db.set_market("XRP", kPrice, kStock);
 
   proxy.answer_at(trip.piece, error.reply);
   if (trip.order) {
     EXPECT_EQ(server->send(envelopes::buy(kXRP, 2, 1700000000)),
-              answers::order("XRP", kPrice, kStock, 2, true, acc));
+              answers::order("XRP", kPrice, kStock, 2, true, 250, acc));
   } else {
     EXPECT_EQ(server->send(envelopes::signin(name, "pw")), "");
   }
@@ -188,7 +183,7 @@ TEST_P(LostCommitProof, FindsTheTradeOnce) {
     setting.emplace(c.setting, c.value);
   }
   proxy.release();
-  EXPECT_EQ(server->read_until_prompt(), answers::order("XRP", kPrice, kStock, 2, true, acc));
+  EXPECT_EQ(server->read_until_prompt(), answers::order("XRP", kPrice, kStock, 2, true, 250, acc));
   setting.reset();
   EXPECT_EQ(db.value("SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" + acc), "1");
 }

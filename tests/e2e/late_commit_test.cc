@@ -81,7 +81,7 @@ const DelayedCase kDelayedCases[] = {
     {"Order", true, "UPDATE kv_coininfo",
      [](ServerProcess&, Session& s) { s.db.set_market("XRP", kPrice, kStock); },
      [](const Session&) { return envelopes::buy(kXRP, 2, kAt); },
-     [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, true, s.acc); },
+     [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, true, 250, s.acc); },
      [](const Session& s) {
        return "%kv_tradehistory WHERE id=% AND acc_id=" + s.acc + " FOR UPDATE";
      },
@@ -151,14 +151,8 @@ class DelayedBatch : public LateCommit, public ::testing::WithParamInterface<Del
 TEST_P(DelayedBatch, LandsAfterTheProofAndTheAnswerMatchesTheDatabase) {
   const DelayedCase& c = GetParam();
   Session s{db, unique_name("late"), "", ""};
-  std::unique_ptr<ServerProcess> server;
-  if (c.signed_in) {
-    server = signed_in_server(db, s.name, proxy.env());
-    s.acc = std::to_string(db.account_id(s.name));
-  } else {
-    server = std::make_unique<ServerProcess>(proxy.env());
-    ASSERT_EQ(server->read_until_prompt(), "");
-  }
+  std::unique_ptr<ServerProcess> server = greeted_server(proxy.env());
+  if (c.signed_in) s.acc = sign_up_and_in(*server, db, s.name);
   c.prepare(*server, s);
   ASSERT_FALSE(HasFatalFailure());
 
@@ -201,7 +195,7 @@ TEST_P(IdenticalOrder, OneSessionTradesAndTheOtherIsRefused) {
   auto second = signed_in_server(db, name);
   const std::string acc = std::to_string(db.account_id(name));
   db.set_market("XRP", kPrice, kStock);
-  const std::string trade = answers::order("XRP", kPrice, kStock, 2, true, acc);
+  const std::string trade = answers::order("XRP", kPrice, kStock, 2, true, 250, acc);
   const korvane::KorvaneInterface order = envelopes::buy(kXRP, 2, kAt);
 
   proxy.hold_next_connection();

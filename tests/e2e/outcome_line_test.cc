@@ -71,7 +71,7 @@ const OutcomeCase kCases[] = {
      }},
     {"Buy", true, market, [](const Context&) { return envelopes::buy(kXRP, 2, kAt); },
      [](Context& c) {
-       return answers::order("XRP", kPrice, kStock, 2, true, c.acc) +
+       return answers::order("XRP", kPrice, kStock, 2, true, 250, c.acc) +
               done("buy", last_id(c, "kv_tradehistory"));
      }},
     {"AddAddress", true, nothing,

@@ -58,15 +58,15 @@ TEST_F(Pipelined, EachEnvelopeOfOneWriteRunsInTurn) {
   db.set_market("SOL", 300, 70);
   EXPECT_EQ(
       answers_of({bytes_of(envelopes::buy(kXRP, 2, 1)), bytes_of(envelopes::buy(kSOL, 1, 1))}, 2),
-      (std::vector<std::string>{answers::order("XRP", 100, 50, 2, true, acc),
-                                answers::order("SOL", 300, 70, 1, true, acc)}));
+      (std::vector<std::string>{answers::order("XRP", 100, 50, 2, true, 250, acc),
+                                answers::order("SOL", 300, 70, 1, true, 375, acc)}));
 
   const std::string market = bytes_of(envelopes::view_market());
   const std::string before = server.send(market);
   std::vector<std::string> three =
       answers_of({market, bytes_of(envelopes::sell(kXRP, 1, 2)), market}, 3);
   EXPECT_EQ(three[0], before);
-  EXPECT_EQ(three[1], answers::order("XRP", 100, 0, 1, false, acc));
+  EXPECT_EQ(three[1], answers::order("XRP", 100, 0, 1, false, 75, acc));
   const std::string after = server.send(market);
   EXPECT_EQ(three[2], after);
   EXPECT_EQ(trades(), "3");
@@ -106,8 +106,9 @@ TEST_F(Pipelined, BytesThatAreNoEnvelopeAreRefusedAndRunNothing) {
   const std::string buy = bytes_of(envelopes::buy(kXRP, 2, 1));
   EXPECT_EQ(answers_of({buy, "\xff\xff"}, 1), (std::vector<std::string>{kParseError}));
   EXPECT_EQ(trades(), "0");
-  EXPECT_EQ(answers_of({buy, std::string("\x08\xff", 2)}, 2),
-            (std::vector<std::string>{answers::order("XRP", 100, 50, 2, true, acc), kParseError}));
+  EXPECT_EQ(
+      answers_of({buy, std::string("\x08\xff", 2)}, 2),
+      (std::vector<std::string>{answers::order("XRP", 100, 50, 2, true, 250, acc), kParseError}));
   EXPECT_EQ(trades(), "1");
 }
 
@@ -117,12 +118,12 @@ TEST_F(Pipelined, AnEnvelopeWithItsCodeLastIsOneRequest) {
   db.set_market("XRP", 100, 50);
   db.set_market("SOL", 300, 70);
   EXPECT_EQ(answers_of({envelopes::bytes_code_last(envelopes::buy(kXRP, 2, 1))}, 1),
-            (std::vector<std::string>{answers::order("XRP", 100, 50, 2, true, acc)}));
+            (std::vector<std::string>{answers::order("XRP", 100, 50, 2, true, 250, acc)}));
   EXPECT_EQ(answers_of({bytes_of(envelopes::buy(kXRP, 1, 2)),
                         envelopes::bytes_code_last(envelopes::buy(kSOL, 2, 2))},
                        2),
-            (std::vector<std::string>{answers::order("XRP", 100, 48, 1, true, acc),
-                                      answers::order("SOL", 300, 70, 2, true, acc)}));
+            (std::vector<std::string>{answers::order("XRP", 100, 48, 1, true, 125, acc),
+                                      answers::order("SOL", 300, 70, 2, true, 750, acc)}));
   EXPECT_EQ(trades(), "3");
   // No further answer comes before the next request's own.
   EXPECT_EQ(server.send(envelopes::my_info()), answers::my_info(acc, name, 99998875));

@@ -1,12 +1,8 @@
 // scripts/serve itself: its options and what it prints, how it stops on a signal (every session
 // ends once it has answered, and nothing of it is left running), a client that half-closes in
 // the middle of a long answer, and the bound on a TLS handshake that drags on.
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +20,7 @@
 #include "support/envelopes.h"
 #include "support/net_session.h"
 #include "support/reaper.h"
+#include "support/sign_in.h"
 #include "support/test_db.h"
 #include "support/ws_client.h"
 
@@ -35,166 +32,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kLocalhost[] = "DNS:localhost,IP:127.0.0.1";
 constexpr int kXrp = 2;
 constexpr auto kDeadline = std::chrono::seconds(60);
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// scripts/serve (or scripts/run, which becomes it) as a child of the test, in a process group of
-// its own, with what it prints kept: for tests of how the script starts, what it says and how it
-// stops.
-class ServeScript {
- public:
-  // Runs the script with `args` and waits until it says it serves, or ends. Unless `args` name
-  // a port, a free one is added, and should another listener take it first, another.
-  explicit ServeScript(Args args, const std::string& script = "scripts/serve") : script_(script) {
-    const bool given_port = std::find(args.begin(), args.end(), "--port") != args.end();
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      Args run = args;
-      if (!given_port) {
-        port_ = free_local_port();
-        run.insert(run.end(), {"--port", std::to_string(port_)});
-      }
-      if (start(run) || given_port || err().find("could not listen") == std::string::npos) return;
-    }
-  }
-  ~ServeScript() {
-    if (pid_ > 0) {
-      kill(-pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-    unlink(err_file_.c_str());
-  }
-  ServeScript(const ServeScript&) = delete;
-  ServeScript& operator=(const ServeScript&) = delete;
-
-  bool serving() const { return pid_ > 0; }
-  int port() const { return port_; }
-  pid_t group() const { return group_; }
-  // What it printed on standard output: when it serves, up to the line that says how to stop it.
-  const std::string& out() const { return printed_; }
-  std::string err() const { return slurp(err_file_); }
-  // The exit status once it has ended.
-  int status() const { return status_; }
-
-  // Sends `signal` to the script's process alone.
-  void signal(int signal) { kill(pid_, signal); }
-
-  // Waits until the script has ended and returns its exit status (-1 when it does not end).
-  int wait_exit() {
-    auto deadline = Clock::now() + kDeadline;
-    while (pid_ > 0 && Clock::now() < deadline) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-      } else {
-        usleep(20000);
-      }
-    }
-    if (pid_ > 0) ADD_FAILURE() << "scripts/serve did not end";
-    return pid_ > 0 ? -1 : status_;
-  }
-
- private:
-  bool start(const Args& args) {
-    err_file_ = testing::TempDir() + "korvane_serve_script_err_" + std::to_string(getpid());
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return false;
-    Args argv_text = {std::string(KORVANE_SOURCE_DIR) + "/" + script_};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      int err = open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int devnull = open("/dev/null", O_RDONLY);
-      dup2(devnull, 0);
-      dup2(out[1], 1);
-      dup2(err, 2);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    setpgid(pid_, pid_);
-    group_ = pid_;
-    close(out[1]);
-    if (out_ >= 0) close(out_);
-    out_ = out[0];
-    reaper_ = std::make_unique<Reaper>("kill -TERM -- -" + std::to_string(pid_));
-    // Until it says how to stop it (it serves), or its output ends (it has ended).
-    auto deadline = Clock::now() + kDeadline;
-    printed_.clear();
-    while (printed_.find("  stop:") == std::string::npos && Clock::now() < deadline) {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 1000) <= 0) continue;
-      char buf[4096];
-      ssize_t n = read(out_, buf, sizeof(buf));
-      if (n <= 0) {
-        wait_exit();
-        return false;
-      }
-      printed_.append(buf, static_cast<size_t>(n));
-    }
-    return printed_.find("  stop:") != std::string::npos;
-  }
-
-  std::string script_;
-  pid_t pid_ = -1;
-  pid_t group_ = -1;
-  int port_ = 0;
-  int out_ = -1;
-  int status_ = -1;
-  std::string printed_;
-  std::string err_file_;
-  std::unique_ptr<Reaper> reaper_;  // stops the group should the test die first
-};
-
-struct Running {
-  pid_t pid;
-  std::string name;  // the command, as the kernel keeps it
-};
-
-// The processes of process group `group` that have not ended; a zombie has. A process may end
-// while it is read, so a read that fails counts it as gone.
-std::vector<Running> running_in_group(pid_t group) {
-  std::vector<Running> running;
-  DIR* proc = opendir("/proc");
-  while (dirent* entry = proc != nullptr ? readdir(proc) : nullptr) {
-    const std::string pid = entry->d_name;
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    int fd = open(("/proc/" + pid + "/stat").c_str(), O_RDONLY);
-    if (fd < 0) continue;
-    char buf[1024];
-    ssize_t n = read(fd, buf, sizeof(buf) - 1);
-    close(fd);
-    if (n <= 0) continue;
-    std::string stat(buf, static_cast<size_t>(n));
-    size_t open_paren = stat.find('('), paren = stat.rfind(')');
-    std::istringstream after(stat.substr(paren + 1));
-    std::string state;
-    long parent = 0, pgrp = 0;
-    if (after >> state >> parent >> pgrp && pgrp == group && state != "Z") {
-      running.push_back({std::stoi(pid), stat.substr(open_paren + 1, paren - open_paren - 1)});
-    }
-  }
-  if (proc != nullptr) closedir(proc);
-  return running;
-}
-
-// Waits until nothing of process group `group` runs; false, naming what does, when it does not.
-bool group_ends(pid_t group) {
-  auto deadline = Clock::now() + kDeadline;
-  std::vector<Running> running;
-  while (!(running = running_in_group(group)).empty() && Clock::now() < deadline) usleep(20000);
-  for (const Running& p : running) ADD_FAILURE() << "still running: " << p.pid << " " << p.name;
-  return running.empty();
-}
 
 // True when process `pid` has SIGTERM pending: it came while the process was busy with a request
 // (the server lets stop signals in only while it waits).
@@ -208,13 +45,13 @@ bool stop_pending(pid_t pid) {
   return false;
 }
 
-// Waits until every server of process group `group` has ended or holds SIGTERM pending.
-bool servers_told_to_stop(pid_t group) {
+// Waits until every server of `served` has ended or holds SIGTERM pending.
+bool servers_told_to_stop(const ServedOverTcp& served) {
   auto deadline = Clock::now() + kDeadline;
   for (;;) {
     bool all = true;
-    for (const Running& p : running_in_group(group)) {
-      if (p.name == "korvane-server" && !stop_pending(p.pid)) all = false;
+    for (pid_t server : served.servers()) {
+      if (!stop_pending(server)) all = false;
     }
     if (all) return true;
     if (Clock::now() > deadline) return false;
@@ -222,23 +59,12 @@ bool servers_told_to_stop(pid_t group) {
   }
 }
 
-Args serve_args(const Args& more) {
-  Args args = {"--bind", "127.0.0.1", "--server", KORVANE_SERVER_PATH};
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 // A session that has signed up and signed in with a new name; its account id in *account.
 std::unique_ptr<NetSession> signed_in_session(TestDb& db, int port, const NetOptions& options,
                                               long* account = nullptr) {
   auto session = std::make_unique<NetSession>(port, options);
-  std::string name = unique_name("srv");
-  std::string text;
-  EXPECT_TRUE(session->read_until_prompt(&text));
-  EXPECT_TRUE(session->send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
-  EXPECT_TRUE(session->read_until_prompt(&text));
-  EXPECT_TRUE(session->send(envelopes::bytes_of(envelopes::signin(name, "pw"))));
-  EXPECT_TRUE(session->read_until_prompt(&text));
+  const std::string name = unique_name("srv");
+  EXPECT_TRUE(sign_in_served(*session, name));
   if (account != nullptr) *account = db.account_id(name);
   return session;
 }
@@ -247,21 +73,6 @@ NetOptions tls_options(bool tls) {
   NetOptions options;
   options.tls = tls;
   return options;
-}
-
-// Gives `account` 10^5 trades of history: an answer of megabytes, more than every buffer between
-// the server and a client that does not read holds.
-void add_trades(TestDb& db, long account) {
-  std::string from = " FROM ";
-  for (char name : std::string("abcde")) {
-    from += std::string(name == 'a' ? "" : ", ") + "(SELECT 0 d";
-    for (int digit = 1; digit < 10; ++digit) from += " UNION ALL SELECT " + std::to_string(digit);
-    from += ") " + std::string(1, name);
-  }
-  db.exec(
-      "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
-      "trade_time) SELECT " +
-      std::to_string(account) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400)" + from);
 }
 
 class ServeScriptTest : public ::testing::Test {
@@ -286,18 +97,16 @@ TEST_F(ServeScriptTest, ASignalToTheScriptEndsEverySessionAndThenTheScript) {
   TestCertificate certificate(kLocalhost);
   struct Case {
     int signal;
-    std::string max_per_source;  // the sessions are found with and without the cap
+    int max_per_source;  // the sessions are found with and without the cap
     bool tls;
   };
-  for (const Case& c : {Case{SIGTERM, "16", false}, Case{SIGINT, "0", false},
-                        Case{SIGHUP, "2", false}, Case{SIGTERM, "0", true}}) {
+  for (const Case& c : {Case{SIGTERM, 16, false}, Case{SIGINT, 0, false}, Case{SIGHUP, 2, false},
+                        Case{SIGTERM, 0, true}}) {
     SCOPED_TRACE(strsignal(c.signal) + std::string(c.tls ? " over TLS" : ""));
     db.set_market("XRP", 100, 50);
-    Args args = serve_args({"--max-per-source", c.max_per_source});
-    if (c.tls) {
-      args.insert(args.end(), {"--tls-cert", certificate.cert(), "--tls-key", certificate.key()});
-    }
-    ServeScript served(args);
+    ServeOptions options = c.tls ? certificate.tls_serving() : ServeOptions();
+    options.max_per_source = c.max_per_source;
+    ServedOverTcp served(options);
     ASSERT_TRUE(served.serving()) << served.err();
     auto idle = std::make_unique<NetSession>(served.port(), tls_options(c.tls));
     std::string text;
@@ -315,11 +124,11 @@ TEST_F(ServeScriptTest, ASignalToTheScriptEndsEverySessionAndThenTheScript) {
       ASSERT_TRUE(busy->send(envelopes::bytes_of(envelopes::buy(kXrp, 2, 1))));
       ASSERT_TRUE(wait_for_lock_waits(root, 1));
       served.signal(c.signal);
-      ASSERT_TRUE(servers_told_to_stop(served.group()));
+      ASSERT_TRUE(servers_told_to_stop(served));
       holder.exec("COMMIT");
     }
     ASSERT_TRUE(busy->read_until_prompt(&text));
-    EXPECT_EQ(text, answers::order("XRP", 100, 50, 2, true, std::to_string(account)));
+    EXPECT_EQ(text, answers::order("XRP", 100, 50, 2, true, 250, std::to_string(account)));
     for (NetSession* s : {idle.get(), busy.get(), pending.get()}) {
       if (s == nullptr) continue;
       EXPECT_TRUE(s->read_to_end(&text));
@@ -329,7 +138,7 @@ TEST_F(ServeScriptTest, ASignalToTheScriptEndsEverySessionAndThenTheScript) {
     busy.reset();
     pending.reset();
     EXPECT_EQ(served.wait_exit(), 128 + c.signal) << served.err();
-    EXPECT_TRUE(group_ends(served.group()));
+    EXPECT_TRUE(served.wait_all_ended());
     expect_closed_cleanly();
   }
 }
@@ -338,32 +147,23 @@ TEST_F(ServeScriptTest, ASignalToTheScriptEndsEverySessionAndThenTheScript) {
 // answer it, then every web session ends with a normal close, and nothing is left running.
 TEST_F(ServeScriptTest, ASignalEndsWebSessionsAfterTheirRequest) {
   TestCertificate certificate(kLocalhost);
-  char page[] = "/tmp/korvane-page.XXXXXX";
-  ASSERT_NE(mkdtemp(page), nullptr);
-  Reaper remove_page(std::string("rm -rf ") + page);
+  TempFolder page("page");
   for (const auto& [signal, tls] : {std::pair{SIGTERM, false}, std::pair{SIGINT, true}}) {
     SCOPED_TRACE(strsignal(signal) + std::string(tls ? " over TLS" : ""));
     db.set_market("XRP", 100, 50);
-    const int web_port = free_local_port();
-    Args args = serve_args({"--web-port", std::to_string(web_port), "--web-root", page});
-    if (tls)
-      args.insert(args.end(), {"--tls-cert", certificate.cert(), "--tls-key", certificate.key()});
-    ServeScript served(args);
+    ServeOptions options = tls ? certificate.tls_serving() : ServeOptions();
+    options.web = true;
+    options.web_root = page.dir();
+    ServedOverTcp served(options);
     ASSERT_TRUE(served.serving()) << served.err();
-    WsOptions options;
-    options.net.tls = tls;
-    auto idle = std::make_unique<WsSession>(web_port, options);
-    auto busy = std::make_unique<WsSession>(web_port, options);
+    const int web_port = served.web_port();
+    WsOptions ws_options;
+    ws_options.net.tls = tls;
+    auto idle = std::make_unique<WsSession>(web_port, ws_options);
+    auto busy = std::make_unique<WsSession>(web_port, ws_options);
     const std::string name = unique_name("wsstop");
     std::string text;
-    for (const std::string& request :
-         {std::string(), envelopes::bytes_of(envelopes::signup(name, "pw")),
-          envelopes::bytes_of(envelopes::signin(name, "pw"))}) {
-      if (!request.empty()) {
-        ASSERT_TRUE(busy->send(request));
-      }
-      ASSERT_TRUE(busy->read_until_prompt(&text));
-    }
+    ASSERT_TRUE(sign_in_served(*busy, name));
     ASSERT_TRUE(idle->read_until_prompt(&text));
     {
       TestDb holder;
@@ -372,11 +172,12 @@ TEST_F(ServeScriptTest, ASignalEndsWebSessionsAfterTheirRequest) {
       ASSERT_TRUE(busy->send(envelopes::bytes_of(envelopes::buy(kXrp, 2, 1))));
       ASSERT_TRUE(wait_for_lock_waits(root, 1));
       served.signal(signal);
-      ASSERT_TRUE(servers_told_to_stop(served.group()));
+      ASSERT_TRUE(servers_told_to_stop(served));
       holder.exec("COMMIT");
     }
     ASSERT_TRUE(busy->read_until_prompt(&text));
-    EXPECT_EQ(text, answers::order("XRP", 100, 50, 2, true, std::to_string(db.account_id(name))));
+    EXPECT_EQ(text,
+              answers::order("XRP", 100, 50, 2, true, 250, std::to_string(db.account_id(name))));
     for (WsSession* s : {idle.get(), busy.get()}) {
       int code = 0;
       EXPECT_TRUE(s->read_to_close(&text, &code));
@@ -386,7 +187,7 @@ TEST_F(ServeScriptTest, ASignalEndsWebSessionsAfterTheirRequest) {
     idle.reset();
     busy.reset();
     EXPECT_EQ(served.wait_exit(), 128 + signal) << served.err();
-    EXPECT_TRUE(group_ends(served.group()));
+    EXPECT_TRUE(served.wait_all_ended());
     expect_closed_cleanly();
   }
 }
@@ -398,12 +199,13 @@ TEST_F(ServeScriptTest, ScriptsRunStopsTheSameWay) {
       std::string(KORVANE_SOURCE_DIR) + "/build/korvane-server") {
     GTEST_SKIP() << "scripts/run builds build/, and these tests run another build";
   }
-  const int web_port = free_local_port();  // scripts/run's own, 8080, may be taken here
-  ServeScript served({"--bind", "127.0.0.1", "--web-port", std::to_string(web_port)},
-                     "scripts/run");
+  ServeOptions options;
+  options.script = "scripts/run";
+  options.web = true;  // on a free port: scripts/run's own, 8080, may be taken here
+  ServedOverTcp served(options);
   ASSERT_TRUE(served.serving()) << served.err();
   std::unique_ptr<NetSession> session = signed_in_session(db, served.port(), {});
-  auto web = std::make_unique<WsSession>(web_port);
+  auto web = std::make_unique<WsSession>(served.web_port());
   std::string text;
   ASSERT_TRUE(web->read_until_prompt(&text));
   served.signal(SIGTERM);
@@ -415,7 +217,7 @@ TEST_F(ServeScriptTest, ScriptsRunStopsTheSameWay) {
   session.reset();
   web.reset();
   EXPECT_EQ(served.wait_exit(), 128 + SIGTERM) << served.err();
-  EXPECT_TRUE(group_ends(served.group()));
+  EXPECT_TRUE(served.wait_all_ended());
   expect_closed_cleanly();
 }
 
@@ -431,7 +233,7 @@ TEST_F(ServeScriptTest, ClientsEndDuringALongAnswerEndTheSessionAfterIt) {
     long account = 0;
     std::unique_ptr<NetSession> session = signed_in_session(db, served.port(), {}, &account);
     ASSERT_NE(account, 0);
-    add_trades(db, account);
+    db.add_history(account, 5);  // megabytes: more than every buffer between server and client
     ASSERT_TRUE(session->send(envelopes::bytes_of(envelopes::history(kXrp, 1))));
     if (!half_close) {
       session.reset();
@@ -458,13 +260,15 @@ TEST_F(ServeScriptTest, ClientsEndDuringALongAnswerEndTheSessionAfterIt) {
 // waited to write) the next connection is greeted; a stop signal ends the script within the
 // grace after the servers have ended.
 TEST_F(ServeScriptTest, AWebClientThatNeverReadsHoldsNeitherItsPlaceNorTheStop) {
-  char page[] = "/tmp/korvane-page.XXXXXX";
-  ASSERT_NE(mkdtemp(page), nullptr);
-  Reaper remove_page(std::string("rm -rf ") + page);
-  const int web_port = free_local_port();
-  ServeScript served(serve_args({"--server", KORVANE_SHORT_IDLE_SERVER_PATH, "--max-sessions", "1",
-                                 "--web-port", std::to_string(web_port), "--web-root", page}));
+  TempFolder page("page");
+  ServeOptions options;
+  options.server = KORVANE_SHORT_IDLE_SERVER_PATH;
+  options.max_sessions = 1;
+  options.web = true;
+  options.web_root = page.dir();
+  ServedOverTcp served(options);
   ASSERT_TRUE(served.serving()) << served.err();
+  const int web_port = served.web_port();
   const std::string name = unique_name("noread");
   std::string text;
   {
@@ -473,7 +277,7 @@ TEST_F(ServeScriptTest, AWebClientThatNeverReadsHoldsNeitherItsPlaceNorTheStop) 
     ASSERT_TRUE(signup.send(envelopes::bytes_of(envelopes::signup(name, "pw"))));
     ASSERT_TRUE(signup.read_until_prompt(&text));
   }
-  add_trades(db, db.account_id(name));
+  db.add_history(db.account_id(name), 5);
   // Greeted, then signed in and asking for the history, then not reading.
   auto stuck = [&](WsSession* ws) {
     EXPECT_TRUE(ws->read_until_prompt(&text));
@@ -487,16 +291,14 @@ TEST_F(ServeScriptTest, AWebClientThatNeverReadsHoldsNeitherItsPlaceNorTheStop) 
   stuck(&next);
   served.signal(SIGTERM);
   EXPECT_EQ(served.wait_exit(), 128 + SIGTERM) << served.err();
-  EXPECT_TRUE(group_ends(served.group()));
+  EXPECT_TRUE(served.wait_all_ended());
 }
 
 // A client that sends its TLS hello a byte at a time, each well within the limit of one read,
 // is closed while it is still sending; the one place it held is free again.
 TEST_F(ServeScriptTest, TrickledTlsHelloIsClosedAndItsPlaceFreed) {
   TestCertificate certificate(kLocalhost);
-  ServeOptions options;
-  options.tls_cert = certificate.cert();
-  options.tls_key = certificate.key();
+  ServeOptions options = certificate.tls_serving();
   options.max_sessions = 1;
   ServedOverTcp served(options);
   NetSession trickling(served.port());
@@ -540,27 +342,29 @@ TEST(ServeScript, BadOptionsAreRefusedWithStatusTwo) {
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
   };
   for (const Case& c : cases) {
-    Args args = serve_args({});
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    if (std::find(args.begin(), args.end(), "--port") == args.end()) {
-      args.insert(args.end(), {"--port", "1"});  // refused before anything listens
+    ServeOptions options;
+    options.args = c.args;
+    if (std::find(c.args.begin(), c.args.end(), "--port") == c.args.end()) {
+      options.args.insert(options.args.end(), {"--port", "1"});  // refused before anything listens
     }
-    ServeScript served(args);
+    ServedOverTcp served(options);
     EXPECT_FALSE(served.serving());
-    EXPECT_EQ(served.status(), 2) << c.message;
+    EXPECT_EQ(served.exit_status(), 2) << c.message;
     EXPECT_EQ(served.err(), "scripts/serve: " + c.message + " (see --help)\n");
-    EXPECT_EQ(served.out(), "");
+    EXPECT_EQ(served.banner(), "");
   }
 }
 
 TEST(ServeScript, APortInUseIsReportedAndNothingServes) {
   ServedOverTcp first;
-  ServeScript second(serve_args({"--port", std::to_string(first.port())}));
+  ServeOptions options;
+  options.args = {"--port", std::to_string(first.port())};
+  ServedOverTcp second(options);
   EXPECT_FALSE(second.serving());
-  EXPECT_EQ(second.status(), 1);
+  EXPECT_EQ(second.exit_status(), 1);
   EXPECT_NE(second.err().find("could not listen on " + first.address()), std::string::npos)
       << second.err();
-  EXPECT_EQ(second.out(), "");
+  EXPECT_EQ(second.banner(), "");
 }
 
 // The command the script prints to connect works as printed, for certificates made out to a
@@ -580,14 +384,10 @@ TEST_F(ServeScriptTest, ThePrintedConnectCommandWorks) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.names + " CN=" + c.common_name);
     std::unique_ptr<TestCertificate> certificate;
-    Args args = serve_args({});
-    if (c.tls) {
-      certificate = std::make_unique<TestCertificate>(c.names, c.common_name);
-      args.insert(args.end(), {"--tls-cert", certificate->cert(), "--tls-key", certificate->key()});
-    }
-    ServeScript served(args);
+    if (c.tls) certificate = std::make_unique<TestCertificate>(c.names, c.common_name);
+    ServedOverTcp served(c.tls ? certificate->tls_serving() : ServeOptions());
     ASSERT_TRUE(served.serving()) << served.err();
-    const std::string out = served.out();
+    const std::string out = served.banner();
     size_t at = out.find("  connect: ");
     ASSERT_NE(at, std::string::npos) << out;
     std::istringstream line(out.substr(at + 11, out.find('\n', at) - at - 11));

@@ -1,7 +1,6 @@
 // Serving on a network: TLS with scripts/serve and with the HAProxy terminator of deploy/, the
 // listen backlog, whole requests over small segments, the session caps, the idle limit, and what
 // a session leaves behind in the database and the journal when it ends.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -10,12 +9,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,13 +29,6 @@ using Args = std::vector<std::string>;
 
 constexpr char kLocalhost[] = "DNS:localhost,IP:127.0.0.1";
 constexpr char kElsewhere[] = "DNS:elsewhere.example";
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Runs a shell command; its standard output and error together, and its exit status.
 std::string run_shell(const std::string& command, int* status) {
@@ -89,13 +78,6 @@ bool wait_for_sessions(const std::function<int()>& sessions, int n) {
   return false;
 }
 
-ServeOptions tls_serving(const TestCertificate& certificate) {
-  ServeOptions options;
-  options.tls_cert = certificate.cert();
-  options.tls_key = certificate.key();
-  return options;
-}
-
 Args tls_client(const std::string& address, const Args& more) {
   Args args = {"--connect", address, "--tls"};
   args.insert(args.end(), more.begin(), more.end());
@@ -109,7 +91,7 @@ class Serving : public ::testing::Test {
 
 TEST_F(Serving, TlsSessionSignsUpTradesAndReadsItsHistory) {
   TestCertificate certificate(kLocalhost);
-  ServedOverTcp served(tls_serving(certificate));
+  ServedOverTcp served(certificate.tls_serving());
   EXPECT_NE(served.banner().find("korvane --tls --connect " + served.address()), std::string::npos);
   db.set_market("XRP", 100, 50);
   std::string at = "1700000000";
@@ -134,7 +116,7 @@ TEST_F(Serving, TlsSessionSignsUpTradesAndReadsItsHistory) {
 TEST_F(Serving, ClientRefusesAnUntrustedCertificateOrAnotherName) {
   TestCertificate ours(kLocalhost);
   TestCertificate elsewhere(kElsewhere);
-  ServedOverTcp served(tls_serving(elsewhere));
+  ServedOverTcp served(elsewhere.tls_serving());
   std::string name = unique_name("mitm");
   std::string localhost = "localhost:" + std::to_string(served.port());
   struct Case {
@@ -170,7 +152,7 @@ TEST_F(Serving, ClientRefusesAnUntrustedCertificateOrAnotherName) {
 
 TEST_F(Serving, PlainTextOnTheTlsPortEndsOnlyThatConnection) {
   TestCertificate certificate(kLocalhost);
-  ServedOverTcp served(tls_serving(certificate));
+  ServedOverTcp served(certificate.tls_serving());
   NetSession before(served.port(), over_tls());
   std::string text;
   ASSERT_TRUE(before.read_until_prompt(&text));
@@ -228,7 +210,7 @@ void check_whole_requests_over_small_segments(TestDb& db, int port) {
 
 TEST_F(Serving, RequestLongerThanASegmentArrivesWholeOverTls) {
   TestCertificate certificate(kLocalhost);
-  ServedOverTcp served(tls_serving(certificate));
+  ServedOverTcp served(certificate.tls_serving());
   check_whole_requests_over_small_segments(db, served.port());
 }
 
@@ -296,22 +278,16 @@ TEST_F(Serving, PerSourceCapClosesTheExtraConnectionOnly) {
       "closed: too many sessions from your address (the most is 2); end one or try later\n");
 }
 
-// The server built with an idle limit of 2 seconds, run on pipes with its standard error kept.
-std::vector<std::string> short_idle_server(const std::string& stderr_file) {
-  return {"/bin/sh", "-c", "exec " KORVANE_SHORT_IDLE_SERVER_PATH " 2>" + stderr_file};
-}
-
 TEST_F(Serving, IdleSessionEndsAfterTheLimitAndClosesItsDatabaseConnection) {
   std::string before = aborted_clients(db);
-  std::string err = testing::TempDir() + "korvane_idle_err_" + std::to_string(getpid());
-  ServerProcess server({}, short_idle_server(err));
+  // The server built with an idle limit of 2 seconds.
+  ServerProcess server({}, {}, KORVANE_SHORT_IDLE_SERVER_PATH, ServerProcess::kPipesAndStderr);
   server.read_until_prompt();
   std::string name = unique_name("idle");
   EXPECT_EQ(server.send(envelopes::signup(name, "pw")).substr(0, 7), "acc_id:");  // still there
   EXPECT_EQ(server.read_to_end(), "");  // then nothing more, and the end
   EXPECT_EQ(server.wait_exit(), 0);
-  EXPECT_EQ(read_file(err), "");
-  unlink(err.c_str());
+  EXPECT_EQ(server.stderr_to_end(), "");
   // The database saw the connection closed, not dropped. Its count is updated when it has read
   // the close, so wait until the session's connection is gone from the process list.
   EXPECT_TRUE(wait_for_no_server_connections(db));
@@ -330,11 +306,10 @@ TEST_F(Serving, IdleSessionEndsAfterTheLimitAndClosesItsDatabaseConnection) {
 
 TEST_F(Serving, SessionEndsLeaveNoAbortedClientAndNoLibraryLog) {
   std::string before = aborted_clients(db);
-  std::string err = testing::TempDir() + "korvane_log_err_" + std::to_string(getpid());
   {
     // Undecodable requests: a sign-up without its required password, and then the end of
     // input.
-    ServerProcess server({}, {"/bin/sh", "-c", "exec \"$0\" 2>" + err});
+    ServerProcess server({}, {}, {}, ServerProcess::kPipesAndStderr);
     server.read_until_prompt();
     korvane::KorvaneInterface missing = envelopes::signup("x", "pw");
     missing.mutable_event_signup()->clear_password();
@@ -343,9 +318,8 @@ TEST_F(Serving, SessionEndsLeaveNoAbortedClientAndNoLibraryLog) {
     EXPECT_EQ(server.send(bytes), "Error parse_handler();\n");
     server.close_input();
     EXPECT_EQ(server.wait_exit(), 0);
+    EXPECT_EQ(server.stderr_to_end(), "");
   }
-  EXPECT_EQ(read_file(err), "");
-  unlink(err.c_str());
   // A name over 32 bytes ends the process on purpose, also through the one exit path.
   {
     ServerProcess server;
@@ -361,9 +335,8 @@ TEST_F(Serving, SessionEndsLeaveNoAbortedClientAndNoLibraryLog) {
 // The systemd units as systemd reads them: no unknown setting, no bad value.
 TEST(Deploy, UnitsPassSystemdVerify) {
   if (system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
-  char tmpl[] = "/tmp/korvane-units.XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  std::string dir = tmpl;
+  TempFolder units("units");
+  const std::string& dir = units.dir();
   std::string deploy = std::string(KORVANE_SOURCE_DIR) + "/deploy/";
   // The installed server's path, as the units name it, is the built one here.
   int status;
@@ -379,7 +352,6 @@ TEST(Deploy, UnitsPassSystemdVerify) {
                 &status);
   EXPECT_EQ(out, "");
   EXPECT_EQ(status, 0);
-  run_shell("rm -rf " + dir, &status);
 }
 
 // HAProxy with deploy/haproxy/korvane-tls.cfg in front of scripts/serve (standing in for
@@ -388,14 +360,7 @@ TEST(Deploy, UnitsPassSystemdVerify) {
 class TlsTerminator {
  public:
   TlsTerminator(const TestCertificate& certificate, int sessions_port) {
-    char tmpl[] = "/tmp/korvane-tls-run.XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
-      ADD_FAILURE() << "mkdtemp failed";
-      return;
-    }
-    run_ = tmpl;
-    remover_ = std::make_unique<Reaper>("rm -rf " + run_);
-    std::ofstream(run_ + "/cli.cfg") << "global\n    stats socket \"" << cli() << "\"\n";
+    run_.write("cli.cfg", "global\n    stats socket \"" + cli() + "\"\n");
     // The port may be taken by another listener before HAProxy binds it; another is tried then.
     for (int attempt = 0; attempt < 5; ++attempt) {
       if (start(certificate, sessions_port)) return;
@@ -408,7 +373,6 @@ class TlsTerminator {
       ADD_FAILURE() << "HAProxy ended before the test did:\n" << errors();
     }
     group_.reset();
-    if (!run_.empty()) std::filesystem::remove_all(run_);
   }
 
   static std::string config() {
@@ -450,10 +414,10 @@ class TlsTerminator {
   }
 
   // What HAProxy printed.
-  std::string errors() const { return read_file(run_ + "/haproxy.out"); }
+  std::string errors() const { return run_.read("haproxy.out"); }
 
  private:
-  std::string cli() const { return run_ + "/cli.sock"; }
+  std::string cli() const { return run_.dir() + "/cli.sock"; }
 
   // Starts HAProxy on a free port; true once it listens there, false when it ended first.
   bool start(const TestCertificate& certificate, int sessions_port) {
@@ -463,22 +427,13 @@ class TlsTerminator {
             {"KORVANE_SESSIONS_ADDR", "127.0.0.1:" + std::to_string(sessions_port)},
             {"KORVANE_MAX_SESSIONS", "8"},
             {"KORVANE_MAX_PER_SOURCE", "2"},
-            {"KORVANE_TLS_RUN", run_}};
-    const std::string out = run_ + "/haproxy.out", cli_config = run_ + "/cli.cfg";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setpgid(0, 0);
-      int log = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(log, 1);
-      dup2(log, 2);
-      for (const auto& [key, value] : env_) setenv(key.c_str(), value.c_str(), 1);
-      execl("/usr/sbin/haproxy", "haproxy", "-db", "-f", config().c_str(), "-f", cli_config.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    setpgid(pid, pid);
-    group_ = std::make_unique<StartedGroup>(pid);
-    for (int i = 0; i < 3000 && !group_->leader_ended(); ++i) {
+            {"KORVANE_TLS_RUN", run_.dir()}};
+    const std::string out = run_.dir() + "/haproxy.out";
+    group_ =
+        start_group({"/usr/sbin/haproxy", "-db", "-f", config(), "-f", run_.dir() + "/cli.cfg"},
+                    env_, out, out);
+    const pid_t pid = group_ != nullptr ? group_->leader() : -1;
+    for (int i = 0; pid > 0 && i < 3000 && !group_->leader_ended(); ++i) {
       if (group_listens(pid, port_) && sessions() >= 0) return true;
       usleep(10000);
     }
@@ -486,10 +441,9 @@ class TlsTerminator {
     return false;
   }
 
-  std::string run_;
+  TempFolder run_{"tls-run"};
   int port_ = 0;
   std::map<std::string, std::string> env_;
-  std::unique_ptr<Reaper> remover_;      // removes run_ should the test die first
   std::unique_ptr<StartedGroup> group_;  // HAProxy
 };
 

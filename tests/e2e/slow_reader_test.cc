@@ -28,8 +28,9 @@ constexpr char kPrompt[] = "> ";
 constexpr char kDepositAnswer[] = "Hello handle_sell\n> ";
 constexpr char kDeleteAnswer[] = "TODO\n> ";
 
-std::string buy_answer(const std::string& acc, long stock, long amount) {
-  return answers::order("XRP", 100, stock, amount, true, acc);
+// A buy of `amount` XRP at 100, paying `krw`, the stock being `stock` before it.
+std::string buy_answer(const std::string& acc, long stock, long amount, long krw) {
+  return answers::order("XRP", 100, stock, amount, true, krw, acc);
 }
 
 // Sends one request and waits until the server has written `answer` (prompt included) after the
@@ -107,11 +108,11 @@ TEST_F(SlowReader, AnOrderWhoseAnswerCannotBeWrittenHoldsNoMarketRow) {
   ASSERT_TRUE(
       wait_for_value(db, "SELECT COUNT(*) FROM kv_tradehistory WHERE acc_id=" + acc(a), "1"));
   // Another order of the coin locks the same market row, and goes through.
-  EXPECT_EQ(quick->send(envelopes::buy(kXrp, 1, 1)), buy_answer(acc(b), 48, 1));
+  EXPECT_EQ(quick->send(envelopes::buy(kXrp, 1, 1)), buy_answer(acc(b), 48, 1, 125));
   EXPECT_EQ(slow->output_waiting(), static_cast<int>(filled.size()));  // still waiting
 
   // Once its client reads, the slow session's answer is whole and comes once.
-  const std::string answer = buy_answer(acc(a), 50, 2) + kPrompt;
+  const std::string answer = buy_answer(acc(a), 50, 2, 250) + kPrompt;
   EXPECT_EQ(read_bytes(*slow, filled.size() + answer.size()), filled + answer);
   EXPECT_EQ(slow->send(envelopes::deposit(kXrp, "a")) + kPrompt, kDepositAnswer);
   EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='XRP'"), "47");
@@ -128,7 +129,7 @@ TEST_F(SlowReader, AnAddressBookAddWhoseAnswerCannotBeWrittenHoldsNoVaultRow) {
   ASSERT_TRUE(
       wait_for_value(db, "SELECT COUNT(*) FROM kv_addressbook WHERE acc_id=" + acc(name), "1"));
   // An order of the same account locks the same vault row, and goes through.
-  EXPECT_EQ(other->send(envelopes::buy(kXrp, 1, 1)), buy_answer(acc(name), 50, 1));
+  EXPECT_EQ(other->send(envelopes::buy(kXrp, 1, 1)), buy_answer(acc(name), 50, 1, 125));
   EXPECT_EQ(slow->output_waiting(), static_cast<int>(filled.size()));
 
   const std::string answer = answers::address_added("XRP", "rSlow", "1") + kPrompt;

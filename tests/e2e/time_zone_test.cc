@@ -28,7 +28,7 @@ TEST(TimeZone, TradeTimesAreUtcOnADatabaseInAnotherZone) {
 
   db.set_market("BTC", 100, 50);
   EXPECT_EQ(server.send(envelopes::buy(kBtc, 1, 1000)),
-            answers::order("BTC", 100, 50, 1, true, acc));
+            answers::order("BTC", 100, 50, 1, true, 125, acc));
   // DATETIME text is the same to every reader, whatever its zone.
   EXPECT_EQ(db.value("SELECT trade_time FROM kv_tradehistory WHERE acc_id=" + acc),
             "1970-01-01 00:16:40");

@@ -169,7 +169,7 @@ TEST(TradingConcurrency, ABuyMeetsTheStockWhereItWritesIt) {
     locker.exec("COMMIT");
     const bool traded = c.met >= 1;
     EXPECT_EQ(server->read_until_prompt(),
-              traded ? answers::order("SOL", kPrice, c.met, 1, true, acc)
+              traded ? answers::order("SOL", kPrice, c.met, 1, true, 125, acc)
                      : std::to_string(kPrice) + "\n" + std::to_string(c.met) + "\n");
     EXPECT_EQ(db.value("SELECT qty FROM kv_coininfo WHERE symbol='SOL'"),
               std::to_string(traded ? c.met - 1 : c.met));

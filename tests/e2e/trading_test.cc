@@ -21,10 +21,10 @@ class Trading : public SignedInTest {
  protected:
   Trading() : SignedInTest("trader") {}
 
-  // What an executed order prints (answers::order) for this account.
+  // What an executed order prints (answers::order) for this account, moving `krw` KRW.
   std::string executed(const std::string& symbol, uint64_t price, uint64_t stock, uint64_t amount,
-                       bool buy) {
-    return answers::order(symbol, price, stock, amount, buy, acc);
+                       bool buy, uint64_t krw) {
+    return answers::order(symbol, price, stock, amount, buy, krw, acc);
   }
 
   // KRW, BTC, ETH, XRP of the account.
@@ -51,13 +51,13 @@ class Trading : public SignedInTest {
 
 TEST_F(Trading, BuyThenSellPrintTheirLinesAndMoveStockAndBalances) {
   db.set_market("BTC", 100, 50);
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1000)), executed("BTC", 100, 50, 2, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1000)), executed("BTC", 100, 50, 2, true, 250));
   EXPECT_EQ(stock("BTC"), "48");
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999750", "2", "0", "0"}));
   EXPECT_EQ(log(), (Rows{{"BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"}}));
 
   // A sell prints no market lines; it credits the value less the fee.
-  EXPECT_EQ(server.send(envelopes::sell(kBTC, 2, 1000)), executed("BTC", 100, 0, 2, false));
+  EXPECT_EQ(server.send(envelopes::sell(kBTC, 2, 1000)), executed("BTC", 100, 0, 2, false, 150));
   EXPECT_EQ(stock("BTC"), "50");
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999900", "0", "0", "0"}));
   EXPECT_EQ(log(), (Rows{{"BTC", "100", "2", "200", "1", "1970-01-01 00:16:40"},
@@ -66,24 +66,24 @@ TEST_F(Trading, BuyThenSellPrintTheirLinesAndMoveStockAndBalances) {
 
 TEST_F(Trading, FeeTruncates) {
   db.set_market("XRP", 3, 10);
-  EXPECT_EQ(server.send(envelopes::buy(kXRP, 1, 5)), executed("XRP", 3, 10, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kXRP, 1, 5)), executed("XRP", 3, 10, 1, true, 3));
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999997", "0", "0", "1"}));
 }
 
 TEST_F(Trading, BotGuardRefusesTheSameSymbolSideAndTime) {
   db.set_market("BTC", 10, 100);
   db.set_market("ETH", 20, 100);
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 77)), executed("BTC", 10, 100, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 77)), executed("BTC", 10, 100, 1, true, 12));
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 77)), "[-] DETECTED Trading Bot\n");
   EXPECT_EQ(stock("BTC"), "99");
   EXPECT_EQ(vault(), (std::vector<std::string>{"99999988", "1", "0", "0"}));
 
   // Another side or another symbol at the same time is a different trade.
-  EXPECT_EQ(server.send(envelopes::sell(kBTC, 1, 77)), executed("BTC", 10, 0, 1, false));
-  EXPECT_EQ(server.send(envelopes::buy(kETH, 1, 77)), executed("ETH", 20, 100, 1, true));
+  EXPECT_EQ(server.send(envelopes::sell(kBTC, 1, 77)), executed("BTC", 10, 0, 1, false, 8));
+  EXPECT_EQ(server.send(envelopes::buy(kETH, 1, 77)), executed("ETH", 20, 100, 1, true, 25));
 
   // Without a timestamp an order is logged at second 0, so the second such order collides.
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1)), executed("BTC", 10, 100, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1)), executed("BTC", 10, 100, 1, true, 12));
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 3)), "[-] DETECTED Trading Bot\n");
   EXPECT_EQ(log().back(),
             (std::vector<std::string>{"BTC", "10", "1", "10", "1", "1970-01-01 00:00:00"}));
@@ -93,7 +93,7 @@ TEST_F(Trading, BotGuardRefusesTheSameSymbolSideAndTime) {
 TEST_F(Trading, BuySymbolIsTheLow32BitsOfItsField) {
   db.set_market("ETH", 7, 30);
   EXPECT_EQ(server.send(envelopes::buy((int64_t{1} << 32) + 1, 1, 9)),
-            executed("ETH", 7, 30, 1, true));
+            executed("ETH", 7, 30, 1, true, 8));
   EXPECT_EQ(server.send(envelopes::buy(4, 1, 10)), "");
   EXPECT_EQ(server.send(envelopes::buy(-1, 1, 11)), "");
   EXPECT_EQ(server.send(envelopes::buy(kETH, 0, 12)), "");
@@ -119,11 +119,11 @@ TEST_F(Trading, RefusalsPrintOnlyTheMarketLinesAndChangeNothing) {
   EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 6)), "101\n5\n");  // 126 needed
   // An exact balance passes and leaves nothing.
   db.set_market("BTC", 100, 5);
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 7)), executed("BTC", 100, 5, 1, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 1, 7)), executed("BTC", 100, 5, 1, true, 125));
   EXPECT_EQ(vault(), (std::vector<std::string>{"0", "1", "3", "0"}));
   // Selling exactly what is held passes too.
   db.set_market("ETH", 4, 0);
-  EXPECT_EQ(server.send(envelopes::sell(kETH, 3, 8)), executed("ETH", 4, 0, 3, false));
+  EXPECT_EQ(server.send(envelopes::sell(kETH, 3, 8)), executed("ETH", 4, 0, 3, false, 9));
   EXPECT_EQ(vault(), (std::vector<std::string>{"9", "1", "0", "0"}));
   EXPECT_EQ(stock("ETH"), "3");
 }
@@ -170,7 +170,7 @@ TEST_F(Trading, AFailedStatementRollsTheWholeOrderBack) {
   EXPECT_TRUE(log().empty());
 
   // The session goes on normally afterwards.
-  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1)), executed("BTC", 100, 50, 2, true));
+  EXPECT_EQ(server.send(envelopes::buy(kBTC, 2, 1)), executed("BTC", 100, 50, 2, true, 250));
   EXPECT_EQ(log().size(), 1u);
 }
 

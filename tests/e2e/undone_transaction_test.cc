@@ -87,7 +87,7 @@ const Request kBuy = {
     true,
     [](ServerProcess&, Session& s) { s.db.set_market("XRP", kPrice, kStock); },
     [](const Session&) { return envelopes::buy(kXRP, 2, 1700000000); },
-    [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, true, s.acc); },
+    [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, true, 250, s.acc); },
     trading_state,
     [](const Session&) {
       return Rows{{"1", std::to_string(kStock - 2), std::to_string(kStartingKrw - 250), "2"}};
@@ -102,7 +102,7 @@ const Request kSell = {
                 " WHERE acc_id=" + s.acc);
     },
     [](const Session&) { return envelopes::sell(kXRP, 2, 1700000000); },
-    [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, false, s.acc); },
+    [](const Session& s) { return answers::order("XRP", kPrice, kStock, 2, false, 150, s.acc); },
     trading_state,
     [](const Session&) {
       return Rows{{"1", std::to_string(kStock + 2), std::to_string(kStartingKrw + 150),
@@ -201,14 +201,8 @@ TEST_P(UndoneTransaction, RunsAgainAndIsAnsweredAndStoredOnce) {
   const Request& r = *GetParam().request;
   proxy.act_as_galera_node();
   Session s{db, unique_name("undone"), "", ""};
-  std::unique_ptr<ServerProcess> server;
-  if (r.signed_in) {
-    server = signed_in_server(db, s.name, proxy.env());
-    s.acc = std::to_string(db.account_id(s.name));
-  } else {
-    server = std::make_unique<ServerProcess>(proxy.env());
-    ASSERT_EQ(server->read_until_prompt(), "");
-  }
+  std::unique_ptr<ServerProcess> server = greeted_server(proxy.env());
+  if (r.signed_in) s.acc = sign_up_and_in(*server, db, s.name);
   r.prepare(*server, s);
   ASSERT_FALSE(HasFatalFailure());
 

@@ -6,10 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,29 +34,6 @@ const std::string kIndex = std::string(
                                "content=\"") +
                            kPolicy + "\"><title>korvane</title>\n";
 constexpr char kScript[] = "export const answer = 42;\n";
-
-// A folder of its own, removed at the end: standing in for the page, or for a program's files.
-class TempFolder {
- public:
-  TempFolder() {
-    char tmpl[] = "/tmp/korvane-web.XXXXXX";
-    dir_ = mkdtemp(tmpl) != nullptr ? tmpl : "";
-    reaper_ = std::make_unique<Reaper>("rm -rf " + dir_);
-  }
-  ~TempFolder() { std::filesystem::remove_all(dir_); }
-  void write(const std::string& name, const std::string& text) const {
-    std::ofstream(dir_ + "/" + name) << text;
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream in(dir_ + "/" + name);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  const std::string& dir() const { return dir_; }
-
- private:
-  std::string dir_;
-  std::unique_ptr<Reaper> reaper_;
-};
 
 // The prompts in `output`: the answers here hold no "> " of their own.
 int prompts_in(const std::string& output) {
@@ -471,10 +446,7 @@ TEST_F(WebEndpoint, ThePageIsServedFromItsFolder) {
 // With a certificate, the page is https and the sessions wss: a sign-up goes through.
 TEST_F(WebEndpoint, TlsGivesHttpsAndWss) {
   TestCertificate certificate("DNS:localhost,IP:127.0.0.1");
-  ServeOptions options;
-  options.tls_cert = certificate.cert();
-  options.tls_key = certificate.key();
-  auto served = serve(options);
+  auto served = serve(certificate.tls_serving());
   EXPECT_EQ(http_get(served->web_port(), "/", true).body, kIndex);
   EXPECT_NE(served->banner().find(
                 "  page:    https://127.0.0.1:" + std::to_string(served->web_port()) + "/"),
@@ -525,9 +497,10 @@ TEST_F(WebEndpoint, TheProtocolPagesPythonExampleTrades) {
                           " 2>protoc.err && /usr/bin/" + python + " >out 2>&1";
   EXPECT_EQ(std::system(run.c_str()), 0) << scratch.read("out");
   const long id = db.account_id(name);
-  EXPECT_EQ(scratch.read("out"), answers::signup(name, id) + answers::known_market() +
-                                     answers::order("XRP", 100, 50, 1, true, std::to_string(id)) +
-                                     answers::balances(100000000 - 125, 0, 0, 1, 0));
+  EXPECT_EQ(scratch.read("out"),
+            answers::signup(name, id) + answers::known_market() +
+                answers::order("XRP", 100, 50, 1, true, 125, std::to_string(id)) +
+                answers::balances(100000000 - 125, 0, 0, 1, 0));
 }
 
 }  // namespace

@@ -39,12 +39,10 @@ std::string trade(const std::string& symbol, uint64_t price, uint64_t amount, bo
 }
 
 std::string order(const std::string& symbol, uint64_t price, uint64_t stock, uint64_t amount,
-                  bool buy, const std::string& acc) {
-  const uint64_t value = price * amount, fee = value / 4;
+                  bool buy, uint64_t krw, const std::string& acc) {
   const std::string market =
       buy ? std::to_string(price) + "\n" + std::to_string(stock) + "\n" : std::string();
-  return market + coin_statement(symbol, buy, amount, acc) +
-         krw_statement(buy, buy ? value + fee : value - fee, acc) +
+  return market + coin_statement(symbol, buy, amount, acc) + krw_statement(buy, krw, acc) +
          trade(symbol, price, amount, buy);
 }
 

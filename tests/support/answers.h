@@ -25,10 +25,11 @@ std::string krw_statement(bool buy, uint64_t amount, const std::string& acc);
 std::string trade(const std::string& symbol, uint64_t price, uint64_t amount, bool buy);
 
 // Everything an executed order of `amount` coins at `price` prints for account `acc`: for a buy
-// the market lines (price, then `stock` before the order), both echoed statements with the 25 %
-// fee, and the TradeResponse.
+// the market lines (price, then `stock` before the order), both echoed statements, and the
+// TradeResponse. `krw` is the KRW the KRW statement moves, fee included (paid on a buy, taken
+// from the proceeds of a sell): the test's own figure.
 std::string order(const std::string& symbol, uint64_t price, uint64_t stock, uint64_t amount,
-                  bool buy, const std::string& acc);
+                  bool buy, uint64_t krw, const std::string& acc);
 
 // An address-book add: the address and memo lines, then the AddressBook echo.
 std::string address_added(const std::string& symbol, const std::string& address,

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <sstream>
@@ -30,8 +31,6 @@
 namespace {
 
 constexpr int kDeadlineMs = 60000;
-
-int exit_status(int st) { return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st); }
 
 // The lowest port the kernel hands out as the local end of a connection.
 int first_ephemeral_port() {
@@ -75,31 +74,48 @@ bool read_small_file(const std::string& path, std::string* text) {
   return n == 0;
 }
 
-// The process group of process `pid` (a decimal string), or -1 when it has ended.
-long group_of(const std::string& pid) {
+// What /proc/PID/stat says of process `pid` (a decimal string): its command (as the kernel
+// keeps it, cut at 15 bytes), its state and its process group. False when it has ended.
+bool read_stat(const std::string& pid, std::string* name, std::string* state, long* group) {
   std::string text;
-  if (!read_small_file("/proc/" + pid + "/stat", &text)) return -1;
+  if (!read_small_file("/proc/" + pid + "/stat", &text)) return false;
   // After the command, which is in parentheses: the state, the parent, the process group.
-  const size_t end = text.rfind(')');
-  if (end == std::string::npos) return -1;
+  const size_t start = text.find('('), end = text.rfind(')');
+  if (start == std::string::npos || end == std::string::npos) return false;
+  *name = text.substr(start + 1, end - start - 1);
   std::istringstream after(text.substr(end + 1));
-  std::string state;
-  long parent = 0, pgrp = -1;
-  return after >> state >> parent >> pgrp ? pgrp : -1;
+  long parent = 0;
+  return static_cast<bool>(after >> *state >> parent >> *group);
+}
+
+struct Running {
+  pid_t pid;
+  std::string name;  // the command, as the kernel keeps it
+};
+
+// The processes of process group `group` that have not ended; a zombie has. A process that ends
+// during the scan is passed over.
+std::vector<Running> running_in_group(pid_t group) {
+  std::vector<Running> running;
+  DIR* proc = opendir("/proc");
+  while (dirent* entry = proc != nullptr ? readdir(proc) : nullptr) {
+    const std::string pid = entry->d_name;
+    std::string name, state;
+    long pgrp = -1;
+    if (pid.find_first_not_of("0123456789") == std::string::npos &&
+        read_stat(pid, &name, &state, &pgrp) && pgrp == group && state != "Z") {
+      running.push_back({std::stoi(pid), name});
+    }
+  }
+  if (proc != nullptr) closedir(proc);
+  return running;
 }
 
 // The paths (/proc/PID/fd/N) of the descriptors open in processes of process group `group`.
-// A process that ends during the scan is passed over.
 std::vector<std::string> group_descriptors(pid_t group) {
   std::vector<std::string> paths;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return paths;
-  while (dirent* entry = readdir(proc)) {
-    const std::string pid = entry->d_name;
-    if (pid.find_first_not_of("0123456789") != std::string::npos || group_of(pid) != group) {
-      continue;
-    }
-    const std::string fds = "/proc/" + pid + "/fd/";
+  for (const Running& p : running_in_group(group)) {
+    const std::string fds = "/proc/" + std::to_string(p.pid) + "/fd/";
     DIR* dir = opendir(fds.c_str());
     if (dir == nullptr) continue;
     while (dirent* fd = readdir(dir)) {
@@ -107,7 +123,6 @@ std::vector<std::string> group_descriptors(pid_t group) {
     }
     closedir(dir);
   }
-  closedir(proc);
   return paths;
 }
 
@@ -235,59 +250,92 @@ ServedOverTcp::ServedOverTcp(const ServeOptions& options) {
   if (options.backlog > 0) args.insert(args.end(), {"--backlog", std::to_string(options.backlog)});
   if (!options.web_root.empty()) args.insert(args.end(), {"--web-root", options.web_root});
   if (!options.web_origin.empty()) args.insert(args.end(), {"--web-origin", options.web_origin});
+  args.insert(args.end(), options.args.begin(), options.args.end());
+  const auto given = std::find(options.args.begin(), options.args.end(), "--port");
+  if (given != options.args.end()) {
+    // Any text that is not a port leaves port_ 0: the script refuses it before it listens.
+    const long port =
+        given + 1 == options.args.end() ? 0 : std::strtol(given[1].c_str(), nullptr, 10);
+    port_ = port > 0 && port < 65536 ? static_cast<int>(port) : 0;
+    start(options.script, args, options.env);
+    return;
+  }
   for (int attempt = 0; attempt < 5; ++attempt) {
-    std::vector<std::string> with_web = args;
+    std::vector<std::string> with_ports = args;
     if (options.web) {
       web_port_ = free_local_port();
-      with_web.insert(with_web.end(), {"--web-port", std::to_string(web_port_)});
+      with_ports.insert(with_ports.end(), {"--web-port", std::to_string(web_port_)});
     }
-    if (start(with_web, options.env)) return;
+    do {
+      port_ = free_local_port();
+    } while (port_ != 0 && port_ == web_port_);
+    with_ports.insert(with_ports.end(), {"--port", std::to_string(port_)});
+    if (port_ != 0 && start(options.script, with_ports, options.env)) return;
   }
-  ADD_FAILURE() << "scripts/serve listened on none of the ports it was given";
+  ADD_FAILURE() << options.script << " listened on none of the ports it was given:\n" << err();
 }
 
-bool ServedOverTcp::start(const std::vector<std::string>& options,
+bool ServedOverTcp::start(const std::string& script, const std::vector<std::string>& options,
                           const std::map<std::string, std::string>& env) {
-  do {
-    port_ = free_local_port();
-  } while (port_ != 0 && port_ == web_port_);
-  if (port_ == 0) return false;
-  banner_file_ = testing::TempDir() + "korvane_serve_" + std::to_string(getpid()) + "_" +
-                 std::to_string(port_);
-  std::vector<std::string> args = {std::string(KORVANE_SOURCE_DIR) + "/scripts/serve", "--port",
-                                   std::to_string(port_)};
+  static int started = 0;
+  unlink(banner_file_.c_str());  // an earlier attempt's
+  unlink(err_file_.c_str());
+  const std::string files = testing::TempDir() + "korvane_serve_" + std::to_string(getpid()) + "_" +
+                            std::to_string(++started);
+  banner_file_ = files + ".out";
+  err_file_ = files + ".err";
+  std::vector<std::string> args = {std::string(KORVANE_SOURCE_DIR) + "/" + script};
   args.insert(args.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);  // socat's children too, so that all of them can be stopped at the end
-    int devnull = open("/dev/null", O_RDWR);
-    int banner = open(banner_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(devnull, 0);
-    dup2(banner, 1);
-    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  setpgid(pid, pid);
-  group_ = std::make_unique<StartedGroup>(pid);
-  // Bounded wait for the listener. The script ends at once when socat cannot bind the port.
-  for (int i = 0; i < 1000 && !group_->leader_ended(); ++i) {
-    if (group_listens(pid, port_) && (web_port_ == 0 || group_listens(pid, web_port_))) {
+  group_ = start_group(args, env, banner_file_, err_file_);
+  if (group_ == nullptr) return false;
+  const pid_t pid = group_->leader();
+  // Bounded wait for the listeners (scripts/run builds first, and may take long to find nothing
+  // to build). The script ends at once when socat cannot bind the port.
+  for (int i = 0; i < 3000 && !group_->leader_ended(); ++i) {
+    if (port_ != 0 && group_listens(pid, port_) &&
+        (web_port_ == 0 || group_listens(pid, web_port_))) {
       return true;
     }
     usleep(20000);
   }
-  group_.reset();
-  unlink(banner_file_.c_str());
   return false;
 }
 
 ServedOverTcp::~ServedOverTcp() {
   group_.reset();
   unlink(banner_file_.c_str());
+  unlink(err_file_.c_str());
+}
+
+bool ServedOverTcp::serving() { return group_ != nullptr && !group_->leader_ended(); }
+
+void ServedOverTcp::signal(int signal) {
+  if (group_ != nullptr) kill(group_->leader(), signal);
+}
+
+int ServedOverTcp::exit_status() {
+  return group_ != nullptr && group_->leader_ended() ? group_->exit_status() : -1;
+}
+
+int ServedOverTcp::wait_exit() {
+  for (int i = 0; i < kDeadlineMs / 20 && serving(); ++i) usleep(20000);
+  if (serving()) ADD_FAILURE() << "the script did not end";
+  return exit_status();
+}
+
+bool ServedOverTcp::wait_all_ended() {
+  std::vector<Running> running;
+  for (int i = 0; i < kDeadlineMs / 20; ++i) {
+    if (group_ == nullptr || (running = running_in_group(group_->leader())).empty()) return true;
+    usleep(20000);
+  }
+  for (const Running& p : running) ADD_FAILURE() << "still running: " << p.pid << " " << p.name;
+  return false;
+}
+
+std::string ServedOverTcp::err() const {
+  std::ifstream in(err_file_);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 int ServedOverTcp::sessions() const {
@@ -321,33 +369,25 @@ int ServedOverTcp::sessions() const {
 std::vector<pid_t> ServedOverTcp::servers() const {
   std::vector<pid_t> found;
   if (group_ == nullptr) return found;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return found;
-  while (dirent* entry = readdir(proc)) {
-    const std::string pid = entry->d_name;
-    std::string name;
-    if (pid.find_first_not_of("0123456789") != std::string::npos ||
-        group_of(pid) != group_->leader() || !read_small_file("/proc/" + pid + "/comm", &name)) {
-      continue;
-    }
-    // The name the kernel keeps is cut at 15 bytes: "korvane-server-" for the short builds.
-    if (name.compare(0, 14, "korvane-server") == 0) found.push_back(std::stoi(pid));
+  for (const Running& p : running_in_group(group_->leader())) {
+    // "korvane-server-" for the short builds.
+    if (p.name.compare(0, 14, "korvane-server") == 0) found.push_back(p.pid);
   }
-  closedir(proc);
   return found;
 }
 
 std::string ServedOverTcp::banner() const {
   // The script prints it once it finds its listener up, which may be just after the test did:
-  // wait for its last line.
+  // wait for its last line, or for its end.
   std::string text;
   for (int i = 0; i < 1000; ++i) {
+    const bool ended = group_ == nullptr || group_->leader_ended();
     std::ifstream in(banner_file_);
-    std::stringstream read;
-    read << in.rdbuf();
-    text = read.str();
+    text.assign(std::istreambuf_iterator<char>(in), {});
     const size_t stop = text.find("\n  stop:");
-    if (stop != std::string::npos && text.find('\n', stop + 1) != std::string::npos) break;
+    if (ended || (stop != std::string::npos && text.find('\n', stop + 1) != std::string::npos)) {
+      break;
+    }
     usleep(20000);
   }
   return text;

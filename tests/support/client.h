@@ -1,6 +1,6 @@
 // The korvane client and TCP serving, for end-to-end tests: run the client as a user would, serve
-// the real server over TCP with scripts/serve, and start a database of its own when a test needs
-// one that starts empty.
+// the real server over TCP with scripts/serve (and test the script itself), and start a database
+// of its own when a test needs one that starts empty.
 #ifndef KORVANE_TESTS_SUPPORT_CLIENT_H_
 #define KORVANE_TESTS_SUPPORT_CLIENT_H_
 
@@ -48,13 +48,22 @@ struct ServeOptions {
   bool web = false;
   std::string web_root;
   std::string web_origin;
+  // The script, from the source tree: scripts/run, which builds and becomes scripts/serve, takes
+  // the same options.
+  std::string script = "scripts/serve";
+  // More arguments, after those above. A --port among them is used as given, and the script is
+  // run once: the test judges whether it serves (serving(), exit_status(), err()).
+  std::vector<std::string> args;
 };
 
-// scripts/serve on a free port of 127.0.0.1.
+// scripts/serve (or scripts/run) on a port of 127.0.0.1, in a process group of its own that it
+// leads, with what it prints kept; the group is stopped at the end, or by a Reaper should the
+// test process die first.
 //
-// The port comes from free_local_port(). One that another listener took meanwhile makes socat
-// fail, and another is tried; the listener counts as up only once the port's listening socket
-// is held by a process the script started, never by whoever else listens there.
+// Unless the arguments name one, the port comes from free_local_port(). One that another
+// listener took meanwhile makes socat fail, and another is tried; the listener counts as up only
+// once the port's listening socket is held by a process the script started, never by whoever
+// else listens there. A script that never listens on a port it chose fails the test.
 class ServedOverTcp {
  public:
   explicit ServedOverTcp(const ServeOptions& options);
@@ -64,14 +73,19 @@ class ServedOverTcp {
   ServedOverTcp(const ServedOverTcp&) = delete;
   ServedOverTcp& operator=(const ServedOverTcp&) = delete;
 
+  // True while the script serves: it listened, and has not ended.
+  bool serving();
+
   // "127.0.0.1:PORT".
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   int port() const { return port_; }
   // The port of the page and the WebSocket endpoint (ServeOptions::web); 0 without them.
   int web_port() const { return web_port_; }
 
-  // What the script printed on standard output, once it has printed all of its banner.
+  // What the script printed on standard output: once it serves, all of its banner.
   std::string banner() const;
+  // What it printed on standard error.
+  std::string err() const;
 
   // The server processes it runs now, one per session.
   std::vector<pid_t> servers() const;
@@ -82,6 +96,19 @@ class ServedOverTcp {
   // REQUIRES: a per-source cap (max_per_source not 0).
   int sessions() const;
 
+  // Sends `signal` to the script's process alone.
+  void signal(int signal);
+
+  // Waits until the script has ended and returns its exit status, or 128 + signal number (-1,
+  // with a test failure, when it does not end).
+  int wait_exit();
+  // The exit status of a script that has ended (-1 while it runs).
+  int exit_status();
+
+  // Waits until nothing the script started runs any more; false, with a test failure naming
+  // each, when something still does.
+  bool wait_all_ended();
+
  private:
   static ServeOptions with_env(const std::map<std::string, std::string>& env) {
     ServeOptions options;
@@ -89,12 +116,15 @@ class ServedOverTcp {
     return options;
   }
 
-  // Starts scripts/serve on `port`; true once its listener is up, false when it ended first.
-  bool start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
+  // Runs the script with `args` on port_; true once its listeners are up, false when it ended
+  // first.
+  bool start(const std::string& script, const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env);
 
   int port_ = 0;
   int web_port_ = 0;
   std::string banner_file_;
+  std::string err_file_;
   // The script, which leads the process group of all it starts; stopped with all of them.
   std::unique_ptr<StartedGroup> group_;
 };

@@ -199,24 +199,11 @@ int greeted_at_once(int port, int clients, int deadline_ms) {
 }
 
 TestCertificate::TestCertificate(const std::string& names, const std::string& common_name) {
-  char tmpl[] = "/tmp/korvane-cert.XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed";
-    return;
-  }
-  dir_ = tmpl;
-  reaper_ = std::make_unique<Reaper>("rm -rf " + dir_);
   std::string command =
-      "cd " + dir_ +
+      "cd " + folder_.dir() +
       " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=" + common_name +
       (names.empty() ? "" : " -addext subjectAltName=" + names) +
       " -keyout key.pem -out cert.pem 2>/dev/null"
       " && cat cert.pem key.pem > both.pem";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-TestCertificate::~TestCertificate() {
-  if (dir_.empty()) return;
-  int unused = std::system(("rm -rf " + dir_).c_str());
-  (void)unused;
 }

@@ -4,9 +4,9 @@
 #ifndef KORVANE_TESTS_SUPPORT_NET_SESSION_H_
 #define KORVANE_TESTS_SUPPORT_NET_SESSION_H_
 
-#include <memory>
 #include <string>
 
+#include "support/client.h"
 #include "support/reaper.h"
 
 typedef struct ssl_st SSL;
@@ -75,18 +75,24 @@ class TestCertificate {
   // `names` is the subjectAltName value, e.g. "DNS:localhost,IP:127.0.0.1"; empty: none, and
   // the subject's common name is `common_name`.
   explicit TestCertificate(const std::string& names, const std::string& common_name = "korvane");
-  ~TestCertificate();
   TestCertificate(const TestCertificate&) = delete;
   TestCertificate& operator=(const TestCertificate&) = delete;
 
-  std::string cert() const { return dir_ + "/cert.pem"; }
-  std::string key() const { return dir_ + "/key.pem"; }
+  std::string cert() const { return folder_.dir() + "/cert.pem"; }
+  std::string key() const { return folder_.dir() + "/key.pem"; }
   // The certificate and the key in one file, as HAProxy takes them.
-  std::string pem() const { return dir_ + "/both.pem"; }
+  std::string pem() const { return folder_.dir() + "/both.pem"; }
+
+  // Serving over TLS with it: scripts/serve --tls-cert and --tls-key.
+  ServeOptions tls_serving() const {
+    ServeOptions options;
+    options.tls_cert = cert();
+    options.tls_key = key();
+    return options;
+  }
 
  private:
-  std::string dir_;
-  std::unique_ptr<Reaper> reaper_;  // removes the directory should the test die first
+  TempFolder folder_{"cert"};
 };
 
 #endif  // KORVANE_TESTS_SUPPORT_NET_SESSION_H_

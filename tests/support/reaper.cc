@@ -6,6 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 constexpr char kDismissed[] = "dismissed\n";
@@ -57,6 +61,65 @@ StartedGroup::~StartedGroup() {
 }
 
 bool StartedGroup::leader_ended() {
-  if (!collected_) collected_ = waitpid(leader_, nullptr, WNOHANG) == leader_;
+  int st = 0;
+  if (!collected_ && waitpid(leader_, &st, WNOHANG) == leader_) {
+    collected_ = true;
+    status_ = ::exit_status(st);
+  }
   return collected_;
+}
+
+int exit_status(int wait_status) {
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+std::unique_ptr<StartedGroup> start_group(const std::vector<std::string>& argv,
+                                          const std::map<std::string, std::string>& env,
+                                          const std::string& out, const std::string& err) {
+  std::vector<std::string> args = argv;
+  std::vector<char*> pointers;
+  for (std::string& a : args) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);  // its children too, so that all of them can be stopped at the end
+    const int devnull = open("/dev/null", O_RDONLY);
+    const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err_fd = err == out ? out_fd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(devnull, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
+    execv(pointers[0], pointers.data());
+    _exit(127);
+  }
+  if (pid < 0) {
+    ADD_FAILURE() << "fork failed";
+    return nullptr;
+  }
+  setpgid(pid, pid);
+  return std::make_unique<StartedGroup>(pid);
+}
+
+TempFolder::TempFolder(const std::string& what) {
+  std::string tmpl = "/tmp/korvane-" + what + ".XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed";
+    return;
+  }
+  dir_ = tmpl;
+  reaper_ = std::make_unique<Reaper>("rm -rf " + dir_);
+}
+
+TempFolder::~TempFolder() {
+  if (!dir_.empty()) std::filesystem::remove_all(dir_);
+}
+
+void TempFolder::write(const std::string& name, const std::string& text) const {
+  std::ofstream(dir_ + "/" + name) << text;
+}
+
+std::string TempFolder::read(const std::string& name) const {
+  std::ifstream in(dir_ + "/" + name);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }

@@ -11,7 +11,10 @@
 
 #include <sys/types.h>
 
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 class Reaper {
  public:
@@ -43,10 +46,44 @@ class StartedGroup {
   // stopped at the end.
   bool leader_ended();
 
+  // The leader's exit status, or 128 + signal number. REQUIRES: leader_ended()
+  int exit_status() const { return status_; }
+
  private:
   pid_t leader_;
   bool collected_ = false;
+  int status_ = -1;
   Reaper reaper_;
+};
+
+// A status from waitpid() as a shell tells it: the exit status, or 128 + the signal's number.
+int exit_status(int wait_status);
+
+// Starts the program `argv[0]` with its arguments and `env` added to the environment, as the
+// leader of a process group of its own: standard input from /dev/null, standard output and error
+// into the files `out` and `err` (made afresh; one file when they are the same).
+std::unique_ptr<StartedGroup> start_group(const std::vector<std::string>& argv,
+                                          const std::map<std::string, std::string>& env,
+                                          const std::string& out, const std::string& err);
+
+// A folder of its own under /tmp, removed with the object or, should the test process die first,
+// by a Reaper: for a page to serve, a certificate, a program's files.
+class TempFolder {
+ public:
+  // The folder is named /tmp/korvane-`what`.XXXXXX; a test failure when it cannot be made.
+  explicit TempFolder(const std::string& what = "tmp");
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  // Writes file `name` of the folder, and reads the whole of one ("" when there is none).
+  void write(const std::string& name, const std::string& text) const;
+  std::string read(const std::string& name) const;
+
+ private:
+  std::string dir_;
+  std::unique_ptr<Reaper> reaper_;
 };
 
 #endif  // KORVANE_TESTS_SUPPORT_REAPER_H_

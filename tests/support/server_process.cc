@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,15 +13,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
+#include <sstream>
+
+#include "support/prompt.h"
+#include "support/reaper.h"
 
 namespace {
 
-constexpr char kPrompt[] = "> ";
 constexpr int kExitTimeoutMs = 5000;
-
-bool ends_with_prompt(const std::string& s) {
-  return s.size() >= 2 && s.compare(s.size() - 2, 2, kPrompt) == 0;
-}
 
 // The test's environment with `overrides` put in or replaced.
 std::vector<std::string> merged_environment(const std::map<std::string, std::string>& overrides) {
@@ -50,11 +51,18 @@ std::string find_on_path(const std::string& program) {
 }  // namespace
 
 ServerProcess::ServerProcess(const std::map<std::string, std::string>& env,
-                             const std::vector<std::string>& wrapper, const std::string& server) {
+                             const std::vector<std::string>& wrapper, const std::string& server,
+                             Stdio stdio) {
   const std::string server_path = server.empty() ? KORVANE_SERVER_PATH : server;
-  int in[2], out[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe failed";
+  // in[0], out[1] and err[1] are the child's ends; on a socket, in and out are one socket pair.
+  int in[2], out[2], err[2] = {-1, -1};
+  bool made = stdio == kSocket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) == 0 &&
+                                     (out[0] = fcntl(in[1], F_DUPFD_CLOEXEC, 0)) >= 0 &&
+                                     (out[1] = fcntl(in[0], F_DUPFD_CLOEXEC, 0)) >= 0
+                               : pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0;
+  if (stdio != kPipes) made = made && pipe2(err, O_CLOEXEC) == 0;
+  if (!made) {
+    ADD_FAILURE() << "pipe or socketpair failed";
     return;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -74,19 +82,22 @@ ServerProcess::ServerProcess(const std::map<std::string, std::string>& env,
   if (pid_ == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
+    if (err[1] >= 0) dup2(err[1], 2);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in[0]);
   close(out[1]);
+  if (err[1] >= 0) close(err[1]);
   to_server_ = in[1];
   from_server_ = out[0];
+  stderr_ = err[0];
 }
 
 ServerProcess::~ServerProcess() {
   // End of input ends a server normally, so that whatever checks the process at its exit
   // (a sanitizer's leak check) runs. One that does not end in time is killed.
-  if (to_server_ >= 0) close(to_server_);
+  close_input();
   for (int i = 0; pid_ > 0 && !exited_ && i < kExitTimeoutMs / 10; ++i) {
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) exited_ = true;
     if (!exited_) usleep(10000);
@@ -96,6 +107,7 @@ ServerProcess::~ServerProcess() {
     waitpid(pid_, nullptr, 0);
   }
   if (from_server_ >= 0) close(from_server_);
+  if (stderr_ >= 0) close(stderr_);
 }
 
 bool ServerProcess::read_some(int timeout_ms) {
@@ -123,8 +135,8 @@ std::string ServerProcess::read_until_prompt() {
       return std::exchange(pending_, {});
     }
   }
-  std::string answer = pending_.substr(0, pending_.size() - 2);
-  pending_.clear();
+  std::string answer;
+  take_answer(&pending_, &answer);
   return answer;
 }
 
@@ -145,7 +157,9 @@ std::string ServerProcess::send(const korvane::KorvaneInterface& envelope) {
 }
 
 void ServerProcess::close_input() {
-  if (to_server_ >= 0) close(to_server_);
+  if (to_server_ < 0) return;
+  shutdown(to_server_, SHUT_WR);  // on a socket, whose other descriptor stays open for reading
+  close(to_server_);
   to_server_ = -1;
 }
 
@@ -161,6 +175,17 @@ std::string ServerProcess::read_to_end() {
     if (!read_some(static_cast<int>(left.count()))) break;
   }
   return std::exchange(pending_, {});
+}
+
+std::string ServerProcess::stderr_to_end() {
+  std::string all;
+  char buf[4096];
+  for (pollfd p{stderr_, POLLIN, 0}; poll(&p, 1, answer_timeout_ms_) > 0;) {
+    ssize_t n = read(stderr_, buf, sizeof(buf));
+    if (n <= 0) break;
+    all.append(buf, static_cast<size_t>(n));
+  }
+  return all;
 }
 
 int ServerProcess::shrink_output_pipe(int bytes) {
@@ -182,11 +207,24 @@ int ServerProcess::wait_exit() {
     pid_t r = waitpid(pid_, &st, WNOHANG);
     if (r == pid_) {
       exited_ = true;
-      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      status_ = ::exit_status(st);
       return status_;
     }
     usleep(10000);
   }
   ADD_FAILURE() << "server did not exit";
   return -1;
+}
+
+bool is_memory_map(const std::string& text) {
+  static const std::regex line(
+      "[0-9a-f]+-[0-9a-f]+ [r-][w-][x-][ps] [0-9a-f]+ [0-9a-f]+:[0-9a-f]+ [0-9]+( +.*)?");
+  std::istringstream lines(text.substr(0, text.rfind('\n') + 1));
+  bool program = false;
+  int whole = 0;
+  for (std::string l; std::getline(lines, l); ++whole) {
+    if (!std::regex_match(l, line)) return false;
+    program = program || l.find("korvane-server") != std::string::npos;
+  }
+  return whole > 0 && program;
 }

@@ -1,8 +1,7 @@
-// A real korvane-server on pipes, for end-to-end tests.
+// A real korvane-server on pipes (or a socket), for end-to-end tests.
 //
-// The server prints the prompt "> " after every request, and nothing else ends without a line
-// end, so "output so far ends with the prompt" marks the end of one answer. Every read has a
-// deadline: a server that hangs fails the test instead of hanging it.
+// An answer ends with the prompt (support/prompt.h). Every read has a deadline: a server that
+// hangs fails the test instead of hanging it.
 #ifndef KORVANE_TESTS_SUPPORT_SERVER_PROCESS_H_
 #define KORVANE_TESTS_SUPPORT_SERVER_PROCESS_H_
 
@@ -16,6 +15,12 @@
 
 class ServerProcess {
  public:
+  // kPipes: standard input and output are pipes and standard error is the test's;
+  // kPipesAndStderr: standard error too is a pipe, that the test reads with stderr_to_end().
+  // kSocket: as a served session's are, standard input and output are one end of a socket pair,
+  // and standard error is a pipe as with kPipesAndStderr.
+  enum Stdio { kPipes, kPipesAndStderr, kSocket };
+
   // Starts the server with the test environment plus `env` (which may override it). A non-empty
   // `wrapper` is a command (program and arguments) that is run instead, with the server's path
   // as its last argument: a tool that runs the server, such as valgrind. A non-empty `server` is
@@ -23,7 +28,7 @@ class ServerProcess {
   // another database host, say).
   explicit ServerProcess(const std::map<std::string, std::string>& env = {},
                          const std::vector<std::string>& wrapper = {},
-                         const std::string& server = {});
+                         const std::string& server = {}, Stdio stdio = kPipes);
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
@@ -44,6 +49,9 @@ class ServerProcess {
 
   // Reads until the server closes its output; returns everything read.
   std::string read_to_end();
+
+  // Reads the server's standard error until it closes it. REQUIRES: not kPipes
+  std::string stderr_to_end();
 
   // Waits for the process to end; returns its exit status, or 128 + signal number.
   int wait_exit();
@@ -70,11 +78,17 @@ class ServerProcess {
   pid_t pid_ = -1;
   int to_server_ = -1;
   int from_server_ = -1;
+  int stderr_ = -1;
   std::string pending_;
   bool exited_ = false;
   int status_ = 0;
   static constexpr int kAnswerTimeoutMs = 20000;
   int answer_timeout_ms_ = kAnswerTimeoutMs;
 };
+
+// True when `text` is what the server prints on a crash: the start of its memory map as
+// /proc/PID/maps gives it, whole lines (the last may be cut short) of an address range,
+// permissions, offset, device, inode and path, one of them the server's program.
+bool is_memory_map(const std::string& text);
 
 #endif  // KORVANE_TESTS_SUPPORT_SERVER_PROCESS_H_

@@ -90,6 +90,20 @@ void TestDb::set_known_market() {
   set_market("SOL", 300, 0);
 }
 
+void TestDb::add_history(long account, int digits) {
+  // One row for each combination of `digits` decimal digits.
+  std::string from = " FROM ";
+  for (int d = 0; d < digits; ++d) {
+    from += std::string(d == 0 ? "" : ", ") + "(SELECT 0";
+    for (int digit = 1; digit < 10; ++digit) from += " UNION ALL SELECT " + std::to_string(digit);
+    from += ") d" + std::to_string(d);
+  }
+  exec(
+      "INSERT INTO kv_tradehistory (acc_id, symbol, price, amount, total_price, type, "
+      "trade_time) SELECT " +
+      std::to_string(account) + ", 'XRP', 7, 3, 21, true, FROM_UNIXTIME(86400)" + from);
+}
+
 long TestDb::account_id(const std::string& name) {
   std::string v = value("SELECT acc_id FROM kv_account WHERE username='" + name + "'");
   return v.empty() ? 0 : std::stol(v);

@@ -41,6 +41,10 @@ class TestDb {
   // A market of known values, one price and stock per coin (answers::known_market() shows it).
   void set_known_market();
 
+  // Gives account `account` 10^`digits` buys of 3 XRP at 7 in its trade log, all at second
+  // 86400: a long history, its answer as large as a test needs.
+  void add_history(long account, int digits);
+
   // The account id of a user name (0 when there is none).
   long account_id(const std::string& name);
 
