@@ -6,8 +6,15 @@
 // (tools/CMakeLists.txt) fails when the committed file is not this program's output.
 //
 // Usage: build/tools/wire_facts > web/js/wire_facts.js
+//        build/tools/wire_facts --check-scripts SOURCE_DIR
+// The second form checks the facts that the serving scripts, which are not C++, write themselves
+// (the WebSocket endpoint's message limit, the closing line of a connection turned away), against
+// the same headers; another test runs it.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "base/filter_characters.h"
@@ -35,9 +42,28 @@ std::string quoted(const std::string& text) {
   return out + "'";
 }
 
+// Whether the file at `path` holds `text`; says which fact is missing when it does not.
+bool holds(const std::string& path, const std::string& text) {
+  std::ifstream file(path);
+  std::stringstream content;
+  content << file.rdbuf();
+  if (file && content.str().find(text) != std::string::npos) return true;
+  std::fprintf(stderr, "wire_facts: %s does not hold '%s'\n", path.c_str(), text.c_str());
+  return false;
+}
+
+int check_scripts(const std::string& root) {
+  const bool endpoint = holds(root + "/scripts/lib/web-endpoint",
+                              "kMaxMessage = " + std::to_string(wire::kMaxRequestBytes) + " ");
+  const bool session =
+      holds(root + "/scripts/lib/session", std::string("echo \"") + wire::kClosingLine);
+  return endpoint && session ? 0 : 1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--check-scripts") == 0) return check_scripts(argv[2]);
   std::printf(
       "// The facts of the wire the page holds to, as the server holds to them. Written by\n"
       "// tools/wire_facts from src/base/wire_facts.h, src/base/filter_characters.h,\n"
