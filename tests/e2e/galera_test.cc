@@ -138,8 +138,8 @@ class Galera : public ::testing::Test {
   }
 
   // Checks on `node` that the sessions' orders and the books agree (support/trade_ledger.h);
-  // an order not answered with its trade counts as not traded. Returns the accounts' KRW.
-  std::vector<long> check_books(int node, const Books& books, const std::vector<Order>& orders) {
+  // an order not answered with its trade counts as not traded. Returns what the check counted.
+  LedgerCounts check_books(int node, const Books& books, const std::vector<Order>& orders) {
     SCOPED_TRACE("node" + std::to_string(node));
     std::vector<SentOrder> sent;
     for (const Order& o : orders) {
@@ -147,8 +147,7 @@ class Galera : public ::testing::Test {
                       o.traded ? SentOrder::Told::kTraded : SentOrder::Told::kNotTraded});
     }
     return check_ledger([&](const std::string& q) { return cluster_->rows(node, q); },
-                        {"SOL", kPrice, books.ids, books.krw, books.coins, books.stock}, sent)
-        .krw;
+                        {"SOL", kPrice, books.ids, books.krw, books.coins, books.stock}, sent);
   }
 
   // Every node holds the same rows in each of korvane's tables.
@@ -329,7 +328,7 @@ TEST_F(Galera, KilledWriterNodeFailsOverAndRejoinsWithEveryOrderOnceOnEveryNode)
   EXPECT_GT(traded, static_cast<size_t>(session_count * kOrdersBeforeKill / 2));
   std::vector<long> krw_of;
   for (int node = 1; node <= 3; ++node) {
-    std::vector<long> krw = check_books(node, books, all);
+    std::vector<long> krw = check_books(node, books, all).krw;
     if (node == 1) krw_of = krw;
   }
   expect_nodes_agree();
@@ -622,10 +621,12 @@ TEST_F(Galera, PartitionsUnderLoadAreToldAsTheyHappened) {
     all.insert(all.end(), session.begin(), session.end());
     for (const Order& o : session) traded += o.traded ? 1 : 0;
   }
-  for (int node = 1; node <= 3; ++node) check_books(node, books, all);
+  size_t logged = 0;
+  for (int node = 1; node <= 3; ++node) logged = check_books(node, books, all).logged;
   expect_nodes_agree();
   std::cout << "partitions: " << kCycles << " cycles, " << all.size() << " orders answered, "
-            << traded << " told traded; longest wait for an answer "
+            << traded << " told traded, " << logged
+            << " logged (on each node); longest wait for an answer "
             << *std::max_element(longest.begin(), longest.end()) << " s, longest rejoin " << rejoin
             << " s\n";
 }
