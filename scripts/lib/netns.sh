@@ -29,11 +29,16 @@ netns_host() {
   ip -n "$1" link set lo up
 }
 
-# Removes namespaces $2... and bridge $1 (their veth pairs go with them).
+# Removes namespaces $2... and bridge $1 (their veth pairs go with them). A namespace lives on,
+# veth and all, while a socket of it does: the connections its killed processes left closing
+# would keep it for minutes (a peer that is gone never answers), so they are destroyed first.
 netns_remove() {
   local bridge=$1 ns
   shift
-  for ns in "$@"; do ip netns del "$ns" 2>/dev/null || true; done
+  for ns in "$@"; do
+    ip netns exec "$ns" ss -K -a -t >/dev/null 2>&1 || true
+    ip netns del "$ns" 2>/dev/null || true
+  done
   ip link del "$bridge" 2>/dev/null || true
 }
 
