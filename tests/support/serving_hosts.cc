@@ -38,6 +38,8 @@ ServingHosts::ServingHosts() {
                              dir_),
                       &output) == 0;
     if (!ok_ && output.find("is in use") == std::string::npos) break;
+    // What the attempt started goes before the next one.
+    if (!ok_) run_command(script("down", dir_), &output);
   }
   if (!ok_) ADD_FAILURE() << "scripts/serve-hosts up " << dir_ << " failed:\n" << output;
 }
