@@ -11,7 +11,6 @@ namespace {
 
 using korvane::KorvaneInterface;
 
-
 // The map of the server: every event code beside its name (as the outcome line gives it), the
 // number of the envelope's field that holds the nested message it requires (0 when it needs
 // none) and the handler that runs it. Adding an event is adding a row.
